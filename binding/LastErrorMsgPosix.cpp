@@ -1,0 +1,10 @@
+#include <cerrno>
+#include <cstring>
+
+#include "binding/LastErrorMsg.h"
+
+namespace orvela {
+
+char* getLastErrorMsg() { return strerror(errno); }
+
+}  // namespace orvela

@@ -1,0 +1,55 @@
+# Build conventions shared by every native target of the project.
+
+option(ORVELA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+if(CMAKE_CROSSCOMPILING)
+    set(_orvela_java_default OFF)
+else()
+    set(_orvela_java_default ON)
+endif()
+option(ORVELA_BUILD_JAVA "Build the Java classes and the tests that run in a real JVM"
+       ${_orvela_java_default})
+option(ORVELA_BUILD_TESTS "Build the test suites" ON)
+
+# JNI headers: the installed JDK's jni.h; its jni_md.h on the host, our own for Windows targets.
+if(WIN32)
+    include(OrvelaWindowsJni OPTIONAL)
+else()
+    # The JDK that javac belongs to provides jni.h (a newer JDK elsewhere on the machine must not).
+    if(NOT DEFINED ENV{JAVA_HOME} AND NOT JAVA_HOME)
+        find_program(ORVELA_JAVAC javac REQUIRED)
+        file(REAL_PATH ${ORVELA_JAVAC} javac_real)
+        cmake_path(GET javac_real PARENT_PATH jdk_bin)
+        cmake_path(GET jdk_bin PARENT_PATH JAVA_HOME)
+    endif()
+    find_package(JNI REQUIRED COMPONENTS JVM)
+    add_library(orvela_jni_headers INTERFACE)
+    target_include_directories(orvela_jni_headers INTERFACE ${JNI_INCLUDE_DIRS})
+endif()
+
+# Warnings and sanitizers for one target.
+function(orvela_compile_options target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    if(ORVELA_SANITIZE)
+        target_compile_options(${target} PRIVATE -fsanitize=address,undefined
+                                                 -fno-sanitize-recover=all -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
+endfunction()
+
+# A library loaded by the Java VM. Only symbols marked for export leave it, and no symbol of
+# a static dependency is re-exported.
+function(orvela_jni_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+    add_library(${name} SHARED ${ARG_SOURCES})
+    orvela_compile_options(${name})
+    target_link_libraries(${name} PRIVATE orvela_jni_headers ${ARG_LINK})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    set_target_properties(${name} PROPERTIES PREFIX "lib")
+    if(WIN32)
+        set_target_properties(${name} PROPERTIES PREFIX "")
+        target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -Wl,--kill-at)
+    elseif(NOT ORVELA_SANITIZE)
+        target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
+    endif()
+endfunction()

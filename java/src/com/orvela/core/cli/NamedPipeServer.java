@@ -1,0 +1,45 @@
+package com.orvela.core.cli;
+
+import com.orvela.core.NativeLibraries;
+import java.io.Closeable;
+import java.io.IOException;
+
+/** The server end of the local command-line channel on Windows: named pipe instances. */
+public final class NamedPipeServer implements Closeable {
+    static {
+        NativeLibraries.load("Ductway");
+    }
+
+    /** The native record's handle; 0 when closed. Read and cleared by the natives. */
+    int handle;
+
+    public NamedPipeServer(String name, int openMode, int pipeMode, int maxInstances,
+            int outBufSize, int inBufSize, int defaultTimeout) throws IOException {
+        handle = create0(name, openMode, pipeMode, maxInstances, outBufSize, inBufSize,
+                defaultTimeout);
+    }
+
+    @Override
+    public void close() throws IOException {
+        close0();
+    }
+
+    native int create0(String jName, int jOpenMode, int jPipeMode, int jMaxInstances,
+            int jOutBufSize, int jInBufSize, int jDefaultTimeout) throws IOException;
+
+    native void connect0(int jTimeout) throws IOException;
+
+    native void disconnect0() throws IOException;
+
+    native String getClientUserName0() throws IOException;
+
+    native int getCurrentInstances0() throws IOException;
+
+    native void close0() throws IOException;
+
+    native void flush0() throws IOException;
+
+    native byte[] read0(int jTimeout) throws IOException;
+
+    native void write0(byte[] jBuf, int jOff, int jLen, int jTimeout) throws IOException;
+}

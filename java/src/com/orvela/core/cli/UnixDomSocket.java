@@ -1,0 +1,83 @@
+package com.orvela.core.cli;
+
+import com.orvela.core.NativeLibraries;
+import java.io.Closeable;
+import java.io.IOException;
+
+/**
+ * One connection of the local command-line channel on Unix. A client connects with
+ * {@link #UnixDomSocket(String)}; the server gets its end from {@link UnixDomServerSocket#accept}.
+ */
+public final class UnixDomSocket implements Closeable {
+    static {
+        NativeLibraries.load("Lanterra");
+    }
+
+    /** The native record's handle; 0 when closed. Read and cleared by the natives. */
+    int handle;
+
+    /** Connects to the server listening at {@code path}, proving this process's user. */
+    public UnixDomSocket(String path) throws IOException {
+        handle = create0(path);
+    }
+
+    /** The server's end of an accepted connection; made by the native accept. */
+    UnixDomSocket(int handoverHandle) throws IOException {
+        handle = create0(handoverHandle);
+    }
+
+    /** The name of the user the client runs as (server ends only). */
+    public String getClientIdentity() throws IOException {
+        return getClientIdentity0();
+    }
+
+    /** Limits each later {@link #read} to {@code millis}; 0 or less waits without limit. */
+    public void setSoTimeout(int millis) throws IOException {
+        setSoTimeout0(millis);
+    }
+
+    /** The bytes that have arrived, at least one; null at end of stream. */
+    public byte[] read() throws IOException {
+        return read0();
+    }
+
+    public void write(byte[] buf, int off, int len) throws IOException {
+        write0(buf, off, len);
+    }
+
+    public void write(byte[] buf) throws IOException {
+        write0(buf, 0, buf.length);
+    }
+
+    public void flush() throws IOException {
+        flush0();
+    }
+
+    @Override
+    public void close() throws IOException {
+        close0();
+    }
+
+    /** Removes this process's client socket file; call after {@link #close}. */
+    public void cleanup() throws IOException {
+        cleanup0();
+    }
+
+    native int create0(int handle) throws IOException;
+
+    native int create0(String jPath) throws IOException;
+
+    native String getClientIdentity0() throws IOException;
+
+    native void setSoTimeout0(int jTimeout) throws IOException;
+
+    native byte[] read0() throws IOException;
+
+    native void write0(byte[] jBuf, int jOff, int jLen) throws IOException;
+
+    native void flush0() throws IOException;
+
+    native void close0() throws IOException;
+
+    native void cleanup0() throws IOException;
+}

@@ -1,0 +1,15 @@
+package com.orvela.core.icmp;
+
+/** Receives the one report of a latency probe. */
+public interface LatencyListener {
+    /**
+     * @param id the probe's identifier
+     * @param seq the number of tries made; 0 when the set-up failed
+     * @param dest the destination (first octet in the most significant byte)
+     * @param rc the status code, 0 for a reply
+     * @param latency the round-trip time in milliseconds; 0.0 unless rc is 0
+     * @param datalen the datagram length used
+     * @param dest2 the destination again
+     */
+    void handleLatency(int id, int seq, int dest, int rc, double latency, int datalen, int dest2);
+}
