@@ -181,6 +181,28 @@ class PingTest {
     }
 
     @Test
+    void theObserverMaySendAndShutDownFromItsCallback() throws Exception {
+        int socket = JNIPinger.nativeICMPInit();
+        assertTrue(socket >= 0);
+        List<Short> ids = new ArrayList<>();
+        Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket,
+                (address, reqID, rtt) -> {
+                    if (reqID == 0) return;
+                    ids.add(reqID);
+                    if (reqID < 5) {
+                        JNIPinger.nativeSendPing(socket, LOOPBACK, (short) (reqID + 1), (short) 64);
+                    } else {
+                        JNIPinger.nativeICMPShutdown(socket);
+                    }
+                }));
+        loop.start();
+        assertEquals(0, JNIPinger.nativeSendPing(socket, LOOPBACK, (short) 1, (short) 64));
+        loop.join(PingLoop.PATIENCE_MS);
+        assertFalse(loop.isAlive());
+        assertEquals(List.of((short) 1, (short) 2, (short) 3, (short) 4, (short) 5), ids);
+    }
+
+    @Test
     void anObserverExceptionEndsTheLoopAndReachesTheCaller() throws Exception {
         int socket = JNIPinger.nativeICMPInit();
         assertTrue(socket >= 0);
