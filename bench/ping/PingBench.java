@@ -31,7 +31,9 @@ public final class PingBench {
         count = args.length > 0 ? Integer.parseInt(args[0]) : 200_000;
         int window = args.length > 1 ? Integer.parseInt(args[1]) : 32;
         socket = JNIPinger.nativeICMPInit();
-        if (socket < 0) throw new IllegalStateException("nativeICMPInit failed, see /tmp/pinger.log");
+        if (socket < 0) {
+            throw new IllegalStateException("nativeICMPInit failed, see /tmp/pinger.log");
+        }
 
         long start = System.nanoTime();
         while (sent < Math.min(window, count)) sendNext();

@@ -48,10 +48,11 @@ constexpr size_t kSendTimeAt = 8;
 
 // Sockets that icmp_init opened and that have not been closed yet.
 //
-// Shutting a socket down while a receive loop waits on it: icmp_shutdown marks the entry and
+// Shutting a socket down while a receive loop runs on it: icmp_shutdown marks the entry and
 // makes its eventfd readable; every loop polls that eventfd together with the socket and looks
-// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is registered on an entry, the socket is not
-// closed: the last loop to leave closes it (and the eventfd). So a loop never waits on or reads
+// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is
+// registered on an entry, the socket is not closed: the last loop to leave closes it (and the
+// eventfd). So a loop never waits on or reads
 // from a descriptor number that another open has taken over, and nothing depends on close()
 // waking a blocked wait. A descriptor that is not in the table (never opened here, or already
 // shut down) is neither waited on, sent to, nor closed.

@@ -184,7 +184,7 @@ TEST_F(ReceiveLoop, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
 
 // Holds the loop in its first callback until released.
 class GateSink final : public ReplySink {
-public:
+  public:
     bool onReply(const PingReply&) override {
         std::unique_lock<std::mutex> lock(mutex_);
         if (++calls_ == 1) {
@@ -208,7 +208,7 @@ public:
         return calls_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool entered_ = false, released_ = false;
