@@ -16,7 +16,7 @@ final class PingCommand {
         int wait = args.intOption("-W", 1000);
         String host = args.single("address");
         int dest = Ipv4.parse(host);
-        if (count < 1 || count > 65535) throw new UsageException("-c must be 1..65535");
+        if (count < 1 || count > 32767) throw new UsageException("-c must be 1..32767");
 
         int sd = JNIPinger.nativeICMPInit();
         if (sd < 0) {
