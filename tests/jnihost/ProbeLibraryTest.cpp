@@ -22,6 +22,10 @@ class ProbeLibraryTest : public ::testing::Test {
         lib = std::make_unique<Library>(host, JNIHOST_PROBE_LIBRARY);
         unsetenv("ZELKCLI_DEBUG");
         probe = host.defineClass(kProbe).ref();
+        newSocket = lib->native<NewSocketFn>(kProbe, "newSocket", "(I)Ljava/lang/Object;");
+        fdOf = lib->native<FdOfFn>(kProbe, "fdOf", "(Ljava/lang/Object;)I");
+        echo = lib->native<EchoFn>(kProbe, "echo", "(Ljava/lang/String;)Ljava/lang/String;");
+        copyOf = lib->native<CopyOfFn>(kProbe, "copyOf", "([BII)[B");
         // new Socket(fd) { handle = create0(fd); } -- the constructor calls back into the library.
         auto create0 =
             lib->native<jint(JNICALL*)(JNIEnv*, jclass, jint)>(kProbe, "create0", "(I)I");
@@ -48,6 +52,15 @@ class ProbeLibraryTest : public ::testing::Test {
     JNIEnv* env = host.env();
     std::unique_ptr<Library> lib;
     jclass probe = nullptr;
+
+    using NewSocketFn = jobject(JNICALL*)(JNIEnv*, jclass, jint);
+    using FdOfFn = jint(JNICALL*)(JNIEnv*, jclass, jobject);
+    using EchoFn = jstring(JNICALL*)(JNIEnv*, jclass, jstring);
+    using CopyOfFn = jbyteArray(JNICALL*)(JNIEnv*, jclass, jbyteArray, jint, jint);
+    NewSocketFn newSocket = nullptr;
+    FdOfFn fdOf = nullptr;
+    EchoFn echo = nullptr;
+    CopyOfFn copyOf = nullptr;
 };
 
 TEST_F(ProbeLibraryTest, OnLoadRunsAndReadsTheDebugLevel) {
@@ -69,23 +82,25 @@ TEST_F(ProbeLibraryTest, OverloadedNativesResolveByTheirLongNameAndMissingOnesFa
 }
 
 TEST_F(ProbeLibraryTest, ThrownExceptionsArePendingWithTheirMessage) {
-    auto throwByName = lib->native<void(JNICALL*)(JNIEnv*, jclass, jstring, jstring)>(
-        kProbe, "throwByName", "(Ljava/lang/String;Ljava/lang/String;)V");
+    auto throwKind =
+        lib->native<void(JNICALL*)(JNIEnv*, jclass, jint)>(kProbe, "throwKind", "(I)V");
     size_t refs = host.liveLocalRefs();
-    throwByName(env, probe, host.newString("java/io/IOException"), host.newString("Bad fd"));
+    throwKind(env, probe, 0);
     auto thrown = host.takePending();
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->className, "java/io/IOException");
     EXPECT_EQ(thrown->message, "Bad fd");
 
-    throwByName(env, probe, host.newString("java/lang/OutOfMemoryError"), nullptr);
+    throwKind(env, probe, 1);
     thrown = host.takePending();
     EXPECT_EQ(thrown->className, "java/lang/OutOfMemoryError");
     EXPECT_EQ(thrown->message, std::nullopt);
 
-    throwByName(env, probe, host.newString("java/nope/Missing"), host.newString("x"));
-    EXPECT_EQ(host.takePending()->className, "java/lang/NoClassDefFoundError");
-    expectBalanced(refs, 5);  // the five strings made here
+    throwKind(env, probe, 2);
+    thrown = host.takePending();
+    EXPECT_EQ(thrown->className, "java/lang/NoClassDefFoundError");
+    EXPECT_EQ(thrown->message, "java/nope/Missing");
+    expectBalanced(refs, 0);
 }
 
 TEST_F(ProbeLibraryTest, CallbacksGetTheirArgumentsDecoded) {
@@ -119,10 +134,6 @@ TEST_F(ProbeLibraryTest, CallbacksGetTheirArgumentsDecoded) {
 }
 
 TEST_F(ProbeLibraryTest, NewObjectRunsAConstructorThatCallsBackIntoTheLibrary) {
-    auto newSocket = lib->native<jobject(JNICALL*)(JNIEnv*, jclass, jint)>(kProbe, "newSocket",
-                                                                           "(I)Ljava/lang/Object;");
-    auto fdOf = lib->native<jint(JNICALL*)(JNIEnv*, jclass, jobject)>(kProbe, "fdOf",
-                                                                      "(Ljava/lang/Object;)I");
     size_t refs = host.liveLocalRefs();
     jobject socket = newSocket(env, probe, 17);
     ASSERT_NE(socket, nullptr);
@@ -140,14 +151,6 @@ TEST_F(ProbeLibraryTest, NewObjectRunsAConstructorThatCallsBackIntoTheLibrary) {
 // Each failure a VM can produce, made to happen inside a native: the native must give up with
 // the VM's exception (or its own, where it replaces it), and release what it took.
 TEST_F(ProbeLibraryTest, InjectedFailuresSurfaceAsExceptionsAndLeakNothing) {
-    auto newSocket = lib->native<jobject(JNICALL*)(JNIEnv*, jclass, jint)>(kProbe, "newSocket",
-                                                                           "(I)Ljava/lang/Object;");
-    auto fdOf = lib->native<jint(JNICALL*)(JNIEnv*, jclass, jobject)>(kProbe, "fdOf",
-                                                                      "(Ljava/lang/Object;)I");
-    auto echo = lib->native<jstring(JNICALL*)(JNIEnv*, jclass, jstring)>(
-        kProbe, "echo", "(Ljava/lang/String;)Ljava/lang/String;");
-    auto copyOf = lib->native<jbyteArray(JNICALL*)(JNIEnv*, jclass, jbyteArray, jint, jint)>(
-        kProbe, "copyOf", "([BII)[B");
     jobject socket = newSocket(env, probe, 5);
     jstring str = host.newString("hello");
     jbyteArray bytes = host.newByteArray({1, 2, 3});
@@ -192,8 +195,6 @@ TEST_F(ProbeLibraryTest, InjectedFailuresSurfaceAsExceptionsAndLeakNothing) {
 }
 
 TEST_F(ProbeLibraryTest, ByteArrayBoundsReachTheCallerAsArrayIndexOutOfBounds) {
-    auto copyOf = lib->native<jbyteArray(JNICALL*)(JNIEnv*, jclass, jbyteArray, jint, jint)>(
-        kProbe, "copyOf", "([BII)[B");
     jbyteArray bytes = host.newByteArray({1, 2, 3, 4, 5});
     jbyteArray copy = copyOf(env, probe, bytes, 1, 3);
     ASSERT_NE(copy, nullptr);

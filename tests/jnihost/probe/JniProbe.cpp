@@ -32,17 +32,20 @@ JNIEXPORT jint JNICALL Java_com_orvela_test_jnihost_Probe_debugLevel(JNIEnv*, jc
     return orvela::debug;
 }
 
-JNIEXPORT void JNICALL Java_com_orvela_test_jnihost_Probe_throwByName(JNIEnv* env, jclass,
-                                                                      jstring jName, jstring jMsg) {
-    orvela::ScopedUtfChars name(env, jName);
-    if (!name) return;
-    if (jMsg == nullptr) {
-        orvela::JNU_ThrowByName(env, name.c_str(), nullptr);
-        return;
+// Throws, by `kind`: 0 IOException "Bad fd", 1 OutOfMemoryError, 2 a class that doesn't exist.
+JNIEXPORT void JNICALL Java_com_orvela_test_jnihost_Probe_throwKind(JNIEnv* env, jclass,
+                                                                    jint kind) {
+    switch (kind) {
+        case 0:
+            orvela::throwIOException(env, "Bad fd");
+            break;
+        case 1:
+            orvela::throwOutOfMemory(env);
+            break;
+        default:
+            orvela::JNU_ThrowByName(env, "java/nope/Missing", "x");
+            break;
     }
-    orvela::ScopedUtfChars msg(env, jMsg);
-    if (!msg) return;
-    orvela::JNU_ThrowByName(env, name.c_str(), msg.c_str());
 }
 
 // Calls target.report(int, short, long, double, boolean, String).
