@@ -242,7 +242,8 @@ TEST_F(ProbeLibraryTest, MonitorExcludesASecondThreadUntilTheFirstLeaves) {
     // on the monitor before leaving.
     whileInside = [&] {
         second = std::thread([&] { underMonitor(host.env(), probe, lock, target); });
-        while (host.monitorWaiters(lock) == 0) std::this_thread::yield();
+        // Without exclusion the second thread gets in instead of waiting: stop and fail then.
+        while (host.monitorWaiters(lock) == 0 && entries.load() == 1) std::this_thread::yield();
         EXPECT_EQ(entries.load(), 1);
     };
     underMonitor(env, probe, lock, target);
