@@ -226,9 +226,11 @@ class JavaObserverSink final : public ReplySink {
         : env_(env), observer_(observer), method_(method) {}
 
     bool onReply(const PingReply& reply) override {
-        env_->CallVoidMethod(observer_, method_, static_cast<jint>(reply.address),
-                             static_cast<jshort>(reply.reqID),
-                             static_cast<jint>(reply.roundtripTime));
+        jvalue args[3];
+        args[0].i = static_cast<jint>(reply.address);
+        args[1].s = static_cast<jshort>(reply.reqID);
+        args[2].i = static_cast<jint>(reply.roundtripTime);
+        env_->CallVoidMethodA(observer_, method_, args);
         return env_->ExceptionCheck() == JNI_FALSE;
     }
 
