@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -346,6 +347,11 @@ ORVELA_EXPORT int icmp_init() {
         logLine("Error: Failed to open socket (errno = %d)\n", errno);
         return -1;
     }
+    // Only echo replies reach the loop; it would drop everything else anyway. Without this the
+    // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
+    // Best effort: where the filter is refused, the loop's own type check does the same.
+    icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
+    ::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies);
     // The loops on this socket wait on the eventfd too, for its shutdown.
     ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {
