@@ -60,6 +60,11 @@ function(orvela_jni_library name)
     elseif(NOT ORVELA_SANITIZE)
         target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
     endif()
+    # Deliverables are installed; test-only libraries are not.
+    file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    if(rel MATCHES "^core/")
+        install(TARGETS ${name} LIBRARY DESTINATION lib RUNTIME DESTINATION lib)
+    endif()
 endfunction()
 
 include(OrvelaNativeExports)
