@@ -107,8 +107,10 @@ extern "C" void standInVm(int sig) {
     writeDescriptor(2, kStandInDump, std::char_traits<char>::length(kStandInDump));
 }
 
+// The file's text, read in text mode: on Windows descriptor 2 is in text mode as well and
+// writes "\r\n" for "\n".
 std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
