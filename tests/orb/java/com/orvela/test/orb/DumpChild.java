@@ -48,6 +48,7 @@ public final class DumpChild {
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
             case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
+            case "overlap" -> overlapping(dumper, Path.of(args[2]), Path.of(args[3]));
             case "failures" -> failures(dumper, Path.of(args[2]));
             case "noHandler" -> noHandler(dumper, Path.of(args[2]));
             default -> throw new IllegalArgumentException(args[1]);
@@ -95,6 +96,27 @@ public final class DumpChild {
         writer.setDaemon(true);
         writer.start();
         onCallerThread(() -> dumper.dump1(file.toString()));
+        System.err.println(AFTER_MARKER);
+        System.out.println("descriptors " + before + " " + openDescriptors());
+    }
+
+    /**
+     * A second dump1 asked for while the first one's file stands in for standard error: it
+     * waits its turn, so each file gets a dump and standard error is back afterwards.
+     */
+    private static void overlapping(Dumper dumper, Path first, Path second) throws Exception {
+        String before = openDescriptors();
+        Thread firstCall = new Thread(() -> {
+            try {
+                dumper.dump1(first.toString());
+            } catch (IOException e) {
+                System.out.println("first dump1 threw " + e);
+            }
+        }, "orvela-dump-first");
+        firstCall.start();
+        while (!contains(first, "Full thread dump")) LockSupport.parkNanos(20_000_000);
+        onCallerThread(() -> dumper.dump1(second.toString()));
+        firstCall.join();
         System.err.println(AFTER_MARKER);
         System.out.println("descriptors " + before + " " + openDescriptors());
     }

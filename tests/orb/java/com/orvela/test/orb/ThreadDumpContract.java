@@ -31,29 +31,49 @@ abstract class ThreadDumpContract {
         child.awaitSuccess();
     }
 
-    /** The two slow cases run side by side: each dump1 takes ten seconds. */
+    /**
+     * The slow cases run side by side (each dump1 takes ten seconds): a new file, with output
+     * of another thread in the window; an existing file, overlapped by a second call that waits
+     * its turn.
+     */
     @Test
     void dump1FillsANewOrATruncatedFileWithWhatStandardErrorGetsInTheWindow() throws Exception {
         Path fresh = dir.resolve("fresh.txt");
         Path existing = dir.resolve("existing.txt");
-        String old = "OLD CONTENT ".repeat(100_000);
-        Files.writeString(existing, old);
+        Path second = dir.resolve("second.txt");
+        Files.writeString(existing, "OLD CONTENT ".repeat(100_000));
 
         ChildVm intoFresh = ChildVm.start(dumper(), "dump1", fresh.toString());
-        ChildVm intoExisting = ChildVm.start(dumper(), "dump1", existing.toString());
-        expectCapturedWindow(intoFresh.awaitSuccess(), fresh);
-        expectCapturedWindow(intoExisting.awaitSuccess(), existing);
+        ChildVm overlapping =
+                ChildVm.start(dumper(), "overlap", existing.toString(), second.toString());
+        intoFresh.awaitSuccess();
+        overlapping.awaitSuccess();
+
+        expectDumpIn(fresh, intoFresh);
+        String during = Files.readString(fresh);
+        assertTrue(during.contains(DumpChild.DURING_MARKER), during);
+        expectRestored(intoFresh);
+
+        expectDumpIn(existing, overlapping);
         assertFalse(Files.readString(existing).contains("OLD CONTENT"), "not truncated");
+        expectDumpIn(second, overlapping);
+        expectRestored(overlapping);
     }
 
-    private static void expectCapturedWindow(ChildVm child, Path file) throws Exception {
-        String dump = new String(Files.readAllBytes(file), StandardCharsets.UTF_8);
-        String context = "file:\n" + dump + "\n" + child.describe();
+    private static void expectDumpIn(Path file, ChildVm child) throws Exception {
+        String dump = Files.readString(file, StandardCharsets.UTF_8);
+        String context = file + ":\n" + dump + "\n" + child.describe();
         assertTrue(dump.contains("Full thread dump"), context);
         assertTrue(dump.contains(DumpChild.WITNESS_THREAD), context);
-        assertTrue(dump.contains(DumpChild.DURING_MARKER), context);
         assertFalse(dump.contains(DumpChild.AFTER_MARKER), context);
-        // Standard error is back where it was: the later line reached the parent, the dump did not.
+    }
+
+    /**
+     * Standard error is back where it was: the line written after the call reached the parent,
+     * no dump did, and the child has the descriptors it had before.
+     */
+    private static void expectRestored(ChildVm child) {
+        String context = child.describe();
         assertTrue(child.err().contains(DumpChild.AFTER_MARKER), context);
         assertFalse(child.err().contains("Full thread dump"), context);
         String[] descriptors = child.out().lines().filter(l -> l.startsWith("descriptors "))
