@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "binding/LastErrorMsg.h"
+#include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 #include "core/cli/LanterraAddress.h"
@@ -80,6 +81,43 @@ Queued queuedBytes(int sock, int* nAvail) {
         return Queued::Failed;
     }
     return Queued::Nothing;
+}
+
+struct Received {
+    enum class Status { Done, Again };
+    Status status;
+    jbyteArray bytes;  // Done: the bytes, or null with an exception pending
+};
+
+// Takes the `nAvail` queued bytes off `sock` into a new Java array. The array is made before
+// anything is taken, so bytes never get lost to a VM that can't hold them.
+Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
+    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(nAvail));
+    if (!bytes) return {Received::Status::Done, nullptr};
+    std::unique_ptr<jbyte[]> buffer(new (std::nothrow) jbyte[nAvail]);
+    if (!buffer) {
+        throwOutOfMemory(env);
+        return {Received::Status::Done, nullptr};
+    }
+    // Non-blocking: another reader may have taken what was queued meanwhile.
+    ssize_t nRead = ::recv(sock, buffer.get(), static_cast<size_t>(nAvail), MSG_DONTWAIT);
+    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return {Received::Status::Again, nullptr};
+    }
+    if (nRead < 0) {
+        throwIOException(env, getLastErrorMsg());
+        return {Received::Status::Done, nullptr};
+    }
+    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
+    if (nRead == nAvail) {
+        env->SetByteArrayRegion(bytes.get(), 0, nAvail, buffer.get());
+        return {Received::Status::Done, bytes.release()};
+    }
+    // Fewer than queued: only a concurrent reader makes that happen.
+    jbyteArray exact = env->NewByteArray(static_cast<jsize>(nRead));
+    if (exact != nullptr)
+        env->SetByteArrayRegion(exact, 0, static_cast<jsize>(nRead), buffer.get());
+    return {Received::Status::Done, exact};
 }
 
 // Sends all `length` bytes; false with errno set when the connection fails.
@@ -184,12 +222,11 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
         return nullptr;
     }
     traceLine(1, "reading from socket\n");
-    int nAvail = 0;
-    for (bool queued = false; !queued;) {
+    for (;;) {
         if (!awaitReadable(env, peer.sockFd, peer.timeout, WaitPurpose::Read)) return nullptr;
+        int nAvail = 0;
         switch (queuedBytes(peer.sockFd, &nAvail)) {
             case Queued::Data:
-                queued = true;
                 break;
             case Queued::EndOfStream:
                 return nullptr;
@@ -197,26 +234,12 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
                 throwIOException(env, getLastErrorMsg());
                 return nullptr;
             case Queued::Nothing:
-                break;
+                continue;
         }
+        Received received = receiveQueued(env, peer.sockFd, nAvail);
+        if (received.status == Received::Status::Again) continue;
+        return received.bytes;
     }
-    std::unique_ptr<jbyte[]> buffer(new (std::nothrow) jbyte[nAvail]);
-    if (!buffer) {
-        throwOutOfMemory(env);
-        return nullptr;
-    }
-    // Non-blocking: what was queued may have gone to a concurrent reader meanwhile.
-    ssize_t nRead = ::recv(peer.sockFd, buffer.get(), static_cast<size_t>(nAvail), MSG_DONTWAIT);
-    if (nRead < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        throwIOException(env, getLastErrorMsg());
-        return nullptr;
-    }
-    if (nRead < 0) nRead = 0;
-    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
-    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(nRead));
-    if (bytes == nullptr) return nullptr;
-    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(nRead), buffer.get());
-    return bytes;
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env, jobject obj,
