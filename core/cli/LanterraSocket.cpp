@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "core/cli/LanterraClientPath.h"
 #include "core/cli/LanterraIdentity.h"
 #include "core/cli/LanterraPeers.h"
+#include "core/cli/LanterraScratch.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
 #include "core/cli/ScopedFd.h"
@@ -89,18 +91,19 @@ struct Received {
     jbyteArray bytes;  // Done: the bytes, or null with an exception pending
 };
 
-// Takes the `nAvail` queued bytes off `sock` into a new Java array. The array is made before
+// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made before
 // anything is taken, so bytes never get lost to a VM that can't hold them.
 Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
-    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(nAvail));
+    size_t wanted = std::min(static_cast<size_t>(nAvail), scratchCapacity);
+    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
     if (!bytes) return {Received::Status::Done, nullptr};
-    std::unique_ptr<jbyte[]> buffer(new (std::nothrow) jbyte[nAvail]);
-    if (!buffer) {
+    jbyte* buffer = scratchBuffer(wanted);
+    if (buffer == nullptr) {
         throwOutOfMemory(env);
         return {Received::Status::Done, nullptr};
     }
     // Non-blocking: another reader may have taken what was queued meanwhile.
-    ssize_t nRead = ::recv(sock, buffer.get(), static_cast<size_t>(nAvail), MSG_DONTWAIT);
+    ssize_t nRead = ::recv(sock, buffer, wanted, MSG_DONTWAIT);
     if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         return {Received::Status::Again, nullptr};
     }
@@ -109,14 +112,14 @@ Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
         return {Received::Status::Done, nullptr};
     }
     traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
-    if (nRead == nAvail) {
-        env->SetByteArrayRegion(bytes.get(), 0, nAvail, buffer.get());
+    jsize count = static_cast<jsize>(nRead);
+    if (static_cast<size_t>(nRead) == wanted) {
+        env->SetByteArrayRegion(bytes.get(), 0, count, buffer);
         return {Received::Status::Done, bytes.release()};
     }
     // Fewer than queued: only a concurrent reader makes that happen.
-    jbyteArray exact = env->NewByteArray(static_cast<jsize>(nRead));
-    if (exact != nullptr)
-        env->SetByteArrayRegion(exact, 0, static_cast<jsize>(nRead), buffer.get());
+    jbyteArray exact = env->NewByteArray(count);
+    if (exact != nullptr) env->SetByteArrayRegion(exact, 0, count, buffer);
     return {Received::Status::Done, exact};
 }
 
@@ -234,7 +237,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
                 throwIOException(env, getLastErrorMsg());
                 return nullptr;
             case Queued::Nothing:
-                continue;
+                continue;  // what made it readable went to another reader
         }
         Received received = receiveQueued(env, peer.sockFd, nAvail);
         if (received.status == Received::Status::Again) continue;
@@ -263,15 +266,19 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
         traceLine(1, "write finished\n");
         return;
     }
-    std::unique_ptr<jbyte[]> staging(new (std::nothrow) jbyte[jLen]);
-    if (!staging) {
+    jbyte* staging = scratchBuffer(std::min(static_cast<size_t>(jLen), scratchCapacity));
+    if (staging == nullptr) {
         throwOutOfMemory(env);
         return;
     }
-    env->GetByteArrayRegion(jBuf, jOff, jLen, staging.get());
-    if (!sendAll(peer.sockFd, staging.get(), static_cast<size_t>(jLen))) {
-        throwIOException(env, getLastErrorMsg());
-        return;
+    for (jint done = 0; done < jLen;) {
+        jint step = static_cast<jint>(std::min(static_cast<size_t>(jLen - done), scratchCapacity));
+        env->GetByteArrayRegion(jBuf, jOff + done, step, staging);
+        if (!sendAll(peer.sockFd, staging, static_cast<size_t>(step))) {
+            throwIOException(env, getLastErrorMsg());
+            return;
+        }
+        done += step;
     }
     traceLine(1, "write finished\n");
 }
