@@ -164,17 +164,10 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__I(JNIEnv*
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lang_String_2(
     JNIEnv* env, jobject, jstring jPath) {
-    if (jPath == nullptr) {
-        JNU_ThrowByName(env, "java/lang/NullPointerException", "path");
-        return 0;
-    }
+    ScopedFd sock(openStreamSocket(env, jPath));
+    if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
     if (!path) return 0;
-    ScopedFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!sock) {
-        throwIOException(env, getLastErrorMsg());
-        return 0;
-    }
     if (!bindClientFile(env, sock.get())) return 0;
     std::string clientPath = clientPathName();
     sockaddr_un server = unixAddress(path.c_str());
@@ -198,10 +191,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
 JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_UnixDomSocket_getClientIdentity0(JNIEnv* env,
                                                                                     jobject obj) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return nullptr;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     std::string name;
     if (peer.uid == noUid || !lookUpUserName(peer.uid, &name)) {
         throwIOException(env, "getpwuid_r() error");
@@ -220,10 +210,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_setSoTimeout0(JNIE
 JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv* env,
                                                                           jobject obj) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return nullptr;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     traceLine(1, "reading from socket\n");
     for (;;) {
         if (!awaitReadable(env, peer.sockFd, peer.timeout, WaitPurpose::Read)) return nullptr;
@@ -249,10 +236,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
                                                                      jbyteArray jBuf, jint jOff,
                                                                      jint jLen) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return;
     traceLine(1, "writing %i bytes\n", jLen);
     if (jBuf == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", "buffer");
@@ -286,9 +270,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_flush0(JNIEnv* env, jobject obj) {
     // Nothing is buffered at this layer; only the handle is checked.
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-    }
+    socketPeerOrThrow(env, obj, &peer);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env, jobject obj) {
@@ -298,9 +280,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* env, jobject obj) {
     // The file goes even when the handle is no longer valid: cleanup0 follows close0.
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-    }
+    socketPeerOrThrow(env, obj, &peer);
     std::string clientPath = clientPathName();
     traceLine(2, "About to unlink %s\n", clientPath.c_str());
     if (!clientPath.empty()) ::unlink(clientPath.c_str());

@@ -166,13 +166,27 @@ class LanterraHostTest : public ::testing::Test {
     }
 
     void expectThrown(const std::string& className, const char* message) {
-        Thrown t = thrown();
+        expectIs(thrown(), className, message);
+    }
+
+    static void expectIs(const Thrown& t, const std::string& className, const char* message) {
         EXPECT_EQ(t.className, className);
         if (message == nullptr) {
             EXPECT_FALSE(t.message.has_value());
         } else {
             EXPECT_EQ(t.message.value_or("<no message>"), message);
         }
+    }
+
+    // A client connects and accept0, failing as the test arranged, drops it; returns what
+    // accept0 threw.
+    Thrown acceptDropsClient(jobject server) {
+        int raw = rawClient(serverPath, rawClientPath);
+        EXPECT_EQ(accept(env, server), nullptr);
+        Thrown t = thrown();
+        EXPECT_TRUE(peerClosed(raw));
+        close(raw);
+        return t;
     }
 
     Host host;
@@ -233,12 +247,8 @@ TEST_F(LanterraHostTest, AFailedNewObjectReleasesTheHandOverRecordOnceAndClosesT
     int before = openDescriptors();
 
     // The VM fails before the constructor runs.
-    int raw = rawClient(serverPath, rawClientPath);
     host.inject(Fault::NewObject, 1, kSocket);
-    EXPECT_EQ(accept(env, server), nullptr);
-    expectThrown("java/lang/OutOfMemoryError", nullptr);
-    EXPECT_TRUE(peerClosed(raw));
-    close(raw);
+    expectIs(acceptDropsClient(server), "java/lang/OutOfMemoryError", nullptr);
     EXPECT_EQ(openDescriptors(), before);
 
     // The constructor throws without taking the record: accept0 releases it, and the value is
@@ -248,11 +258,7 @@ TEST_F(LanterraHostTest, AFailedNewObjectReleasesTheHandOverRecordOnceAndClosesT
         offered.push_back(handOver);
         host.throwPending("java/lang/OutOfMemoryError", std::nullopt);
     };
-    raw = rawClient(serverPath, rawClientPath);
-    EXPECT_EQ(accept(env, server), nullptr);
-    expectThrown("java/lang/OutOfMemoryError", nullptr);
-    EXPECT_TRUE(peerClosed(raw));
-    close(raw);
+    expectIs(acceptDropsClient(server), "java/lang/OutOfMemoryError", nullptr);
     ASSERT_EQ(offered.size(), 1u);
     EXPECT_EQ(createFromHandOver(env, nullptr, offered[0]), 0);
     expectThrown("java/io/IOException", "Invalid handle");
@@ -266,7 +272,7 @@ TEST_F(LanterraHostTest, AFailedNewObjectReleasesTheHandOverRecordOnceAndClosesT
         expectThrown("java/io/IOException", "Invalid handle");
         host.setIntField(self, "handle", handle);
     };
-    raw = rawClient(serverPath, rawClientPath);
+    int raw = rawClient(serverPath, rawClientPath);
     jobject accepted = accept(env, server);
     ASSERT_NE(accepted, nullptr);
     ASSERT_EQ(::send(raw, "x", 1, 0), 1);
@@ -282,19 +288,10 @@ TEST_F(LanterraHostTest, MissingClassOrConstructorClosesTheConnection) {
     jobject server = openServer();
     int before = openDescriptors();
 
-    int raw = rawClient(serverPath, rawClientPath);
     host.inject(Fault::FindClass, 1, kSocket);
-    EXPECT_EQ(accept(env, server), nullptr);
-    expectThrown("java/lang/NoClassDefFoundError", kSocket);
-    EXPECT_TRUE(peerClosed(raw));
-    close(raw);
-
-    raw = rawClient(serverPath, rawClientPath);
+    expectIs(acceptDropsClient(server), "java/lang/NoClassDefFoundError", kSocket);
     host.inject(Fault::GetMethodID, 1, "<init>");
-    EXPECT_EQ(accept(env, server), nullptr);
-    EXPECT_EQ(thrown().className, "java/lang/NoSuchMethodError");
-    EXPECT_TRUE(peerClosed(raw));
-    close(raw);
+    EXPECT_EQ(acceptDropsClient(server).className, "java/lang/NoSuchMethodError");
     EXPECT_EQ(openDescriptors(), before);
 
     // An exception class the VM can't find leaves the VM's error instead.
