@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <jni.h>
+
 #include <string>
 
 namespace orvela {
@@ -14,5 +16,10 @@ sockaddr_un unixAddress(const char* path);
 // The path in an address that accept returned with `addrLen` bytes filled: empty for a client
 // that bound no path (or an abstract one), never running past the path field.
 std::string pathOf(const sockaddr_un& address, socklen_t addrLen);
+
+// A new Unix-domain stream socket for a connection to or at the path `jPath`; -1 with
+// NullPointerException pending when there is no path, or IOException with the system text when
+// the system makes no socket.
+int openStreamSocket(JNIEnv* env, jstring jPath);
 
 }  // namespace orvela

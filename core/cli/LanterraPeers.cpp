@@ -34,6 +34,24 @@ SocketPeer* getSocketPeer(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
     return copyRecordOf(env, obj, socketPeers(), peerCopy);
 }
 
+namespace {
+
+template <typename Record>
+Record* orInvalidHandle(JNIEnv* env, Record* copy) {
+    if (copy == nullptr) throwReplacingPending(env, "java/io/IOException", "Invalid handle");
+    return copy;
+}
+
+}  // namespace
+
+ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy) {
+    return orInvalidHandle(env, getServerSocketPeer(env, obj, peerCopy));
+}
+
+SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
+    return orInvalidHandle(env, getSocketPeer(env, obj, peerCopy));
+}
+
 template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout) {
     ScopedMonitor monitor(env, obj);

@@ -38,6 +38,11 @@ HandleRegistry<SocketPeer>& socketPeers();
 ServerSocketPeer* getServerSocketPeer(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy);
 SocketPeer* getSocketPeer(JNIEnv* env, jobject obj, SocketPeer* peerCopy);
 
+// The same, reporting a missing record as IOException "Invalid handle" (in place of anything
+// pending); every native but close0 and setSoTimeout0 starts with one of these.
+ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy);
+SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy);
+
 // setSoTimeout0 of both classes: stores jTimeout into the object's record under its monitor.
 template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout);

@@ -65,17 +65,10 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_create0(JNIEnv* env, jobject,
                                                                             jstring jPath,
                                                                             jint jBacklog) {
-    if (jPath == nullptr) {
-        JNU_ThrowByName(env, "java/lang/NullPointerException", "path");
-        return 0;
-    }
+    ScopedFd sock(openStreamSocket(env, jPath));
+    if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
     if (!path) return 0;
-    ScopedFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!sock) {
-        throwIOException(env, getLastErrorMsg());
-        return 0;
-    }
     sockaddr_un address = unixAddress(path.c_str());
     if (::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(sock.get(), jBacklog) != 0) {
@@ -102,10 +95,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_setSoTimeout
 JNIEXPORT jobject JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_accept0(JNIEnv* env,
                                                                                jobject obj) {
     ServerSocketPeer server;
-    if (getServerSocketPeer(env, obj, &server) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return nullptr;
-    }
+    if (serverSocketPeerOrThrow(env, obj, &server) == nullptr) return nullptr;
     std::string clientPath;
     ScopedFd conn(acceptClient(env, server, &clientPath));
     if (!conn) return nullptr;

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <memory>
@@ -16,12 +17,14 @@
 #include <vector>
 
 #include "binding/LastErrorMsg.h"
+#include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 #include "core/cli/LanterraAddress.h"
 #include "core/cli/LanterraClientPath.h"
 #include "core/cli/LanterraIdentity.h"
 #include "core/cli/LanterraPeers.h"
+#include "core/cli/LanterraScratch.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
 #include "core/cli/ScopedFd.h"
@@ -82,6 +85,44 @@ Queued queuedBytes(int sock, int* nAvail) {
     return Queued::Nothing;
 }
 
+struct Received {
+    enum class Status { Done, Again };
+    Status status;
+    jbyteArray bytes;  // Done: the bytes, or null with an exception pending
+};
+
+// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made before
+// anything is taken, so bytes never get lost to a VM that can't hold them.
+Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
+    size_t wanted = std::min(static_cast<size_t>(nAvail), scratchCapacity);
+    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
+    if (!bytes) return {Received::Status::Done, nullptr};
+    jbyte* buffer = scratchBuffer(wanted);
+    if (buffer == nullptr) {
+        throwOutOfMemory(env);
+        return {Received::Status::Done, nullptr};
+    }
+    // Non-blocking: another reader may have taken what was queued meanwhile.
+    ssize_t nRead = ::recv(sock, buffer, wanted, MSG_DONTWAIT);
+    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return {Received::Status::Again, nullptr};
+    }
+    if (nRead < 0) {
+        throwIOException(env, getLastErrorMsg());
+        return {Received::Status::Done, nullptr};
+    }
+    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
+    jsize count = static_cast<jsize>(nRead);
+    if (static_cast<size_t>(nRead) == wanted) {
+        env->SetByteArrayRegion(bytes.get(), 0, count, buffer);
+        return {Received::Status::Done, bytes.release()};
+    }
+    // Fewer than queued: only a concurrent reader makes that happen.
+    jbyteArray exact = env->NewByteArray(count);
+    if (exact != nullptr) env->SetByteArrayRegion(exact, 0, count, buffer);
+    return {Received::Status::Done, exact};
+}
+
 // Sends all `length` bytes; false with errno set when the connection fails.
 bool sendAll(int sock, const jbyte* bytes, size_t length) {
     while (length > 0) {
@@ -123,17 +164,10 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__I(JNIEnv*
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lang_String_2(
     JNIEnv* env, jobject, jstring jPath) {
-    if (jPath == nullptr) {
-        JNU_ThrowByName(env, "java/lang/NullPointerException", "path");
-        return 0;
-    }
+    ScopedFd sock(openStreamSocket(env, jPath));
+    if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
     if (!path) return 0;
-    ScopedFd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!sock) {
-        throwIOException(env, getLastErrorMsg());
-        return 0;
-    }
     if (!bindClientFile(env, sock.get())) return 0;
     std::string clientPath = clientPathName();
     sockaddr_un server = unixAddress(path.c_str());
@@ -157,10 +191,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
 JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_UnixDomSocket_getClientIdentity0(JNIEnv* env,
                                                                                     jobject obj) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return nullptr;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     std::string name;
     if (peer.uid == noUid || !lookUpUserName(peer.uid, &name)) {
         throwIOException(env, "getpwuid_r() error");
@@ -179,17 +210,13 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_setSoTimeout0(JNIE
 JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv* env,
                                                                           jobject obj) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return nullptr;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     traceLine(1, "reading from socket\n");
-    int nAvail = 0;
-    for (bool queued = false; !queued;) {
+    for (;;) {
         if (!awaitReadable(env, peer.sockFd, peer.timeout, WaitPurpose::Read)) return nullptr;
+        int nAvail = 0;
         switch (queuedBytes(peer.sockFd, &nAvail)) {
             case Queued::Data:
-                queued = true;
                 break;
             case Queued::EndOfStream:
                 return nullptr;
@@ -197,36 +224,19 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
                 throwIOException(env, getLastErrorMsg());
                 return nullptr;
             case Queued::Nothing:
-                break;
+                continue;  // what made it readable went to another reader
         }
+        Received received = receiveQueued(env, peer.sockFd, nAvail);
+        if (received.status == Received::Status::Again) continue;
+        return received.bytes;
     }
-    std::unique_ptr<jbyte[]> buffer(new (std::nothrow) jbyte[nAvail]);
-    if (!buffer) {
-        throwOutOfMemory(env);
-        return nullptr;
-    }
-    // Non-blocking: what was queued may have gone to a concurrent reader meanwhile.
-    ssize_t nRead = ::recv(peer.sockFd, buffer.get(), static_cast<size_t>(nAvail), MSG_DONTWAIT);
-    if (nRead < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        throwIOException(env, getLastErrorMsg());
-        return nullptr;
-    }
-    if (nRead < 0) nRead = 0;
-    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
-    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(nRead));
-    if (bytes == nullptr) return nullptr;
-    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(nRead), buffer.get());
-    return bytes;
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env, jobject obj,
                                                                      jbyteArray jBuf, jint jOff,
                                                                      jint jLen) {
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-        return;
-    }
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return;
     traceLine(1, "writing %i bytes\n", jLen);
     if (jBuf == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", "buffer");
@@ -240,15 +250,19 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
         traceLine(1, "write finished\n");
         return;
     }
-    std::unique_ptr<jbyte[]> staging(new (std::nothrow) jbyte[jLen]);
-    if (!staging) {
+    jbyte* staging = scratchBuffer(std::min(static_cast<size_t>(jLen), scratchCapacity));
+    if (staging == nullptr) {
         throwOutOfMemory(env);
         return;
     }
-    env->GetByteArrayRegion(jBuf, jOff, jLen, staging.get());
-    if (!sendAll(peer.sockFd, staging.get(), static_cast<size_t>(jLen))) {
-        throwIOException(env, getLastErrorMsg());
-        return;
+    for (jint done = 0; done < jLen;) {
+        jint step = static_cast<jint>(std::min(static_cast<size_t>(jLen - done), scratchCapacity));
+        env->GetByteArrayRegion(jBuf, jOff + done, step, staging);
+        if (!sendAll(peer.sockFd, staging, static_cast<size_t>(step))) {
+            throwIOException(env, getLastErrorMsg());
+            return;
+        }
+        done += step;
     }
     traceLine(1, "write finished\n");
 }
@@ -256,9 +270,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_flush0(JNIEnv* env, jobject obj) {
     // Nothing is buffered at this layer; only the handle is checked.
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-    }
+    socketPeerOrThrow(env, obj, &peer);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env, jobject obj) {
@@ -268,9 +280,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* env, jobject obj) {
     // The file goes even when the handle is no longer valid: cleanup0 follows close0.
     SocketPeer peer;
-    if (getSocketPeer(env, obj, &peer) == nullptr) {
-        throwReplacingPending(env, "java/io/IOException", "Invalid handle");
-    }
+    socketPeerOrThrow(env, obj, &peer);
     std::string clientPath = clientPathName();
     traceLine(2, "About to unlink %s\n", clientPath.c_str());
     if (!clientPath.empty()) ::unlink(clientPath.c_str());

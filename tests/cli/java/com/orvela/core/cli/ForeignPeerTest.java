@@ -49,20 +49,16 @@ class ForeignPeerTest {
     @ValueSource(strings = {"600", "710", "701", "755"})
     void clientFilesWithOtherPermissionsAreRejected(String mode) throws Exception {
         Path clientFile = dir.resolve("client");
-        Process peer = socat(List.of(), clientFile);
-        awaitFile(clientFile);
+        Process peer = boundPeer(clientFile);
         run("chmod", mode, clientFile.toString());
-        IOException e = assertThrows(IOException.class, server::accept);
-        assertEquals("Bad Permissions", e.getMessage());
-        assertConnectionClosed(peer);
+        assertRejected(peer, "Bad Permissions");
     }
 
     @ParameterizedTest
     @ValueSource(strings = {"700", "4700"})
     void ownerOnlyFilesAreAccepted(String mode) throws Exception {
         Path clientFile = dir.resolve("client");
-        socat(List.of(), clientFile);
-        awaitFile(clientFile);
+        boundPeer(clientFile);
         run("chmod", mode, clientFile.toString());
         try (UnixDomSocket connection = server.accept()) {
             assertEquals(System.getProperty("user.name"), connection.getClientIdentity());
@@ -72,40 +68,29 @@ class ForeignPeerTest {
     @Test
     void aRegularFileOrDirectoryIsNotASocket() throws Exception {
         Path fileClient = dir.resolve("file-client");
-        Process first = socat(List.of(), fileClient);
-        awaitFile(fileClient);
+        Process first = boundPeer(fileClient);
         Files.delete(fileClient);
         Files.createFile(fileClient, PosixFilePermissions.asFileAttribute(
                 PosixFilePermissions.fromString("rwx------")));
-        IOException e = assertThrows(IOException.class, server::accept);
-        assertEquals("Passed file not a socket", e.getMessage());
-        assertConnectionClosed(first);
+        assertRejected(first, "Passed file not a socket");
 
         Path dirClient = dir.resolve("dir-client");
-        Process second = socat(List.of(), dirClient);
-        awaitFile(dirClient);
+        Process second = boundPeer(dirClient);
         Files.delete(dirClient);
         Files.createDirectory(dirClient, PosixFilePermissions.asFileAttribute(
                 PosixFilePermissions.fromString("rwx------")));
-        e = assertThrows(IOException.class, server::accept);
-        assertEquals("Passed file not a socket", e.getMessage());
-        assertConnectionClosed(second);
+        assertRejected(second, "Passed file not a socket");
     }
 
     @Test
     void anUnboundClientOrAVanishedFileGivesTheSystemText() throws Exception {
         Process unbound = socat(List.of(), null);
-        IOException e = assertThrows(IOException.class, server::accept);
-        assertEquals("No such file or directory", e.getMessage());
-        assertConnectionClosed(unbound);
+        assertRejected(unbound, "No such file or directory");
 
         Path clientFile = dir.resolve("client");
-        Process vanished = socat(List.of(), clientFile);
-        awaitFile(clientFile);
+        Process vanished = boundPeer(clientFile);
         Files.delete(clientFile);
-        e = assertThrows(IOException.class, server::accept);
-        assertEquals("No such file or directory", e.getMessage());
-        assertConnectionClosed(vanished);
+        assertRejected(vanished, "No such file or directory");
     }
 
     @Test
@@ -119,22 +104,16 @@ class ForeignPeerTest {
             run("chmod", "700", victim.toString());
 
             Path symlinked = dir.resolve("symlinked");
-            Process viaSymlink = socat(List.of(), symlinked);
-            awaitFile(symlinked);
+            Process viaSymlink = boundPeer(symlinked);
             Files.delete(symlinked);
             Files.createSymbolicLink(symlinked, victim);
-            IOException e = assertThrows(IOException.class, server::accept);
-            assertEquals("Passed file not a socket", e.getMessage());
-            assertConnectionClosed(viaSymlink);
+            assertRejected(viaSymlink, "Passed file not a socket");
 
             Path hardLinked = dir.resolve("hardlinked");
-            Process viaHardLink = socat(List.of(), hardLinked);
-            awaitFile(hardLinked);
+            Process viaHardLink = boundPeer(hardLinked);
             Files.delete(hardLinked);
             Files.createLink(hardLinked, victim);
-            e = assertThrows(IOException.class, server::accept);
-            assertEquals(NOT_OWNED, e.getMessage());
-            assertConnectionClosed(viaHardLink);
+            assertRejected(viaHardLink, NOT_OWNED);
         } finally {
             victimServer.close();
         }
@@ -155,6 +134,13 @@ class ForeignPeerTest {
         }
     }
 
+    /** A socat client that has bound {@code file} and stays connected. */
+    private Process boundPeer(Path file) throws IOException, InterruptedException {
+        Process peer = socat(List.of(), file);
+        awaitFile(file);
+        return peer;
+    }
+
     /** A socat client bound to {@code bindPath} (or to nothing) that stays connected. */
     private Process socat(List<String> userPrefix, Path bindPath) throws IOException {
         List<String> command = new ArrayList<>(userPrefix);
@@ -170,6 +156,13 @@ class ForeignPeerTest {
             Thread.sleep(10);
         }
         assertTrue(Files.exists(path, LinkOption.NOFOLLOW_LINKS), "socat never bound " + path);
+    }
+
+    /** accept fails with {@code message} and drops the connection of {@code peer}. */
+    private void assertRejected(Process peer, String message) throws InterruptedException {
+        IOException e = assertThrows(IOException.class, server::accept);
+        assertEquals(message, e.getMessage());
+        assertConnectionClosed(peer);
     }
 
     /** The server dropped the connection: socat sees the end of the stream and leaves. */
