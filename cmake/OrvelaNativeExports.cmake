@@ -135,6 +135,7 @@ endfunction()
 
 function(orvela_native_exports target listfile)
     cmake_path(ABSOLUTE_PATH listfile BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+    set_target_properties(${target} PROPERTIES ORVELA_NATIVES_LIST ${listfile})
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile})
     _orvela_read_natives(${listfile} plain bytes)
 
@@ -173,5 +174,16 @@ function(orvela_native_exports target listfile)
                          -DEXPECTED=${gen}/${target}.expected -DDUMP_TOOL=${dump_tool}
                          -DPE=${WIN32} -P ${ORVELA_CHECK_EXPORTS_SCRIPT})
         set_tests_properties(exports.${target} PROPERTIES LABELS native TIMEOUT 60)
+    endif()
+endfunction()
+
+# A Windows DLL without a natives list would export "Java_x@8" on x86, which no VM looks up:
+# orvela_jni_library checks, once the directory is read, that its list was given.
+function(orvela_require_natives_list target)
+    get_target_property(listfile ${target} ORVELA_NATIVES_LIST)
+    if(NOT listfile)
+        message(FATAL_ERROR "The Windows library ${target} has no natives list: add "
+                            "orvela_native_exports(${target} <list>) next to it "
+                            "(see cmake/OrvelaNativeExports.cmake)")
     endif()
 endfunction()
