@@ -5,6 +5,8 @@
 
 #include "core/icmp/trace_unix.h"
 
+#include "core/icmp/ScopedFd.h"
+
 #include <arpa/inet.h>
 #include <errno.h>
 #include <jni.h>
@@ -53,22 +55,7 @@ constexpr int kRcNoBuffer = -11;
 constexpr int kRcNoIcmpEntry = -13;
 constexpr int kRcSocket = -1;
 
-// A descriptor, closed when the scope ends.
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd = -1) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
+using orvela::ScopedFd;
 
 using Buffer = std::unique_ptr<unsigned char[]>;
 
@@ -455,7 +442,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
         return setupFailure(kRcNoIcmpEntry);
     }
     ScopedFd s(socket(AF_INET, SOCK_RAW, protocol));
-    if (!s.valid()) {
+    if (!s) {
         perror("traceroute: icmp socket");
         printf("traceroute: icmp socket error.\n");
         return setupFailure(kRcSocket);
@@ -682,7 +669,7 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
     to.sin_addr.s_addr = htonl(dest);
 
     ScopedFd sendsock(createSendSocket(datalen));
-    if (!sendsock.valid()) {
+    if (!sendsock) {
         if (verbose) {
             perror("start_test: ip socket");
             printf("start_test: ip socket error.\n");
@@ -691,7 +678,7 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
     }
     const int protocol = icmpProtocol();
     ScopedFd recvsock(protocol < 0 ? -1 : socket(AF_INET, SOCK_RAW, protocol));
-    if (!recvsock.valid()) {
+    if (!recvsock) {
         if (verbose) {
             perror("traceroute: icmp socket");
             printf("traceroute: icmp socket error.\n");
