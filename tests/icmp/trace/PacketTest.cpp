@@ -81,19 +81,21 @@ sockaddr_in sender() {
     return from;
 }
 
+// An exact-size copy of a datagram, so that a read past the received bytes is caught by ASan.
+std::unique_ptr<unsigned char[]> exactCopy(const Bytes& d) {
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[d.empty() ? 1 : d.size()]);
+    if (!d.empty()) std::memcpy(exact.get(), d.data(), d.size());
+    return exact;
+}
+
 int packetOk(const Bytes& d, int id, int seq) {
     const sockaddr_in from = sender();
-    // An exact-size copy, so that a read past the received bytes is caught by ASan.
-    std::unique_ptr<unsigned char[]> exact(new unsigned char[d.size() ? d.size() : 1]);
-    std::memcpy(exact.get(), d.data(), d.size());
-    return packet_ok(id, exact.get(), static_cast<int>(d.size()), &from, seq);
+    return packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
 }
 
 int pingPacketOk(const Bytes& d, int id, int seq) {
     const sockaddr_in from = sender();
-    std::unique_ptr<unsigned char[]> exact(new unsigned char[d.size() ? d.size() : 1]);
-    std::memcpy(exact.get(), d.data(), d.size());
-    return ping_packet_ok(id, exact.get(), static_cast<int>(d.size()), &from, seq);
+    return ping_packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
 }
 
 class Verbose {
