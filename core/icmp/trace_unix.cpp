@@ -6,6 +6,7 @@
 #include "core/icmp/trace_unix.h"
 
 #include "core/icmp/ScopedFd.h"
+#include "core/icmp/ping_unix.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -189,32 +190,6 @@ class Listener {
     jmethodID method_ = nullptr;
 };
 
-// The send socket of a trace: a descriptor, or -5 (no raw socket) or -6 (an option failed).
-int icmp_init(int datalength) {
-    int datalen = limitLength(datalength);
-    const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
-    if (sock < 0) {
-        perror("traceroute: raw socket");
-        return -5;
-    }
-    if (setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &datalen, sizeof datalen) < 0) {
-        perror("traceroute: SO_SNDBUF");
-        close(sock);
-        return -6;
-    }
-    const int on = 1;
-    if (setsockopt(sock, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) < 0) {
-        perror("traceroute: IP_HDRINCL");
-        close(sock);
-        return -6;
-    }
-    return sock;
-}
-
-void icmp_shutdown(int sock) {
-    if (sock >= 0) close(sock);
-}
-
 // The ICMP type names of pr_type, and the text buffers of inetname (one thread at a time).
 const char* const ttab[] = {
     "Echo Reply",    "ICMP 1",    "ICMP 2",          "Dest Unreachable",
@@ -247,6 +222,39 @@ jint low32(jlong value) {
 }
 
 }  // namespace
+
+// The trace's own send socket; the ping service's icmp_init and icmp_shutdown are others.
+namespace orvela::route {
+namespace {
+
+// The send socket of a trace: a descriptor, or -5 (no raw socket) or -6 (an option failed).
+int icmp_init(int datalength) {
+    int datalen = limitLength(datalength);
+    const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (sock < 0) {
+        perror("traceroute: raw socket");
+        return -5;
+    }
+    if (setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &datalen, sizeof datalen) < 0) {
+        perror("traceroute: SO_SNDBUF");
+        close(sock);
+        return -6;
+    }
+    const int on = 1;
+    if (setsockopt(sock, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) < 0) {
+        perror("traceroute: IP_HDRINCL");
+        close(sock);
+        return -6;
+    }
+    return sock;
+}
+
+void icmp_shutdown(int sock) {
+    if (sock >= 0) close(sock);
+}
+
+}  // namespace
+}  // namespace orvela::route
 
 extern "C" {
 
@@ -524,13 +532,8 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 // Latency probe
 
 unsigned short in_cksum(const unsigned short* ptr, int nbytes) {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(ptr);
-    uint32_t sum = 0;
-    for (; nbytes > 1; nbytes -= 2, bytes += 2) sum += get16(bytes);
-    if (nbytes == 1) sum += unsigned{bytes[0]} << 8;
-    sum = (sum >> 16) + (sum & 0xffff);
-    sum += sum >> 16;
-    return static_cast<unsigned short>(~sum);
+    // The ping service's checksum only reads the bytes it is given.
+    return checksum(const_cast<unsigned short*>(ptr), nbytes);
 }
 
 int createSendSocket(int packetSize) {
@@ -734,11 +737,11 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
                                                               jlong packetSize, jint tos,
                                                               jint timeout, jobject listener) {
     if (listener == nullptr) return;  // nobody to report to
-    const int sock = icmp_init(low32(packetSize));
+    const int sock = orvela::route::icmp_init(low32(packetSize));
     start_trace(sock, static_cast<unsigned short>(id),
                 static_cast<long>(static_cast<uint32_t>(dest)), static_cast<unsigned short>(ttl),
                 low32(packetSize), tos, timeout, env, listener);
-    icmp_shutdown(sock);
+    orvela::route::icmp_shutdown(sock);
 }
 
 }  // extern "C"

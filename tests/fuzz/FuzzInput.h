@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+
 namespace orvela::fuzz {
 
 inline void silenceStandardOutput() {
@@ -41,5 +43,21 @@ class FuzzInput {
     size_t size_;
     size_t at_ = 0;
 };
+
+// Feeds one input to a packet check of the form (id, datagram, length, sender, seq): the
+// identifier and sequence number come first, the datagram follows. A result outside
+// [low, high] stops the fuzzer.
+template <typename Check>
+void fuzzPacketCheck(const uint8_t* data, size_t size, Check check, int low, int high) {
+    FuzzInput input(data, size);
+    const int id = static_cast<int>(input.take(2));
+    const int seq = static_cast<int>(input.take(2));
+    int length = 0;
+    auto datagram = input.rest(&length);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    const int result = check(id, datagram.get(), length, &from, seq);
+    if (result < low || result > high) __builtin_trap();
+}
 
 }  // namespace orvela::fuzz
