@@ -5,6 +5,7 @@ set(trace_tests ${CMAKE_CURRENT_LIST_DIR})
 orvela_gtest(trace_unit_tests
     SOURCES ${trace_tests}/PacketTest.cpp
             ${trace_tests}/TextTest.cpp
+            ${trace_tests}/LoopbackTest.cpp
     LINK icmpprobe orvela_jni_headers)
 
 if(ORVELA_BUILD_JAVA)
