@@ -49,8 +49,8 @@ constexpr size_t kSendTimeAt = 8;
 // Sockets that icmp_init opened and that have not been closed yet.
 //
 // Shutting a socket down while a receive loop waits on it: icmp_shutdown marks the entry and
-// makes its eventfd readable; every loop polls that eventfd together with the socket, so it
-// wakes at once and leaves. While any loop is registered on an entry, the socket is not
+// makes its eventfd readable; every loop polls that eventfd together with the socket and looks
+// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is registered on an entry, the socket is not
 // closed: the last loop to leave closes it (and the eventfd). So a loop never waits on or reads
 // from a descriptor number that another open has taken over, and nothing depends on close()
 // waking a blocked wait. A descriptor that is not in the table (never opened here, or already
@@ -208,6 +208,7 @@ class LoopRegistration {
 
     explicit operator bool() const { return entry_ != nullptr; }
     int wakeFd() const { return wakeFd_; }
+    bool shuttingDown() const { return entry_->shuttingDown.load(std::memory_order_relaxed); }
     uint16_t identifier() const { return identifier_; }
 
   private:
@@ -271,32 +272,41 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
     }
     uint8_t rcvBuf[kBufferSize] = {};
     printTrace("getting ready to start reading...\n");
+    // While datagrams keep coming they are read without waiting, and a shutdown is looked for
+    // between them, so a flood can't hold the loop; it waits only when the socket is empty.
+    bool socketEmpty = true;
     for (;;) {
-        pollfd fds[2] = {{icmpsd, POLLIN, 0}, {registration.wakeFd(), POLLIN, 0}};
-        printTrace("wait on icmp sd %d..\n", icmpsd);
-        int rc = ::poll(fds, std::size(fds), -1);
-        if (rc < 0) {
-            int err = errno;
-            if (err == EINTR) continue;
-            logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, err);
-            return;
+        if (socketEmpty) {
+            pollfd fds[2] = {{icmpsd, POLLIN, 0}, {registration.wakeFd(), POLLIN, 0}};
+            printTrace("wait on icmp sd %d..\n", icmpsd);
+            int rc = ::poll(fds, std::size(fds), -1);
+            if (rc < 0) {
+                int err = errno;
+                if (err == EINTR) continue;
+                logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, err);
+                return;
+            }
+            if (fds[1].revents == 0 && fds[0].revents == 0) continue;
+            if (fds[1].revents == 0) {
+                printTrace("Ready to read data, rc = %d errno = %d\n", rc, errno);
+            }
         }
-        if (fds[1].revents != 0) {
+        if (registration.shuttingDown()) {
             printTrace("ICMP Socket was closed, terminating\n");
             return;
         }
-        if (fds[0].revents == 0) continue;
 
-        printTrace("Ready to read data, rc = %d errno = %d\n", rc, errno);
         sockaddr_in rcvAddress{};
         socklen_t rcvAddressLen = sizeof rcvAddress;
-        // Not blocking: another loop on the same socket may have taken the datagram.
         ssize_t received = ::recvfrom(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT,
                                       reinterpret_cast<sockaddr*>(&rcvAddress), &rcvAddressLen);
         int err = errno;
+        // Empty (another loop on the same socket may have taken the datagram): wait again.
+        socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
+        if (socketEmpty) continue;
         printTrace("read data in, and rc = %d\n", static_cast<int>(received));
         if (received < 0) {
-            if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
+            if (err == EINTR) continue;
             logLine("Error recvfrom, rc = %d, errno = %d\n", static_cast<int>(received), err);
             return;
         }

@@ -52,7 +52,10 @@ final class PingLoop implements AutoCloseable {
         while (true) {
             long left = deadline - System.nanoTime();
             Call c = calls.poll(Math.max(left, 0), TimeUnit.NANOSECONDS);
-            if (c == null) fail("no matching call; seen " + seen);
+            if (c == null) {
+                fail("no matching call among " + seen.size() + ", the last: "
+                        + seen.subList(Math.max(0, seen.size() - 10), seen.size()));
+            }
             seen.add(c);
             if (wanted.test(c)) return c;
         }
