@@ -1,0 +1,142 @@
+#pragma once
+
+// The host's model of the Java side: classes, objects, references, threads' envs. Internal
+// to the host; tests use JniHost.h.
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "tests/jnihost/Descriptor.h"
+#include "tests/jnihost/JniHost.h"
+
+namespace orvela::jnihost {
+
+struct ClassDef;
+
+// A Java monitor: recursive, held by one thread at a time. Guarded by HostState::mutex.
+struct Monitor {
+    std::thread::id owner;
+    int depth = 0;
+    int waiters = 0;
+    std::condition_variable released;
+};
+
+struct Object {
+    enum class Kind { Instance, Class, String, ByteArray };
+    Kind kind = Kind::Instance;
+    ClassDef* cls = nullptr;       // the object's own class
+    ClassDef* mirrorOf = nullptr;  // Kind::Class: the class this object stands for
+    std::map<std::string, jint> ints;
+    std::string utf;                     // Kind::String: modified UTF-8 bytes
+    std::vector<jbyte> bytes;            // Kind::ByteArray
+    std::optional<std::string> message;  // throwables
+    Monitor monitor;
+};
+
+struct FieldDef {
+    ClassDef* owner;
+    std::string name;
+    std::string sig;
+};
+
+struct MethodDef {
+    ClassDef* owner;
+    std::string name;
+    std::string descriptor;
+    Signature sig;
+    MethodFn fn;
+};
+
+struct ClassDef {
+    std::string name;
+    std::deque<FieldDef> fields;  // deques: ids are addresses and must stay put
+    std::deque<MethodDef> methods;
+    Object* mirror = nullptr;
+};
+
+// What a jobject points to. Deleting the reference frees it; the object lives on.
+struct Ref {
+    Object* obj;
+};
+
+struct EnvImpl {
+    JNIEnv env;  // first: a JNIEnv* is an EnvImpl*
+    HostState* state;
+    std::thread::id thread;
+    Object* pending = nullptr;
+};
+
+struct VmImpl {
+    JavaVM vm;  // first: a JavaVM* is a VmImpl*
+    HostState* state;
+};
+
+struct Injection {
+    Fault fault;
+    int remaining;  // -1: every matching call
+    std::string name;
+    int skip;
+};
+
+inline EnvImpl* envImpl(JNIEnv* env) {
+    return reinterpret_cast<EnvImpl*>(env);
+}
+
+// Prints msg and aborts: misuse a VM would crash on, or a slot the host lacks.
+[[noreturn]] void fatal(const std::string& msg);
+
+struct HostState {
+    HostState();
+    ~HostState();
+    HostState(const HostState&) = delete;
+    HostState& operator=(const HostState&) = delete;
+
+    JNINativeInterface_ functions;
+    JNIInvokeInterface_ invoke;
+    VmImpl vm;
+
+    // Guards everything below, and every object's fields, bytes and monitor.
+    std::mutex mutex;
+    std::map<std::thread::id, std::unique_ptr<EnvImpl>> envs;
+    std::map<std::string, std::unique_ptr<ClassDef>> classes;
+    std::vector<std::unique_ptr<Object>> objects;
+    std::unordered_set<Ref*> refs;
+    std::unordered_set<const void*> memberIds;
+    std::unordered_set<const char*> utfChars;
+    std::vector<std::string> violations;
+    bool strict = false;
+    size_t monitorsHeld = 0;
+    std::vector<Injection> injections;
+
+    EnvImpl* envOfThisThread();
+
+    // The functions named ...Locked expect `mutex` held; the others take it.
+    ClassDef* findClassLocked(const std::string& name);
+    ClassDef* defineClassLocked(const std::string& name);  // the existing one, or a new one
+    Object* newObjectLocked(Object::Kind kind, ClassDef* cls);
+    jobject newRefLocked(Object* obj);
+    jobject newRef(Object* obj);
+    bool deleteRef(jobject ref);  // false when ref is not a live reference
+    Object* deref(jobject ref);   // null for null; aborts on a deleted or forged reference
+    const FieldDef* field(jfieldID id);
+    const MethodDef* method(jmethodID id);
+
+    void violation(const std::string& what);
+    void violationLocked(const std::string& what);
+    bool injectedFailure(Fault fault, const std::string& name);
+
+    // Makes a new throwable of `className` the pending exception of env.
+    void raise(EnvImpl* env, const std::string& className, std::optional<std::string> message);
+
+    void fillFunctionTables();  // EnvFunctions.cpp
+};
+
+}  // namespace orvela::jnihost
