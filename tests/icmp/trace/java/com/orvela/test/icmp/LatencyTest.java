@@ -90,6 +90,19 @@ class LatencyTest {
     }
 
     @Test
+    void identifiersRunUpTo65535ThenStartAgainAt100() {
+        int last = probeLoopback(64).id();
+        for (int calls = 0; last != 65535 && calls < 70000; calls++) {
+            int id = probeLoopback(64).id();
+            assertEquals(last + 1, id);
+            last = id;
+        }
+        assertEquals(65535, last);
+        assertEquals(100, probeLoopback(64).id());
+        assertEquals(101, probeLoopback(64).id());
+    }
+
+    @Test
     void concurrentProbesTakeDistinctIdentifiers() throws Exception {
         ExecutorService pool = Executors.newFixedThreadPool(8);
         try {
