@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -48,10 +49,11 @@ constexpr size_t kSendTimeAt = 8;
 
 // Sockets that icmp_init opened and that have not been closed yet.
 //
-// Shutting a socket down while a receive loop waits on it: icmp_shutdown marks the entry and
+// Shutting a socket down while a receive loop runs on it: icmp_shutdown marks the entry and
 // makes its eventfd readable; every loop polls that eventfd together with the socket and looks
-// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is registered on an entry, the socket is not
-// closed: the last loop to leave closes it (and the eventfd). So a loop never waits on or reads
+// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is
+// registered on an entry, the socket is not closed: the last loop to leave closes it (and the
+// eventfd). So a loop never waits on or reads
 // from a descriptor number that another open has taken over, and nothing depends on close()
 // waking a blocked wait. A descriptor that is not in the table (never opened here, or already
 // shut down) is neither waited on, sent to, nor closed.
@@ -225,9 +227,11 @@ class JavaObserverSink final : public ReplySink {
         : env_(env), observer_(observer), method_(method) {}
 
     bool onReply(const PingReply& reply) override {
-        env_->CallVoidMethod(observer_, method_, static_cast<jint>(reply.address),
-                             static_cast<jshort>(reply.reqID),
-                             static_cast<jint>(reply.roundtripTime));
+        jvalue args[3];
+        args[0].i = static_cast<jint>(reply.address);
+        args[1].s = static_cast<jshort>(reply.reqID);
+        args[2].i = static_cast<jint>(reply.roundtripTime);
+        env_->CallVoidMethodA(observer_, method_, args);
         return env_->ExceptionCheck() == JNI_FALSE;
     }
 
@@ -343,6 +347,11 @@ ORVELA_EXPORT int icmp_init() {
         logLine("Error: Failed to open socket (errno = %d)\n", errno);
         return -1;
     }
+    // Only echo replies reach the loop; it would drop everything else anyway. Without this the
+    // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
+    // Best effort: where the filter is refused, the loop's own type check does the same.
+    icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
+    ::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies);
     // The loops on this socket wait on the eventfd too, for its shutdown.
     ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {

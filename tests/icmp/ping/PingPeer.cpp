@@ -1,5 +1,5 @@
 // A test-only library: a second raw socket that captures the echo requests icmpprobe sends and
-// injects crafted IPv4 datagrams to loopback, plus a way to hand receive_pings any object.
+// injects crafted IPv4 datagrams to loopback.
 #include <arpa/inet.h>
 #include <jni.h>
 #include <netinet/in.h>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/icmp/ScopedFd.h"
-#include "core/icmp/ping_unix.h"
 
 namespace {
 
@@ -83,12 +82,6 @@ JNIEXPORT jboolean JNICALL Java_com_orvela_test_icmp_PingPeer_inject(JNIEnv* env
     ssize_t sent = ::sendto(fd.get(), datagram.data(), datagram.size(), 0,
                             reinterpret_cast<sockaddr*>(&to), sizeof to);
     return sent == static_cast<ssize_t>(datagram.size()) ? JNI_TRUE : JNI_FALSE;
-}
-
-JNIEXPORT void JNICALL Java_com_orvela_test_icmp_PingPeer_receivePingsWith(JNIEnv* env, jclass,
-                                                                           jint fd,
-                                                                           jobject observer) {
-    receive_pings(fd, env, observer);
 }
 
 }  // extern "C"

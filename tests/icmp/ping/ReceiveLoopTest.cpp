@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -179,6 +180,57 @@ TEST_F(ReceiveLoop, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
         }
         EXPECT_FALSE(isOpen(fd)) << "round " << round;
     }
+}
+
+// Holds the loop in its first callback until released.
+class GateSink final : public ReplySink {
+  public:
+    bool onReply(const PingReply&) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (++calls_ == 1) {
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+        }
+        return true;
+    }
+    bool awaitEntered() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return entered_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    int calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false, released_ = false;
+    int calls_ = 0;
+};
+
+TEST_F(ReceiveLoop, ShutdownEndsALoopWithABacklogAfterTheCurrentCallback) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    int big = 8 << 20;
+    ASSERT_EQ(0, ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
+    for (uint16_t id = 1; id <= 300; ++id) ASSERT_EQ(0, send_ping(fd, kLoopback, id, 64));
+    GateSink sink;
+    {
+        LoopThread loop(fd, &sink);
+        ASSERT_TRUE(sink.awaitEntered());
+        icmp_shutdown(fd);
+        sink.release();
+        EXPECT_TRUE(loop.ended());
+    }
+    EXPECT_EQ(1, sink.calls());  // the backlog of replies is not worked through
+    EXPECT_FALSE(isOpen(fd));
 }
 
 TEST_F(ReceiveLoop, SignalsDoNotEndTheLoop) {

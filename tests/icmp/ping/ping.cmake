@@ -8,14 +8,20 @@ orvela_gtest(ping_unit_tests
             ${ping_tests}/ReceiveLoopTest.cpp
     LINK icmpprobe_ping)
 
+# The natives under the JNI test host, with the library loaded as the VM loads it.
+orvela_gtest(ping_natives_tests SOURCES ${ping_tests}/PingNativesTest.cpp LINK orvela_jnihost)
+add_dependencies(ping_natives_tests icmpprobe)
+target_compile_definitions(ping_natives_tests PRIVATE
+                           ICMPPROBE_LIBRARY="$<TARGET_FILE:icmpprobe>")
+
 add_test(NAME ping.exports
          COMMAND ${ping_tests}/check_exports.sh $<TARGET_FILE:icmpprobe>
                  $<TARGET_OBJECTS:icmpprobe_ping> $<TARGET_OBJECTS:icmpprobe>
          COMMAND_EXPAND_LISTS)
 
 if(ORVELA_BUILD_JAVA)
-    # Crafts and captures datagrams for the tests; calls the library's C entry points.
-    orvela_jni_library(pingpeer SOURCES ${ping_tests}/PingPeer.cpp LINK icmpprobe)
+    # Crafts and captures datagrams for the tests.
+    orvela_jni_library(pingpeer SOURCES ${ping_tests}/PingPeer.cpp)
     set(ping_java ${ping_tests}/java/com/orvela/test/icmp)
     orvela_junit_suite(ping
         SOURCES ${ping_java}/PingPeer.java

@@ -26,9 +26,6 @@ final class PingPeer {
     /** Sends a whole IPv4 datagram to its (loopback) destination. */
     static native boolean inject(byte[] datagram);
 
-    /** Runs receive_pings with an observer of any class. */
-    static native void receivePingsWith(int fd, Object observer);
-
     /** The Internet checksum of the bytes, big-endian words. */
     static int checksum(byte[] bytes, int from, int length) {
         long sum = 0;
