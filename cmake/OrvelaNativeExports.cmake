@@ -82,11 +82,12 @@ endfunction()
 # Reads `listfile` into the exported names: `out_plain` the JNI names, `out_bytes` the argument
 # bytes of each (including env and the object), in the same order.
 function(_orvela_read_natives listfile out_plain out_bytes)
-    # Descriptors hold ';' and '[', which a CMake list would split on: they are kept escaped
-    # while the text is a list of lines and restored in each line.
+    # Descriptors hold ';' and '[' (and a comment may hold ']'), which would break a CMake list
+    # of lines: they are kept escaped while the text is a list and restored in each line.
     file(READ ${listfile} text)
     string(REPLACE ";" "<semicolon>" text "${text}")
     string(REPLACE "[" "<bracket>" text "${text}")
+    string(REPLACE "]" "<closing-bracket>" text "${text}")
     string(REPLACE "\n" ";" lines "${text}")
     set(plain "")
     set(bytes "")
@@ -95,6 +96,7 @@ function(_orvela_read_natives listfile out_plain out_bytes)
         math(EXPR lineno "${lineno} + 1")
         string(REPLACE "<semicolon>" ";" line "${line}")
         string(REPLACE "<bracket>" "[" line "${line}")
+        string(REPLACE "<closing-bracket>" "]" line "${line}")
         string(REGEX REPLACE "#.*" "" line "${line}")
         string(STRIP "${line}" line)
         if(line STREQUAL "")
