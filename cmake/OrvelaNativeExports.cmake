@@ -22,6 +22,8 @@
 #   Every platform: adds the test exports.<target>, which reads the built library's export
 #   table: each name of the list is there, and nothing else is (a native in the code but not in
 #   the list shows up as an unexpected export).
+# The test natives_list.java (tests/natives) checks every list against the natives that the
+# framework's Java classes declare.
 
 set(ORVELA_CHECK_EXPORTS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckNativeExports.cmake)
 
@@ -30,11 +32,12 @@ set(ORVELA_CHECK_EXPORTS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckNativeExports.cma
 function(_orvela_jni_mangle text out)
     set(result "")
     string(LENGTH "${text}" n)
+    if(n EQUAL 0)
+        set(${out} "" PARENT_SCOPE)
+        return()
+    endif()
     math(EXPR last "${n} - 1")
     foreach(i RANGE 0 ${last})
-        if(n EQUAL 0)
-            break()
-        endif()
         string(SUBSTRING "${text}" ${i} 1 c)
         if(c MATCHES "[A-Za-z0-9]")
             string(APPEND result "${c}")
