@@ -9,16 +9,23 @@
 
 namespace orvela {
 
-// Throws `name` with the system's text for `err` (line break included), or without a message
-// when the system has no text for it. The text is released after the throw. Link
-// orvela_binding_throw and orvela_binding_errtext.
-inline void throwSystemError(JNIEnv* env, const char* name, DWORD err) {
+// Throws `className` with the system's text for `err` (line break included), then releases
+// the text: text, throw, LocalFree. A code without system text gives an exception without a
+// message. Link orvela_binding_throw and orvela_binding_errtext.
+inline void throwSystemError(JNIEnv* env, const char* className, DWORD err) {
     ScopedLocalFree<char> text(getLastErrorMsg(err));
-    JNU_ThrowByName(env, name, text.get());
+    JNU_ThrowByName(env, className, text.get());
 }
 
-// The same for an IOException, the usual case.
-inline void throwSystemIOException(JNIEnv* env, DWORD err) {
+// The same, for the places where this exception takes the place of one already pending.
+inline void throwSystemErrorReplacing(JNIEnv* env, const char* className, DWORD err) {
+    ScopedLocalFree<char> text(getLastErrorMsg(err));
+    throwReplacingPending(env, className, text.get());
+}
+
+// java/io/IOException with the system's text for `err`: the usual way a failed call reaches
+// Java.
+inline void throwIOError(JNIEnv* env, DWORD err) {
     throwSystemError(env, "java/io/IOException", err);
 }
 

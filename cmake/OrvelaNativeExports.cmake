@@ -22,6 +22,8 @@
 #   Every platform: adds the test exports.<target>, which reads the built library's export
 #   table: each name of the list is there, and nothing else is (a native in the code but not in
 #   the list shows up as an unexpected export).
+# The test natives_list.java (tests/natives) checks every list against the natives that the
+# framework's Java classes declare.
 
 set(ORVELA_CHECK_EXPORTS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckNativeExports.cmake)
 
@@ -30,11 +32,12 @@ set(ORVELA_CHECK_EXPORTS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckNativeExports.cma
 function(_orvela_jni_mangle text out)
     set(result "")
     string(LENGTH "${text}" n)
+    if(n EQUAL 0)
+        set(${out} "" PARENT_SCOPE)
+        return()
+    endif()
     math(EXPR last "${n} - 1")
     foreach(i RANGE 0 ${last})
-        if(n EQUAL 0)
-            break()
-        endif()
         string(SUBSTRING "${text}" ${i} 1 c)
         if(c MATCHES "[A-Za-z0-9]")
             string(APPEND result "${c}")
@@ -82,11 +85,12 @@ endfunction()
 # Reads `listfile` into the exported names: `out_plain` the JNI names, `out_bytes` the argument
 # bytes of each (including env and the object), in the same order.
 function(_orvela_read_natives listfile out_plain out_bytes)
-    # Descriptors hold ';' and '[', which a CMake list would split on: they are kept escaped
-    # while the text is a list of lines and restored in each line.
+    # Descriptors hold ';' and '[' (and a comment may hold ']'), which would break a CMake list
+    # of lines: they are kept escaped while the text is a list and restored in each line.
     file(READ ${listfile} text)
     string(REPLACE ";" "<semicolon>" text "${text}")
     string(REPLACE "[" "<bracket>" text "${text}")
+    string(REPLACE "]" "<closing-bracket>" text "${text}")
     string(REPLACE "\n" ";" lines "${text}")
     set(plain "")
     set(bytes "")
@@ -95,6 +99,7 @@ function(_orvela_read_natives listfile out_plain out_bytes)
         math(EXPR lineno "${lineno} + 1")
         string(REPLACE "<semicolon>" ";" line "${line}")
         string(REPLACE "<bracket>" "[" line "${line}")
+        string(REPLACE "<closing-bracket>" "]" line "${line}")
         string(REGEX REPLACE "#.*" "" line "${line}")
         string(STRIP "${line}" line)
         if(line STREQUAL "")

@@ -11,6 +11,7 @@ JNI_OnLoad
 com.orvela.core.cli.UnixDomSocket.create0(I) overloaded
 com.orvela.core.cli.UnixDomSocket.create0(Ljava/lang/String;) overloaded   # trailing comment
 com.orvela.core.orb.Orb.dump0()
+com.orvela.core.orb.Orb.dump2() overloaded
 a.b_c.Outer$Inner.get_x([J[Ljava/lang/String;JD[[I)
 ]=])
 _orvela_read_natives(${WORK_DIR}/sample.natives names bytes)
@@ -20,9 +21,10 @@ set(expected_names
     Java_com_orvela_core_cli_UnixDomSocket_create0__I
     Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lang_String_2
     Java_com_orvela_core_orb_Orb_dump0
+    Java_com_orvela_core_orb_Orb_dump2__
     Java_a_b_1c_Outer_00024Inner_get_1x)
 # env and object 8; an array or object 4 whatever it holds; long and double 8.
-set(expected_bytes 8 12 12 8 36)
+set(expected_bytes 8 12 12 8 8 36)
 
 set(failed FALSE)
 foreach(what names bytes)

@@ -30,7 +30,15 @@ JNIEXPORT jstring JNICALL Java_com_orvela_test_windows_WinBindingProbe_threadErr
 JNIEXPORT void JNICALL Java_com_orvela_test_windows_WinBindingProbe_throwSystemError(JNIEnv* env,
                                                                                      jclass,
                                                                                      jint err) {
-    orvela::throwSystemIOException(env, static_cast<DWORD>(err));
+    orvela::throwIOError(env, static_cast<DWORD>(err));
+}
+
+// A time-out, then a failure whose text takes its place.
+JNIEXPORT void JNICALL Java_com_orvela_test_windows_WinBindingProbe_throwSystemErrorReplacing(
+    JNIEnv* env, jclass, jint err) {
+    orvela::throwTimeout(env);
+    orvela::throwSystemErrorReplacing(env, "java/lang/IllegalArgumentException",
+                                      static_cast<DWORD>(err));
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_test_windows_WinBindingProbe_debugLevel(JNIEnv*, jclass) {

@@ -29,6 +29,8 @@ class WinBindingTest : public ::testing::Test {
         lastErrorMsg = lib.native<TextFn>(kProbe, "lastErrorMsg", "(I)Ljava/lang/String;");
         threadErrorMsg = lib.native<TextFn>(kProbe, "threadErrorMsg", "(I)Ljava/lang/String;");
         throwSystemError = lib.native<ThrowFn>(kProbe, "throwSystemError", "(I)V");
+        throwSystemErrorReplacing =
+            lib.native<ThrowFn>(kProbe, "throwSystemErrorReplacing", "(I)V");
     }
 
     std::optional<std::string> text(jstring str) {
@@ -46,6 +48,7 @@ class WinBindingTest : public ::testing::Test {
     TextFn lastErrorMsg = nullptr;
     TextFn threadErrorMsg = nullptr;
     ThrowFn throwSystemError = nullptr;
+    ThrowFn throwSystemErrorReplacing = nullptr;
 };
 
 TEST_F(WinBindingTest, ErrorTextIsTheSystemsWithItsLineBreakOrNullWithoutOne) {
@@ -76,6 +79,15 @@ TEST_F(WinBindingTest, SystemErrorIsThrownWithItsTextOrWithoutMessage) {
     ASSERT_TRUE(thrown.has_value());
     EXPECT_EQ(thrown->className, "java/io/IOException");
     EXPECT_EQ(thrown->message, std::nullopt);
+
+    // The second exception takes the place of the pending time-out, with no JNI call made
+    // while the first was pending.
+    throwSystemErrorReplacing(env, probe, ERROR_FILE_NOT_FOUND);
+    thrown = host.takePending();
+    ASSERT_TRUE(thrown.has_value());
+    EXPECT_EQ(thrown->className, "java/lang/IllegalArgumentException");
+    ASSERT_TRUE(thrown->message.has_value());
+    EXPECT_PRED1(isFileNotFoundText, *thrown->message);
     EXPECT_EQ(host.violations(), std::vector<std::string>{});
 }
 
