@@ -49,8 +49,10 @@ final class ChannelCommands {
             }
             System.out.println("client: " + answer.toString(StandardCharsets.UTF_8));
         } finally {
-            socket.close();
+            // The server has long checked the client's socket file: remove it while the
+            // connection is still open, so cleanup has a live handle to work with.
             socket.cleanup();
+            socket.close();
         }
         return 0;
     }
