@@ -2,6 +2,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <string>
 #include <utility>
 
 #include "tests/jnihost/HostState.h"
@@ -202,20 +204,29 @@ jclass JNICALL GetObjectClass(JNIEnv* env, jobject obj) {
     return static_cast<jclass>(e->state->newRef(o->cls->mirror));
 }
 
-jfieldID JNICALL GetFieldID(JNIEnv* env, jclass clazz, const char* name, const char* sig) {
-    EnvImpl* e = enter(env, "GetFieldID");
+// A field or method of clazz by name and signature, as GetFieldID and GetMethodID look it up;
+// its address is its id. Null with `error` pending when the class has none.
+template <typename Member>
+Member* findMember(EnvImpl* e, const char* slot, Fault fault, const char* error, jclass clazz,
+                   const char* name, const char* sig, std::deque<Member> ClassDef::*members,
+                   std::string Member::*signature) {
     HostState& s = *e->state;
-    ClassDef* cls = classOf(e, clazz, "GetFieldID");
+    ClassDef* cls = classOf(e, clazz, slot);
     if (cls == nullptr || name == nullptr || sig == nullptr) return nullptr;
-    if (!s.injectedFailure(Fault::GetFieldID, name)) {
+    if (!s.injectedFailure(fault, name)) {
         std::lock_guard<std::mutex> lock(s.mutex);
-        for (const FieldDef& f : cls->fields) {
-            if (f.name == name && f.sig == sig)
-                return reinterpret_cast<jfieldID>(const_cast<FieldDef*>(&f));
+        for (Member& m : cls->*members) {
+            if (m.name == name && m.*signature == sig) return &m;
         }
     }
-    s.raise(e, "java/lang/NoSuchFieldError", std::string(name));
+    s.raise(e, error, std::string(name));
     return nullptr;
+}
+
+jfieldID JNICALL GetFieldID(JNIEnv* env, jclass clazz, const char* name, const char* sig) {
+    return reinterpret_cast<jfieldID>(findMember(
+        enter(env, "GetFieldID"), "GetFieldID", Fault::GetFieldID, "java/lang/NoSuchFieldError",
+        clazz, name, sig, &ClassDef::fields, &FieldDef::sig));
 }
 
 // The field `id` of obj, checked to belong to obj's class and to be an int.
@@ -249,19 +260,9 @@ void JNICALL SetIntField(JNIEnv* env, jobject obj, jfieldID fieldID, jint value)
 }
 
 jmethodID JNICALL GetMethodID(JNIEnv* env, jclass clazz, const char* name, const char* sig) {
-    EnvImpl* e = enter(env, "GetMethodID");
-    HostState& s = *e->state;
-    ClassDef* cls = classOf(e, clazz, "GetMethodID");
-    if (cls == nullptr || name == nullptr || sig == nullptr) return nullptr;
-    if (!s.injectedFailure(Fault::GetMethodID, name)) {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        for (const MethodDef& m : cls->methods) {
-            if (m.name == name && m.descriptor == sig)
-                return reinterpret_cast<jmethodID>(const_cast<MethodDef*>(&m));
-        }
-    }
-    s.raise(e, "java/lang/NoSuchMethodError", std::string(name));
-    return nullptr;
+    return reinterpret_cast<jmethodID>(findMember(
+        enter(env, "GetMethodID"), "GetMethodID", Fault::GetMethodID, "java/lang/NoSuchMethodError",
+        clazz, name, sig, &ClassDef::methods, &MethodDef::descriptor));
 }
 
 // ---- calls
