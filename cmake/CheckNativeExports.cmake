@@ -3,17 +3,22 @@
 #   cmake -DLIBRARY=<dll or so> -DEXPECTED=<file, one name a line> -DDUMP_TOOL=<objdump or nm>
 #         -DPE=<true for a Windows DLL> -P CheckNativeExports.cmake
 
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...) in script mode
+
 file(STRINGS ${EXPECTED} expected)
 
 if(PE)
     execute_process(COMMAND ${DUMP_TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump
                     RESULT_VARIABLE rc)
     # The names are the lines "[ordinal] name" of the name pointer table, up to a blank line.
-    string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
-    string(REGEX MATCHALL "\\][ \t]+[^\n]+" rows "${table}")
+    # Square brackets would stop CMake from splitting the rows into a list: they become <>.
+    string(REPLACE "[" "<" dump "${dump}")
+    string(REPLACE "]" ">" dump "${dump}")
+    string(REGEX MATCH "<Ordinal/Name Pointer> Table\n([^\n]+\n)*" table "${dump}")
+    string(REGEX MATCHALL "\n[ \t]*<[ 0-9]+>[ \t]+[^\n]+" rows "${table}")
     set(exported "")
     foreach(row IN LISTS rows)
-        string(REGEX REPLACE "^\\][ \t]+" "" name "${row}")
+        string(REGEX REPLACE "^\n[ \t]*<[ 0-9]+>[ \t]+" "" name "${row}")
         list(APPEND exported "${name}")
     endforeach()
 else()
