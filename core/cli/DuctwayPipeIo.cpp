@@ -54,11 +54,8 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
         throwOutOfMemory(env);
         return nullptr;
     }
-    if (!ResetEvent(p->hReadEvent)) {
-        throwIOError(env, GetLastError());
-        return nullptr;
-    }
 
+    // ReadFile resets the copy's event (hReadEvent) itself as it starts the read.
     DWORD bytesRead = 0;
     if (ReadFile(p->hPipe, buf.get(), bytesToRead, nullptr, &p->ovRead)) {
         if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE)) {
@@ -113,12 +110,9 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
     }
     env->GetByteArrayRegion(jBuf, jOff, jLen, buf.get());
     if (env->ExceptionCheck()) return;
-    if (!ResetEvent(p->hWriteEvent)) {
-        throwIOError(env, GetLastError());
-        return;
-    }
 
-    // A write on a pipe completes whole or fails, so the count is not compared with jLen.
+    // WriteFile resets hWriteEvent itself as it starts. A write on a pipe completes whole or
+    // fails, so the count is not compared with jLen.
     if (WriteFile(p->hPipe, buf.get(), static_cast<DWORD>(jLen), nullptr, &p->ovWrite)) return;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
