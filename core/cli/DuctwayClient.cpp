@@ -47,22 +47,15 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeClient_create0(JNIEnv* env, jobject,
                                                                         jstring jName,
                                                                         jint jAccess) {
-    NewPipeInfo p(new (std::nothrow) PipeInfo);
-    if (!p) {
-        throwOutOfMemory(env);
-        return 0;
-    }
-    DWORD err = 0;
-    if (!p->init(&err)) {
-        throwIOError(env, err);
-        return 0;
-    }
+    NewPipeInfo p = newPipeInfo(env);
+    if (!p) return 0;
     if (jName == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", nullptr);
         return 0;
     }
     ScopedUtfChars name(env, jName);
     if (!name) return 0;
+    DWORD err = 0;
     p->hPipe = openPipe(name.c_str(), static_cast<DWORD>(jAccess), &err);
     if (p->hPipe == INVALID_HANDLE_VALUE) {
         p->hPipe = nullptr;

@@ -1,9 +1,11 @@
 #include "core/cli/DuctwayPipeInfo.h"
 
 #include <memory>
+#include <new>
 
 #include "binding/HandleField.h"
 #include "binding/ThrowByName.h"
+#include "core/cli/DuctwaySystemError.h"
 
 namespace orvela {
 
@@ -56,8 +58,24 @@ PipeInfo* getPipeInfo(JNIEnv* env, jobject obj, PipeInfo* pipeInfoCopy) {
     return copyRecordOf(env, obj, pipeRegistry(), pipeInfoCopy);
 }
 
-void throwInvalidPipeHandle(JNIEnv* env) {
-    throwReplacingPending(env, "java/io/IOException", "invalid handle");
+PipeInfo* requirePipeInfo(JNIEnv* env, jobject obj, PipeInfo* pipeInfoCopy) {
+    PipeInfo* p = getPipeInfo(env, obj, pipeInfoCopy);
+    if (p == nullptr) throwReplacingPending(env, "java/io/IOException", "invalid handle");
+    return p;
+}
+
+NewPipeInfo newPipeInfo(JNIEnv* env) {
+    NewPipeInfo p(new (std::nothrow) PipeInfo);
+    if (!p) {
+        throwOutOfMemory(env);
+        return nullptr;
+    }
+    DWORD err = 0;
+    if (!p->init(&err)) {
+        throwIOError(env, err);
+        return nullptr;
+    }
+    return p;
 }
 
 jint registerPipeInfo(JNIEnv* env, NewPipeInfo record) {

@@ -54,11 +54,16 @@ using NewPipeInfo = std::unique_ptr<PipeInfo, DestroyAndDelete>;
 HandleRegistry<PipeInfo>& pipeRegistry();
 
 // Copies obj's record into *pipeInfoCopy under obj's monitor. Null when obj has no record (or
-// no "handle" field); the caller then reports "invalid handle" with throwInvalidPipeHandle.
+// no "handle" field).
 PipeInfo* getPipeInfo(JNIEnv* env, jobject obj, PipeInfo* pipeInfoCopy);
 
-// java/io/IOException "invalid handle", replacing whatever the failed look-up left pending.
-void throwInvalidPipeHandle(JNIEnv* env);
+// getPipeInfo for an operation on the pipe: when obj has no record, java/io/IOException
+// "invalid handle" takes the place of whatever the look-up left pending, and null is returned.
+PipeInfo* requirePipeInfo(JNIEnv* env, jobject obj, PipeInfo* pipeInfoCopy);
+
+// A new record with its events (init). Null, with OutOfMemoryError or the system's error
+// pending, when it can't be made.
+NewPipeInfo newPipeInfo(JNIEnv* env);
 
 // Hands a new record to the registry and returns its handle. On failure (memory ran out)
 // the record's handles are released, OutOfMemoryError is pending and 0 is returned.

@@ -34,11 +34,8 @@ void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
 
 jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return nullptr;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return nullptr;
 
     DWORD bytesAvail = 0;
     if (!PeekNamedPipe(p->hPipe, nullptr, 0, nullptr, &bytesAvail, nullptr)) {
@@ -88,11 +85,8 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
 
 void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
     // The range is checked before anything is allocated for it.
     if (jBuf == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", nullptr);
@@ -125,11 +119,8 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
 
 void flush0(JNIEnv* env, jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
     if (!FlushFileBuffers(p->hPipe)) throwIOError(env, GetLastError());
 }
 

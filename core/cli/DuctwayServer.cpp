@@ -62,16 +62,8 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_create0(
     JNIEnv* env, jobject, jstring jName, jint jOpenMode, jint jPipeMode, jint jMaxInstances,
     jint jOutBufSize, jint jInBufSize, jint jDefaultTimeout) {
-    NewPipeInfo p(new (std::nothrow) PipeInfo);
-    if (!p) {
-        throwOutOfMemory(env);
-        return 0;
-    }
-    DWORD err = 0;
-    if (!p->init(&err)) {
-        throwIOError(env, err);
-        return 0;
-    }
+    NewPipeInfo p = newPipeInfo(env);
+    if (!p) return 0;
     if (jName == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", nullptr);
         return 0;
@@ -97,11 +89,8 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_create0(
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv* env, jobject obj,
                                                                          jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {
@@ -119,11 +108,8 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIEnv* env,
                                                                             jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
     if (!DisconnectNamedPipe(p->hPipe)) {
         throwIOError(env, GetLastError());
         return;
@@ -134,11 +120,8 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIE
 JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUserName0(JNIEnv* env,
                                                                                       jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return nullptr;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return nullptr;
     char name[255] = {};
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, nullptr, nullptr, nullptr, name,
                                   sizeof(name))) {
@@ -152,11 +135,8 @@ JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUser
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstances0(JNIEnv* env,
                                                                                      jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = getPipeInfo(env, obj, &pipeCopy);
-    if (p == nullptr) {
-        throwInvalidPipeHandle(env);
-        return 0;
-    }
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return 0;
     DWORD instances = 0;
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
         throwIOError(env, GetLastError());

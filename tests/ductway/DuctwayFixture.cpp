@@ -1,37 +1,11 @@
 #include "tests/ductway/DuctwayFixture.h"
 
 #include <atomic>
+#include <thread>
 
 #include "tests/ductway/PeerProcess.h"
 
 namespace orvela::test {
-
-DuctwayNatives::DuctwayNatives(const jnihost::Library& lib) {
-    serverCreate0 =
-        lib.native<decltype(serverCreate0)>(kServerClass, "create0", "(Ljava/lang/String;IIIIII)I");
-    connect0 = lib.native<decltype(connect0)>(kServerClass, "connect0", "(I)V");
-    disconnect0 = lib.native<decltype(disconnect0)>(kServerClass, "disconnect0", "()V");
-    getClientUserName0 = lib.native<decltype(getClientUserName0)>(
-        kServerClass, "getClientUserName0", "()Ljava/lang/String;");
-    getCurrentInstances0 =
-        lib.native<decltype(getCurrentInstances0)>(kServerClass, "getCurrentInstances0", "()I");
-    serverClose0 = lib.native<decltype(serverClose0)>(kServerClass, "close0", "()V");
-    serverFlush0 = lib.native<decltype(serverFlush0)>(kServerClass, "flush0", "()V");
-    serverRead0 = lib.native<decltype(serverRead0)>(kServerClass, "read0", "(I)[B");
-    serverWrite0 = lib.native<decltype(serverWrite0)>(kServerClass, "write0", "([BIII)V");
-
-    clientCreate0 =
-        lib.native<decltype(clientCreate0)>(kClientClass, "create0", "(Ljava/lang/String;I)I");
-    clientRead0 = lib.native<decltype(clientRead0)>(kClientClass, "read0", "(I)[B");
-    clientWrite0 = lib.native<decltype(clientWrite0)>(kClientClass, "write0", "([BIII)V");
-    clientFlush0 = lib.native<decltype(clientFlush0)>(kClientClass, "flush0", "()V");
-    clientClose0 = lib.native<decltype(clientClose0)>(kClientClass, "close0", "()V");
-
-    advertisePort0 = lib.native<decltype(advertisePort0)>(kPortClass, "advertisePort0",
-                                                          "(Ljava/lang/String;I)V");
-    unadvertisePort0 =
-        lib.native<decltype(unadvertisePort0)>(kPortClass, "unadvertisePort0", "(II)V");
-}
 
 void DuctwayTest::SetUp() {
     host_.defineClass(kServerClass).intField("handle");
@@ -80,6 +54,22 @@ jobject DuctwayTest::newClient(const std::string& name) {
     jint handle = natives_->clientCreate0(env(), client, host_.newString(name), kReadWrite);
     host_.setIntField(client, "handle", handle);
     return client;
+}
+
+jobject DuctwayTest::connectClient(jobject server, const std::string& name) {
+    jobject client = nullptr;
+    std::thread opener([&] { client = newClient(name); });
+    natives_->connect0(env(), server, 20000);
+    opener.join();
+    expectNothingPending();
+    EXPECT_NE(host_.intField(client, "handle"), 0);
+    return client;
+}
+
+void DuctwayTest::closeBoth(jobject server, jobject client) {
+    natives_->clientClose0(env(), client);
+    natives_->serverClose0(env(), server);
+    expectNothingPending();
 }
 
 std::optional<std::string> DuctwayTest::textOf(jbyteArray array) {

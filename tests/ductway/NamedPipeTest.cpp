@@ -93,12 +93,7 @@ TEST_F(NamedPipeTest, ConnectWithoutClientTimesOutAndInstanceStaysUsable) {
     natives_->connect0(env(), server, 20);
     expectThrown("java/io/InterruptedIOException", "timeout");
 
-    jobject client = nullptr;
-    std::thread opener([&] { client = newClient(name); });
-    natives_->connect0(env(), server, 20000);
-    opener.join();
-    expectNothingPending();
-    ASSERT_NE(host_.intField(client, "handle"), 0);
+    jobject client = connectClient(server, name);
     natives_->clientWrite0(env(), client, bytesOf("up"), 0, 2, 5000);
     EXPECT_EQ(textOf(natives_->serverRead0(env(), server, 5000)), "up");
     expectNothingPending();
@@ -106,13 +101,8 @@ TEST_F(NamedPipeTest, ConnectWithoutClientTimesOutAndInstanceStaysUsable) {
     // Disconnected, the instance takes the next client.
     natives_->disconnect0(env(), server);
     natives_->clientClose0(env(), client);
-    std::thread second([&] { client = newClient(name); });
-    natives_->connect0(env(), server, 20000);
-    second.join();
-    expectNothingPending();
-    natives_->clientClose0(env(), client);
-    natives_->serverClose0(env(), server);
-    expectNothingPending();
+    client = connectClient(server, name);
+    closeBoth(server, client);
 }
 
 TEST_F(NamedPipeTest, ClientThatArrivesBeforeConnectIsAccepted) {
@@ -132,20 +122,13 @@ TEST_F(NamedPipeTest, ClientThatArrivesBeforeConnectIsAccepted) {
     expectThrown("java/io/InterruptedIOException", "timeout");
     EXPECT_EQ(natives_->clientRead0(env(), client, 5000), nullptr);
     expectNothingPending();
-    natives_->clientClose0(env(), client);
-    natives_->serverClose0(env(), server);
-    expectNothingPending();
+    closeBoth(server, client);
 }
 
 TEST_F(NamedPipeTest, BothEndsExchangeExactlyWhatWasWritten) {
     std::string name = uniquePipeName();
     jobject server = newServer(name);
-    jobject client = nullptr;
-    std::thread opener([&] { client = newClient(name); });
-    natives_->connect0(env(), server, 20000);
-    opener.join();
-    expectNothingPending();
-    ASSERT_NE(host_.intField(client, "handle"), 0);
+    jobject client = connectClient(server, name);
 
     jstring user = natives_->getClientUserName0(env(), server);
     expectNothingPending();
@@ -220,9 +203,7 @@ TEST_F(NamedPipeTest, WriteRangeOutsideArrayIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(natives_->serverRead0(env(), server, 0), nullptr);
     expectThrown("java/io/InterruptedIOException", "timeout");
 
-    natives_->clientClose0(env(), client);
-    natives_->serverClose0(env(), server);
-    expectNothingPending();
+    closeBoth(server, client);
 }
 
 TEST_F(NamedPipeTest, ClientOpenOfMissingPipeFailsAtOnce) {
@@ -312,9 +293,7 @@ TEST_F(NamedPipeTest, JavaFailuresInsideCallsAreReportedNotIgnored) {
     EXPECT_EQ(natives_->serverRead0(env(), server, 5000), nullptr);
     expectThrown("java/lang/OutOfMemoryError");
 
-    natives_->clientClose0(env(), client);
-    natives_->serverClose0(env(), server);
-    expectNothingPending();
+    closeBoth(server, client);
 }
 
 TEST_F(NamedPipeTest, ForeignClientProcessTalksToServerNatives) {
