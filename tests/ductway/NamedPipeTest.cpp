@@ -185,6 +185,44 @@ TEST_F(NamedPipeTest, BothEndsExchangeExactlyWhatWasWritten) {
     expectNothingPending();
 }
 
+TEST_F(NamedPipeTest, TimedOutWriteIsCancelledAndThePipeStaysUsable) {
+    std::string name = uniquePipeName();
+    jobject server = host_.newInstance(kServerClass);
+    host_.setIntField(server, "handle",
+                      natives_->serverCreate0(env(), server, host_.newString(name), kDuplex,
+                                              kByteMode, 1, 1024, 1024, 0));
+    jobject client = connectClient(server, name);
+
+    // Nobody reads: the pipe's buffer fills and a write has to wait, until its time is up.
+    std::string block(64 * 1024, 'w');
+    int written = 0;
+    for (; written < 64; ++written) {
+        natives_->serverWrite0(env(), server, bytesOf(block), 0, static_cast<jint>(block.size()),
+                               50);
+        if (host_.pending()) break;
+    }
+    ASSERT_LT(written, 64);
+    expectThrown("java/io/InterruptedIOException", "timeout");
+
+    // What the cancelled write had moved stays in order before the next write's bytes.
+    std::string received;
+    std::thread reader([&] {
+        JNIEnv* readerEnv = host_.env();
+        while (received.size() < 4 || received.compare(received.size() - 4, 4, "done") != 0) {
+            std::optional<std::string> part =
+                textOf(natives_->clientRead0(readerEnv, client, 20000));
+            if (!part) break;
+            received += *part;
+        }
+    });
+    natives_->serverWrite0(env(), server, bytesOf("done"), 0, 4, 20000);
+    reader.join();
+    expectNothingPending();
+    ASSERT_GE(received.size(), written * block.size() + 4);
+    EXPECT_EQ(received.find_first_not_of('w'), received.size() - 4);
+    closeBoth(server, client);
+}
+
 TEST_F(NamedPipeTest, WriteRangeOutsideArrayIsRefusedBeforeAnythingIsSent) {
     std::string name = uniquePipeName();
     jobject server = newServer(name);
