@@ -23,10 +23,6 @@ std::string currentUserName() {
     return name;
 }
 
-TEST_F(NamedPipeTest, LoadHookAsksForJni12) {
-    EXPECT_EQ(library_->onLoadVersion(), std::optional<jint>(0x00010002));
-}
-
 TEST_F(NamedPipeTest, CreateRefusedBySystemIsIllegalArgumentAndLeavesNothing) {
     jobject server = host_.newInstance(kServerClass);
     jint handle = natives_->serverCreate0(env(), server, host_.newString("not-a-pipe-name"),
