@@ -3,7 +3,7 @@
 #   cmake -DLIBRARY=<dll or so> -DEXPECTED=<file, one name a line> -DDUMP_TOOL=<objdump or nm>
 #         -DPE=<true for a Windows DLL> -P CheckNativeExports.cmake
 
-cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...) in script mode
+cmake_minimum_required(VERSION 3.25)
 
 file(STRINGS ${EXPECTED} expected)
 
@@ -11,15 +11,19 @@ if(PE)
     execute_process(COMMAND ${DUMP_TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump
                     RESULT_VARIABLE rc)
     # The names are the lines "[ordinal] name" of the name pointer table, up to a blank line.
-    # Square brackets would stop CMake from splitting the rows into a list: they become <>.
-    string(REPLACE "[" "<" dump "${dump}")
-    string(REPLACE "]" ">" dump "${dump}")
-    string(REGEX MATCH "<Ordinal/Name Pointer> Table\n([^\n]+\n)*" table "${dump}")
-    string(REGEX MATCHALL "\n[ \t]*<[ 0-9]+>[ \t]+[^\n]+" rows "${table}")
+    # Brackets and semicolons would confuse CMake's lists: they go first.
+    string(REGEX REPLACE "[][;]" " " dump "${dump}")
+    string(REPLACE "\n" ";" lines "${dump}")
     set(exported "")
-    foreach(row IN LISTS rows)
-        string(REGEX REPLACE "^\n[ \t]*<[ 0-9]+>[ \t]+" "" name "${row}")
-        list(APPEND exported "${name}")
+    set(in_table FALSE)
+    foreach(line IN LISTS lines)
+        if(line MATCHES "^ *Ordinal/Name Pointer +Table")
+            set(in_table TRUE)
+        elseif(in_table AND line MATCHES "^[ \t]+[0-9]+[ \t]+([^ \t]+)")
+            list(APPEND exported "${CMAKE_MATCH_1}")
+        elseif(in_table)
+            break()
+        endif()
     endforeach()
 else()
     execute_process(COMMAND ${DUMP_TOOL} -D --defined-only --format=posix ${LIBRARY}

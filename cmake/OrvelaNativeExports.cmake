@@ -1,22 +1,27 @@
 # The exported names of a JNI library, from one list per library.
 #
-# A natives list names every function the library exports, one per line, '#' starts a comment:
+# A natives list names every function the library exports, one per line; '#' starts a comment:
 #
-#   com.orvela.core.orb.Orb.dump1(Ljava/lang/String;)     a native: class, method, Java
-#                                                           argument types as in a descriptor
-#   JNI_OnLoad                                              the load hook, when the library has one
+#   com.orvela.core.orb.Orb.dump1(Ljava/lang/String;)
+#       a native: class, method and the Java argument types as in a descriptor
+#   com.orvela.core.cli.UnixDomSocket.create0(I) overloaded
+#       a native exported under its long name, with the argument types ("__I"), as overloaded
+#       natives are
+#   JNI_OnLoad
+#       the load hook, when the library has one
 #
-# From it come the JNI names (with the argument suffix when the list has the method more than
-# once, as the VM looks overloaded natives up) and, for 32-bit Windows, the standard-call
-# names the VM looks for there: "_Java_..._dump1@12", 8 bytes for env and object plus 4 per
-# argument, 8 for long and double.
+# From it come the JNI names and, for 32-bit Windows, the standard-call names the VM looks for
+# there: "_Java_..._dump1@12", 8 bytes for env and the object or class plus 4 per argument, 8
+# for long and double.
 #
 # orvela_native_exports(<target> <listfile>)
 #   Windows: generates the module definition file that gives the DLL exactly these names. On
-#   x86 the linker fails when the code's argument bytes differ from the list's (the name
-#   "Java_..._dump1@12" must exist in the object code), so the two cannot drift.
-#   Every platform: adds the test exports.<target>, which checks the built library's export
-#   table: each name of the list is there, and nothing else is.
+#   x86 the linker fails when the code's argument bytes differ from the list's (the object code
+#   must define "Java_..._dump1@12"), and on both a listed name missing from the code fails the
+#   link, so list and code cannot drift.
+#   Every platform: adds the test exports.<target>, which reads the built library's export
+#   table: each name of the list is there, and nothing else is (a native in the code but not in
+#   the list shows up as an unexpected export).
 
 set(ORVELA_CHECK_EXPORTS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckNativeExports.cmake)
 
@@ -77,65 +82,49 @@ endfunction()
 # Reads `listfile` into the exported names: `out_plain` the JNI names, `out_bytes` the argument
 # bytes of each (including env and the object), in the same order.
 function(_orvela_read_natives listfile out_plain out_bytes)
-    file(STRINGS ${listfile} lines)
-    # An array type's '[' would keep CMake from splitting the list, and an object type's ';'
-    # would split an entry in two: they are carried as '{' and ',' until the argument types
-    # are taken apart.
-    string(REPLACE "[" "{" lines "${lines}")
-    set(entries "")
-    set(methods "")
+    # Descriptors hold ';' and '[', which a CMake list would split on: they are kept escaped
+    # while the text is a list of lines and restored in each line.
+    file(READ ${listfile} text)
+    string(REPLACE ";" "<semicolon>" text "${text}")
+    string(REPLACE "[" "<bracket>" text "${text}")
+    string(REPLACE "\n" ";" lines "${text}")
+    set(plain "")
+    set(bytes "")
     set(lineno 0)
     foreach(line IN LISTS lines)
         math(EXPR lineno "${lineno} + 1")
+        string(REPLACE "<semicolon>" ";" line "${line}")
+        string(REPLACE "<bracket>" "[" line "${line}")
         string(REGEX REPLACE "#.*" "" line "${line}")
         string(STRIP "${line}" line)
         if(line STREQUAL "")
             continue()
         endif()
         set(where "${listfile}:${lineno}")
-        string(REPLACE ";" "," line "${line}")
         if(line STREQUAL "JNI_OnLoad")
-            list(APPEND entries "JNI_OnLoad")
-        elseif(line MATCHES "^([A-Za-z0-9_$.]+)\\.([A-Za-z0-9_$]+)\\(([^)]*)\\)$")
-            list(APPEND entries "${line}")
-            list(APPEND methods "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}")
-        else()
-            message(FATAL_ERROR "${where}: expected 'package.Class.method(ArgumentTypes)' "
-                                "or 'JNI_OnLoad', got '${line}'")
-        endif()
-    endforeach()
-
-    set(plain "")
-    set(bytes "")
-    foreach(entry IN LISTS entries)
-        if(entry STREQUAL "JNI_OnLoad")
-            list(APPEND plain JNI_OnLoad)
-            list(APPEND bytes 8)
-            continue()
-        endif()
-        string(REGEX MATCH "^([A-Za-z0-9_$.]+)\\.([A-Za-z0-9_$]+)\\(([^)]*)\\)$" _ "${entry}")
-        set(class "${CMAKE_MATCH_1}")
-        set(method "${CMAKE_MATCH_2}")
-        string(REPLACE "{" "[" types "${CMAKE_MATCH_3}")
-        string(REPLACE "," ";" types "${types}")
-        _orvela_jni_mangle("${class}" mangled_class)
-        _orvela_jni_mangle("${method}" mangled_method)
-        set(name "Java_${mangled_class}_${mangled_method}")
-        # Overloaded natives (the method listed more than once) carry their argument types.
-        set(same 0)
-        foreach(m IN LISTS methods)
-            if(m STREQUAL "${class}.${method}")
-                math(EXPR same "${same} + 1")
+            set(name JNI_OnLoad)
+            set(arg_bytes 8)
+        elseif(line MATCHES "^([A-Za-z0-9_$.]+)\\.([A-Za-z0-9_$]+)\\(([^)]*)\\)( +overloaded)?$")
+            set(class "${CMAKE_MATCH_1}")
+            set(method "${CMAKE_MATCH_2}")
+            set(types "${CMAKE_MATCH_3}")
+            set(overloaded "${CMAKE_MATCH_4}")
+            _orvela_jni_mangle("${class}" mangled_class)
+            _orvela_jni_mangle("${method}" mangled_method)
+            set(name "Java_${mangled_class}_${mangled_method}")
+            if(overloaded)
+                _orvela_jni_mangle("${types}" mangled_types)
+                string(APPEND name "__${mangled_types}")
             endif()
-        endforeach()
-        if(same GREATER 1)
-            _orvela_jni_mangle("${types}" mangled_types)
-            string(APPEND name "__${mangled_types}")
+            _orvela_jni_arg_bytes("${types}" "${where}" arg_bytes)
+            math(EXPR arg_bytes "${arg_bytes} + 8")
+        else()
+            message(FATAL_ERROR "${where}: expected 'package.Class.method(ArgumentTypes)', "
+                                "optionally followed by 'overloaded', or 'JNI_OnLoad'; "
+                                "got '${line}'")
         endif()
-        _orvela_jni_arg_bytes("${types}" "${listfile}: ${entry}" arg_bytes)
-        math(EXPR arg_bytes "${arg_bytes} + 8")
         if("${name}" IN_LIST plain)
-            message(FATAL_ERROR "${listfile}: ${entry} is listed twice")
+            message(FATAL_ERROR "${where}: ${name} is listed twice")
         endif()
         list(APPEND plain "${name}")
         list(APPEND bytes ${arg_bytes})
@@ -146,6 +135,7 @@ endfunction()
 
 function(orvela_native_exports target listfile)
     cmake_path(ABSOLUTE_PATH listfile BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+    set_target_properties(${target} PROPERTIES ORVELA_NATIVES_LIST ${listfile})
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile})
     _orvela_read_natives(${listfile} plain bytes)
 
@@ -184,5 +174,16 @@ function(orvela_native_exports target listfile)
                          -DEXPECTED=${gen}/${target}.expected -DDUMP_TOOL=${dump_tool}
                          -DPE=${WIN32} -P ${ORVELA_CHECK_EXPORTS_SCRIPT})
         set_tests_properties(exports.${target} PROPERTIES LABELS native TIMEOUT 60)
+    endif()
+endfunction()
+
+# A Windows DLL without a natives list would export "Java_x@8" on x86, which no VM looks up:
+# orvela_jni_library checks, once the directory is read, that its list was given.
+function(orvela_require_natives_list target)
+    get_target_property(listfile ${target} ORVELA_NATIVES_LIST)
+    if(NOT listfile)
+        message(FATAL_ERROR "The Windows library ${target} has no natives list: add "
+                            "orvela_native_exports(${target} <list>) next to it "
+                            "(see cmake/OrvelaNativeExports.cmake)")
     endif()
 endfunction()

@@ -57,6 +57,9 @@ function(orvela_jni_library name)
         # a name the VM does not look for.
         set_target_properties(${name} PROPERTIES PREFIX "")
         target_link_options(${name} PRIVATE -static)
+        # (A deferred call expands its arguments when it runs: the name goes in now.)
+        cmake_language(EVAL CODE
+                       "cmake_language(DEFER CALL orvela_require_natives_list [[${name}]])")
     elseif(NOT ORVELA_SANITIZE)
         target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
     endif()
