@@ -1,8 +1,11 @@
+// The thread dump on standard error or redirected into a file, for every class that exports
+// dump0 and dump1.
 #include "core/orb/ThreadDump.h"
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
@@ -30,8 +33,9 @@ namespace {
 constexpr int DumpSignal = 21;
 
 // The runtime has no way to read a handler without replacing it: setting SIG_DFL hands back the
-// one in force, which goes back at once. A console break that arrives between the two calls
-// meets the default action, as it would in a process without a handler.
+// one in force, which goes back at once. A console break that arrives in the few instructions
+// between the two calls meets the default action and ends the process; there is no query
+// without that window.
 bool dumpSignalHandled() {
     void (*previous)(int) = std::signal(DumpSignal, SIG_DFL);
     if (previous == SIG_ERR) return false;
@@ -102,6 +106,11 @@ int descriptorOf(FILE* file) {
 
 constexpr int StderrDescriptor = 2;
 
+// Descriptor 2 belongs to the whole process. Overlapping redirections would save each other's
+// file as the standard error to restore, and it would stay on a dump file for good; so they
+// take turns.
+std::mutex redirection;
+
 // A runtime descriptor, closed when the scope ends.
 class ScopedDescriptor {
   public:
@@ -143,6 +152,7 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
         return;
     }
 
+    std::lock_guard<std::mutex> turn(redirection);
     ScopedDescriptor oldErr(duplicate(StderrDescriptor));
     if (!oldErr) {
         throwIOException(env, "DUP failed");

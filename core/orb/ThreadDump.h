@@ -13,9 +13,9 @@ void dumpThreads();
 
 // Points descriptor 2 at the file `jFilename` (created or truncated), asks the VM for the dump,
 // waits ten seconds for it to be written and puts the earlier standard error back. Everything
-// any thread writes to standard error in those ten seconds lands in the file, so calls must not
-// overlap. Failures throw java/io/IOException with nothing redirected and no descriptor left
-// open.
+// any thread writes to standard error in those ten seconds lands in the file. Calls made while
+// one runs wait for it to finish. Failures throw java/io/IOException with nothing redirected and
+// no descriptor left open.
 void dumpThreadsToFile(JNIEnv* env, jstring jFilename);
 
 }  // namespace orvela

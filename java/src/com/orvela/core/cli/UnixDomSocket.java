@@ -26,7 +26,11 @@ public final class UnixDomSocket implements Closeable {
         handle = create0(handoverHandle);
     }
 
-    /** The name of the user the client runs as (server ends only). */
+    /**
+     * The name of the user the client runs as (server ends only; a client end has none and
+     * throws). The server has checked that this user owns the client's socket file and is the
+     * user the system reports for the connection.
+     */
     public String getClientIdentity() throws IOException {
         return getClientIdentity0();
     }
@@ -58,7 +62,11 @@ public final class UnixDomSocket implements Closeable {
         close0();
     }
 
-    /** Removes this process's client socket file; call after {@link #close}. */
+    /**
+     * Removes this process's client socket file; call after {@link #close}. The file is removed
+     * even when the connection is closed already, which is then reported as an IOException
+     * "Invalid handle" after the removal.
+     */
     public void cleanup() throws IOException {
         cleanup0();
     }

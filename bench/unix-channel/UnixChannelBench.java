@@ -1,0 +1,234 @@
+package com.orvela.core.cli;
+
+import java.io.IOException;
+import java.io.PrintWriter;
+import java.net.StandardProtocolFamily;
+import java.net.UnixDomainSocketAddress;
+import java.nio.ByteBuffer;
+import java.nio.channels.ServerSocketChannel;
+import java.nio.channels.SocketChannel;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.concurrent.Callable;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+
+/**
+ * One-way throughput with 64 KiB writes and the round trip of a 100-byte echo, through
+ * UnixDomSocket.write0/read0 and through the JDK's SocketChannel on a UnixDomainSocketAddress,
+ * side by side in one run. Usage: {@code <results tsv>}.
+ */
+public final class UnixChannelBench {
+    private static final int CHUNK = 64 * 1024;
+    private static final long STREAM_BYTES = 1L << 30;
+    private static final int ECHO_BYTES = 100;
+    private static final int ECHO_WARMUP = 5_000;
+    private static final int ECHOES = 50_000;
+    private static final int ROUNDS = 5;
+
+    private static final ExecutorService peer = Executors.newSingleThreadExecutor();
+
+    /** The two ends of one connection, whichever implementation carries it. */
+    interface Pair extends AutoCloseable {
+        void clientWrite(byte[] bytes) throws IOException;
+
+        int clientRead(byte[] into, int off) throws IOException;
+
+        void serverWrite(byte[] bytes) throws IOException;
+
+        int serverRead(byte[] into, int off) throws IOException;
+    }
+
+    static final class LanterraPair implements Pair {
+        final UnixDomServerSocket server;
+        final UnixDomSocket client;
+        final UnixDomSocket accepted;
+
+        LanterraPair(Path path) throws IOException {
+            server = new UnixDomServerSocket(path.toString(), 1);
+            client = new UnixDomSocket(path.toString());
+            accepted = server.accept();
+        }
+
+        private static int copy(byte[] got, byte[] into, int off) throws IOException {
+            if (got == null) throw new IOException("end of stream");
+            int n = Math.min(got.length, into.length - off);
+            System.arraycopy(got, 0, into, off, n);
+            return got.length;
+        }
+
+        public void clientWrite(byte[] bytes) throws IOException {
+            client.write(bytes);
+        }
+
+        public int clientRead(byte[] into, int off) throws IOException {
+            return copy(client.read(), into, off);
+        }
+
+        public void serverWrite(byte[] bytes) throws IOException {
+            accepted.write(bytes);
+        }
+
+        public int serverRead(byte[] into, int off) throws IOException {
+            return copy(accepted.read(), into, off);
+        }
+
+        public void close() throws IOException {
+            accepted.close();
+            client.close();
+            server.close();
+            try {
+                client.cleanup();
+            } catch (IOException closedAlready) {
+                // the file is removed all the same
+            }
+        }
+    }
+
+    static final class JdkPair implements Pair {
+        final ServerSocketChannel server;
+        final SocketChannel client;
+        final SocketChannel accepted;
+
+        JdkPair(Path path) throws IOException {
+            UnixDomainSocketAddress address = UnixDomainSocketAddress.of(path);
+            server = ServerSocketChannel.open(StandardProtocolFamily.UNIX).bind(address);
+            client = SocketChannel.open(address);
+            accepted = server.accept();
+        }
+
+        private static void writeAll(SocketChannel channel, byte[] bytes) throws IOException {
+            ByteBuffer buffer = ByteBuffer.wrap(bytes);
+            while (buffer.hasRemaining()) channel.write(buffer);
+        }
+
+        private static int read(SocketChannel channel, byte[] into, int off) throws IOException {
+            int n = channel.read(ByteBuffer.wrap(into, off, into.length - off));
+            if (n < 0) throw new IOException("end of stream");
+            return n;
+        }
+
+        public void clientWrite(byte[] bytes) throws IOException {
+            writeAll(client, bytes);
+        }
+
+        public int clientRead(byte[] into, int off) throws IOException {
+            return read(client, into, off);
+        }
+
+        public void serverWrite(byte[] bytes) throws IOException {
+            writeAll(accepted, bytes);
+        }
+
+        public int serverRead(byte[] into, int off) throws IOException {
+            return read(accepted, into, off);
+        }
+
+        public void close() throws IOException {
+            accepted.close();
+            client.close();
+            server.close();
+        }
+    }
+
+    interface PairFactory {
+        Pair open(Path path) throws IOException;
+    }
+
+    /** MiB per second of a one-way stream of 64 KiB writes. */
+    static double throughput(PairFactory factory, Path dir) throws Exception {
+        Path path = dir.resolve("stream");
+        try (Pair pair = factory.open(path)) {
+            byte[] chunk = new byte[CHUNK];
+            Arrays.fill(chunk, (byte) 7);
+            Future<Long> reader = peer.submit(() -> {
+                byte[] into = new byte[4 * CHUNK];
+                long total = 0;
+                while (total < STREAM_BYTES) total += pair.serverRead(into, 0);
+                return total;
+            });
+            long start = System.nanoTime();
+            for (long sent = 0; sent < STREAM_BYTES; sent += CHUNK) pair.clientWrite(chunk);
+            reader.get();
+            double seconds = (System.nanoTime() - start) / 1e9;
+            return STREAM_BYTES / (1024.0 * 1024.0) / seconds;
+        } finally {
+            Files.deleteIfExists(path);
+        }
+    }
+
+    /** Mean microseconds of one 100-byte echo. */
+    static double roundTrip(PairFactory factory, Path dir) throws Exception {
+        Path path = dir.resolve("echo");
+        try (Pair pair = factory.open(path)) {
+            byte[] message = new byte[ECHO_BYTES];
+            Callable<Void> echoer = () -> {
+                byte[] into = new byte[ECHO_BYTES];
+                for (int i = 0; i < ECHO_WARMUP + ECHOES; ++i) {
+                    for (int got = 0; got < ECHO_BYTES;) got += pair.serverRead(into, got);
+                    pair.serverWrite(into);
+                }
+                return null;
+            };
+            Future<Void> server = peer.submit(echoer);
+            byte[] answer = new byte[ECHO_BYTES];
+            long start = 0;
+            for (int i = 0; i < ECHO_WARMUP + ECHOES; ++i) {
+                if (i == ECHO_WARMUP) start = System.nanoTime();
+                pair.clientWrite(message);
+                for (int got = 0; got < ECHO_BYTES;) got += pair.clientRead(answer, got);
+            }
+            double micros = (System.nanoTime() - start) / 1e3 / ECHOES;
+            server.get();
+            return micros;
+        } finally {
+            Files.deleteIfExists(path);
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        Path dir = Files.createTempDirectory("unix-channel-bench");
+        PairFactory lanterra = LanterraPair::new;
+        PairFactory jdk = JdkPair::new;
+        double[] lanterraMiB = new double[ROUNDS];
+        double[] jdkMiB = new double[ROUNDS];
+        double[] lanterraRtt = new double[ROUNDS];
+        double[] jdkRtt = new double[ROUNDS];
+        // Alternating rounds, so that neither side profits from a warmer machine.
+        for (int round = 0; round < ROUNDS; ++round) {
+            lanterraMiB[round] = throughput(lanterra, dir);
+            jdkMiB[round] = throughput(jdk, dir);
+            lanterraRtt[round] = roundTrip(lanterra, dir);
+            jdkRtt[round] = roundTrip(jdk, dir);
+        }
+        peer.shutdown();
+        Files.deleteIfExists(dir);
+
+        double mib = median(lanterraMiB);
+        double mibJdk = median(jdkMiB);
+        double rtt = median(lanterraRtt);
+        double rttJdk = median(jdkRtt);
+        System.out.printf("%-30s %12s %12s %8s%n", "measure (median of " + ROUNDS + ")",
+                "Lanterra", "JDK", "ratio");
+        System.out.printf("%-30s %12.0f %12.0f %8.2f%n", "64 KiB writes, MiB/s", mib, mibJdk,
+                mib / mibJdk);
+        System.out.printf("%-30s %12.2f %12.2f %8.2f%n", "100-byte echo, us per trip", rtt,
+                rttJdk, rttJdk / rtt);
+        System.out.println("ratio: Lanterra's performance as a multiple of the JDK's (>= 1 meets"
+                + " the target)");
+        try (PrintWriter tsv = new PrintWriter(Files.newBufferedWriter(Path.of(args[0])))) {
+            tsv.println("# name\tvalue\tanchor\tratio (value as a multiple of the anchor's"
+                    + " performance; the anchor is the JDK's SocketChannel)");
+            tsv.printf("throughput_64k_MiB_per_s\t%.1f\t%.1f\t%.3f%n", mib, mibJdk, mib / mibJdk);
+            tsv.printf("echo_100B_round_trip_us\t%.2f\t%.2f\t%.3f%n", rtt, rttJdk, rttJdk / rtt);
+        }
+    }
+
+    private static double median(double[] values) {
+        double[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return sorted[sorted.length / 2];
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <jni.h>
+
+#include <string>
+
+namespace orvela {
+
+// A Unix-domain address for `path`. A path longer than the field holds is cut to its first
+// 107 bytes, so the path is always terminated.
+sockaddr_un unixAddress(const char* path);
+
+// The path in an address that accept returned with `addrLen` bytes filled: empty for a client
+// that bound no path (or an abstract one), never running past the path field.
+std::string pathOf(const sockaddr_un& address, socklen_t addrLen);
+
+// A new Unix-domain stream socket for a connection to or at the path `jPath`; -1 with
+// NullPointerException pending when there is no path, or IOException with the system text when
+// the system makes no socket.
+int openStreamSocket(JNIEnv* env, jstring jPath);
+
+}  // namespace orvela

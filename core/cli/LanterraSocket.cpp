@@ -1,0 +1,289 @@
+// The natives of com.orvela.core.cli.UnixDomSocket: one connection of the local command-line
+// channel, made by a client (create0(String)) or handed over by the server's accept0.
+#include <jni.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "binding/LastErrorMsg.h"
+#include "binding/ScopedLocalRef.h"
+#include "binding/ScopedUtfChars.h"
+#include "binding/ThrowByName.h"
+#include "core/cli/LanterraAddress.h"
+#include "core/cli/LanterraClientPath.h"
+#include "core/cli/LanterraIdentity.h"
+#include "core/cli/LanterraPeers.h"
+#include "core/cli/LanterraScratch.h"
+#include "core/cli/LanterraTrace.h"
+#include "core/cli/LanterraWait.h"
+#include "core/cli/ScopedFd.h"
+
+namespace orvela {
+namespace {
+
+// Binds `sock` to this process's client file with mode 0700: the proof of who connects.
+bool bindClientFile(JNIEnv* env, int sock) {
+    std::string clientPath = makeClientPath();
+    traceLine(1, "client path is '%s'\n", clientPath.c_str());
+    sockaddr_un own = unixAddress(clientPath.c_str());
+    socklen_t ownLen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + clientPath.size());
+    rememberClientPath(clientPath);
+    ::unlink(clientPath.c_str());
+    if (::bind(sock, reinterpret_cast<sockaddr*>(&own), ownLen) != 0 ||
+        ::chmod(clientPath.c_str(), readOnlyPerms) != 0) {
+        throwIOException(env, getLastErrorMsg());
+        return false;
+    }
+    return true;
+}
+
+// Looks up the name of `uid`; an entry too long for the buffer gets a larger one.
+bool lookUpUserName(long uid, std::string* name) {
+    std::vector<char> strings(128);
+    for (;;) {
+        passwd pwdInfo;
+        passwd* found = nullptr;
+        int rc =
+            ::getpwuid_r(static_cast<uid_t>(uid), &pwdInfo, strings.data(), strings.size(), &found);
+        if (rc == ERANGE && strings.size() < 65536) {
+            strings.resize(strings.size() * 2);
+            continue;
+        }
+        if (rc != 0 || found == nullptr) return false;
+        *name = pwdInfo.pw_name;
+        return true;
+    }
+}
+
+enum class Queued { Data, EndOfStream, Nothing, Failed };
+
+// How many bytes wait on `sock` after it was reported readable. Readiness with nothing
+// queued means end of stream, a pending error, or data another reader took first.
+Queued queuedBytes(int sock, int* nAvail) {
+    int rc = ::ioctl(sock, FIONREAD, nAvail);
+    traceLine(2, "ioctl rc=%i\n", rc);
+    if (rc < 0) return Queued::Failed;
+    traceLine(1, "available: %i\n", *nAvail);
+    if (*nAvail > 0) return Queued::Data;
+    char probe;
+    ssize_t peeked = ::recv(sock, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked == 0) return Queued::EndOfStream;
+    if (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        return Queued::Failed;
+    }
+    return Queued::Nothing;
+}
+
+struct Received {
+    enum class Status { Done, Again };
+    Status status;
+    jbyteArray bytes;  // Done: the bytes, or null with an exception pending
+};
+
+// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made before
+// anything is taken, so bytes never get lost to a VM that can't hold them.
+Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
+    size_t wanted = std::min(static_cast<size_t>(nAvail), scratchCapacity);
+    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
+    if (!bytes) return {Received::Status::Done, nullptr};
+    jbyte* buffer = scratchBuffer(wanted);
+    if (buffer == nullptr) {
+        throwOutOfMemory(env);
+        return {Received::Status::Done, nullptr};
+    }
+    // Non-blocking: another reader may have taken what was queued meanwhile.
+    ssize_t nRead = ::recv(sock, buffer, wanted, MSG_DONTWAIT);
+    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return {Received::Status::Again, nullptr};
+    }
+    if (nRead < 0) {
+        throwIOException(env, getLastErrorMsg());
+        return {Received::Status::Done, nullptr};
+    }
+    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
+    jsize count = static_cast<jsize>(nRead);
+    if (static_cast<size_t>(nRead) == wanted) {
+        env->SetByteArrayRegion(bytes.get(), 0, count, buffer);
+        return {Received::Status::Done, bytes.release()};
+    }
+    // Fewer than queued: only a concurrent reader makes that happen.
+    jbyteArray exact = env->NewByteArray(count);
+    if (exact != nullptr) env->SetByteArrayRegion(exact, 0, count, buffer);
+    return {Received::Status::Done, exact};
+}
+
+// Sends all `length` bytes; false with errno set when the connection fails.
+bool sendAll(int sock, const jbyte* bytes, size_t length) {
+    while (length > 0) {
+        // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE for the process.
+        ssize_t nWritten = ::send(sock, bytes, length, MSG_NOSIGNAL);
+        if (nWritten < 0 && errno == EINTR) continue;
+        if (nWritten <= 0) return false;
+        bytes += nWritten;
+        length -= static_cast<size_t>(nWritten);
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace orvela
+
+using namespace orvela;
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__I(JNIEnv* env, jobject,
+                                                                         jint handle) {
+    std::unique_ptr<ServerSocketPeer> handOver = handOverPeers().remove(handle);
+    if (!handOver) {
+        throwIOException(env, "Invalid handle");
+        return 0;
+    }
+    // Taking the hand-over record takes its descriptor: closed here unless a record holds it.
+    ScopedFd conn(handOver->sockFd);
+    std::unique_ptr<SocketPeer> record(new (std::nothrow) SocketPeer{conn.get(), 0, handOver->uid});
+    jint socketHandle = socketPeers().add(std::move(record));
+    if (socketHandle == 0) {
+        throwOutOfMemory(env);
+        return 0;
+    }
+    conn.release();
+    return socketHandle;
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lang_String_2(
+    JNIEnv* env, jobject, jstring jPath) {
+    ScopedFd sock(openStreamSocket(env, jPath));
+    if (!sock) return 0;
+    ScopedUtfChars path(env, jPath);
+    if (!path) return 0;
+    if (!bindClientFile(env, sock.get())) return 0;
+    std::string clientPath = clientPathName();
+    sockaddr_un server = unixAddress(path.c_str());
+    if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        const char* connectError = getLastErrorMsg();
+        ::unlink(clientPath.c_str());
+        throwIOException(env, connectError);
+        return 0;
+    }
+    std::unique_ptr<SocketPeer> record(new (std::nothrow) SocketPeer{sock.get(), 0, noUid});
+    jint handle = socketPeers().add(std::move(record));
+    if (handle == 0) {
+        ::unlink(clientPath.c_str());
+        throwOutOfMemory(env);
+        return 0;
+    }
+    sock.release();
+    return handle;
+}
+
+JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_UnixDomSocket_getClientIdentity0(JNIEnv* env,
+                                                                                    jobject obj) {
+    SocketPeer peer;
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
+    std::string name;
+    if (peer.uid == noUid || !lookUpUserName(peer.uid, &name)) {
+        throwIOException(env, "getpwuid_r() error");
+        return nullptr;
+    }
+    traceLine(2, "getpwuid_r uid: %ld name %s\n", peer.uid, name.c_str());
+    return env->NewStringUTF(name.c_str());
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_setSoTimeout0(JNIEnv* env,
+                                                                            jobject obj,
+                                                                            jint jTimeout) {
+    setTimeoutOf(env, obj, socketPeers(), jTimeout);
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv* env,
+                                                                          jobject obj) {
+    SocketPeer peer;
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
+    traceLine(1, "reading from socket\n");
+    for (;;) {
+        if (!awaitReadable(env, peer.sockFd, peer.timeout, WaitPurpose::Read)) return nullptr;
+        int nAvail = 0;
+        switch (queuedBytes(peer.sockFd, &nAvail)) {
+            case Queued::Data:
+                break;
+            case Queued::EndOfStream:
+                return nullptr;
+            case Queued::Failed:
+                throwIOException(env, getLastErrorMsg());
+                return nullptr;
+            case Queued::Nothing:
+                continue;  // what made it readable went to another reader
+        }
+        Received received = receiveQueued(env, peer.sockFd, nAvail);
+        if (received.status == Received::Status::Again) continue;
+        return received.bytes;
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env, jobject obj,
+                                                                     jbyteArray jBuf, jint jOff,
+                                                                     jint jLen) {
+    SocketPeer peer;
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return;
+    traceLine(1, "writing %i bytes\n", jLen);
+    if (jBuf == nullptr) {
+        JNU_ThrowByName(env, "java/lang/NullPointerException", "buffer");
+        return;
+    }
+    if (jOff < 0 || jLen < 0 || jOff > env->GetArrayLength(jBuf) - jLen) {
+        JNU_ThrowByName(env, "java/lang/ArrayIndexOutOfBoundsException", nullptr);
+        return;
+    }
+    if (jLen == 0) {
+        traceLine(1, "write finished\n");
+        return;
+    }
+    jbyte* staging = scratchBuffer(std::min(static_cast<size_t>(jLen), scratchCapacity));
+    if (staging == nullptr) {
+        throwOutOfMemory(env);
+        return;
+    }
+    for (jint done = 0; done < jLen;) {
+        jint step = static_cast<jint>(std::min(static_cast<size_t>(jLen - done), scratchCapacity));
+        env->GetByteArrayRegion(jBuf, jOff + done, step, staging);
+        if (!sendAll(peer.sockFd, staging, static_cast<size_t>(step))) {
+            throwIOException(env, getLastErrorMsg());
+            return;
+        }
+        done += step;
+    }
+    traceLine(1, "write finished\n");
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_flush0(JNIEnv* env, jobject obj) {
+    // Nothing is buffered at this layer; only the handle is checked.
+    SocketPeer peer;
+    socketPeerOrThrow(env, obj, &peer);
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env, jobject obj) {
+    closeRecordOf(env, obj, socketPeers());
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* env, jobject obj) {
+    // The file goes even when the handle is no longer valid: cleanup0 follows close0.
+    SocketPeer peer;
+    socketPeerOrThrow(env, obj, &peer);
+    std::string clientPath = clientPathName();
+    traceLine(2, "About to unlink %s\n", clientPath.c_str());
+    if (!clientPath.empty()) ::unlink(clientPath.c_str());
+}
+
+}  // extern "C"

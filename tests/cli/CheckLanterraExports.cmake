@@ -1,0 +1,31 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails unless the library's dynamic symbol table holds exactly the JNI natives of the channel
+# classes and JNI_OnLoad: nothing of the C++ runtime or the shared binding leaks out.
+# Usage: cmake -DLIBRARY=<path of libLanterra.so> -P CheckLanterraExports.cmake
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE table RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm -D failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${table}")
+set(exported "")
+foreach(line ${lines})
+    string(REGEX REPLACE "^.* " "" symbol "${line}")
+    list(APPEND exported ${symbol})
+    if(NOT symbol MATCHES "^(JNI_OnLoad|Java_com_orvela_core_cli_(UnixDomServerSocket|UnixDomSocket|Stackprinter)_[A-Za-z0-9_]+)$")
+        message(SEND_ERROR "unexpected export: ${line}")
+    endif()
+endforeach()
+set(required JNI_OnLoad)
+foreach(method create0 setSoTimeout0 accept0 close0)
+    list(APPEND required Java_com_orvela_core_cli_UnixDomServerSocket_${method})
+endforeach()
+foreach(method create0__I create0__Ljava_lang_String_2 getClientIdentity0 setSoTimeout0 read0
+               write0 flush0 close0 cleanup0)
+    list(APPEND required Java_com_orvela_core_cli_UnixDomSocket_${method})
+endforeach()
+foreach(symbol ${required})
+    if(NOT symbol IN_LIST exported)
+        message(SEND_ERROR "missing export: ${symbol}")
+    endif()
+endforeach()

@@ -1,0 +1,436 @@
+// Lanterra's natives in the JNI test host: the failures a real VM won't produce on demand, and
+// signals during timed waits. Every test also checks that no JNI call was made with an exception
+// pending and that nothing (UTF chars, monitors) was left held.
+#include <dirent.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/jnihost/JniHost.h"
+
+namespace {
+
+using orvela::jnihost::Args;
+using orvela::jnihost::Fault;
+using orvela::jnihost::Host;
+using orvela::jnihost::Library;
+using orvela::jnihost::Thrown;
+
+const char* const kServer = "com/orvela/core/cli/UnixDomServerSocket";
+const char* const kSocket = "com/orvela/core/cli/UnixDomSocket";
+
+int openDescriptors() {
+    int count = 0;
+    if (DIR* fds = opendir("/proc/self/fd")) {
+        while (readdir(fds) != nullptr) ++count;
+        closedir(fds);
+    }
+    return count;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// A plain client socket connected to `path` and bound to an owner-only file of its own, as
+// the protocol asks; lets a test watch the server side drop the connection.
+int rawClient(const std::string& path, const std::string& ownPath) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un own{};
+    own.sun_family = AF_UNIX;
+    std::strncpy(own.sun_path, ownPath.c_str(), sizeof own.sun_path - 1);
+    unlink(ownPath.c_str());
+    bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own);
+    chmod(ownPath.c_str(), 0700);
+    sockaddr_un server{};
+    server.sun_family = AF_UNIX;
+    std::strncpy(server.sun_path, path.c_str(), sizeof server.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the other end closed the connection (a blocking read sees the end of the stream).
+bool peerClosed(int fd) {
+    char byte;
+    return recv(fd, &byte, 1, 0) == 0;
+}
+
+class LanterraHostTest : public ::testing::Test {
+  protected:
+    using ServerCreate = jint(JNICALL*)(JNIEnv*, jobject, jstring, jint);
+    using ObjectVoid = void(JNICALL*)(JNIEnv*, jobject);
+    using ObjectInt = void(JNICALL*)(JNIEnv*, jobject, jint);
+    using Accept = jobject(JNICALL*)(JNIEnv*, jobject);
+    using CreateFromHandOver = jint(JNICALL*)(JNIEnv*, jobject, jint);
+    using CreateClient = jint(JNICALL*)(JNIEnv*, jobject, jstring);
+    using Identity = jstring(JNICALL*)(JNIEnv*, jobject);
+    using Read = jbyteArray(JNICALL*)(JNIEnv*, jobject);
+    using Write = void(JNICALL*)(JNIEnv*, jobject, jbyteArray, jint, jint);
+
+    LanterraHostTest() {
+        char pattern[] = "/tmp/lanterra-host-XXXXXX";
+        dir = mkdtemp(pattern);
+        serverPath = dir + "/server";
+        rawClientPath = dir + "/raw-client";
+        clientFile = "/var/tmp/" + std::to_string(getpid());
+        lib = std::make_unique<Library>(host, LANTERRA_LIBRARY);
+
+        serverCreate = lib->native<ServerCreate>(kServer, "create0", "(Ljava/lang/String;I)I");
+        serverTimeout = lib->native<ObjectInt>(kServer, "setSoTimeout0", "(I)V");
+        accept = lib->native<Accept>(kServer, "accept0", "()Lcom/orvela/core/cli/UnixDomSocket;");
+        serverClose = lib->native<ObjectVoid>(kServer, "close0", "()V");
+        createFromHandOver = lib->native<CreateFromHandOver>(kSocket, "create0", "(I)I", true);
+        createClient = lib->native<CreateClient>(kSocket, "create0", "(Ljava/lang/String;)I", true);
+        identity = lib->native<Identity>(kSocket, "getClientIdentity0", "()Ljava/lang/String;");
+        socketTimeout = lib->native<ObjectInt>(kSocket, "setSoTimeout0", "(I)V");
+        read = lib->native<Read>(kSocket, "read0", "()[B");
+        write = lib->native<Write>(kSocket, "write0", "([BII)V");
+        flush = lib->native<ObjectVoid>(kSocket, "flush0", "()V");
+        socketClose = lib->native<ObjectVoid>(kSocket, "close0", "()V");
+        cleanup = lib->native<ObjectVoid>(kSocket, "cleanup0", "()V");
+
+        host.defineClass(kServer).intField("handle");
+        // UnixDomSocket(int handOver) { handle = create0(handOver); }, unless a test replaces it.
+        host.defineClass(kSocket).intField("handle").constructor(
+            "(I)V", [this](JNIEnv* e, jobject self, const Args& args) {
+                if (constructorBody) return constructorBody(e, self, args.i(0));
+                jint handle = createFromHandOver(e, self, args.i(0));
+                if (!host.pending()) host.setIntField(self, "handle", handle);
+            });
+    }
+
+    ~LanterraHostTest() override {
+        unlink(clientFile.c_str());
+        unlink(serverPath.c_str());
+        unlink(rawClientPath.c_str());
+        rmdir(dir.c_str());
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(host.violations(), std::vector<std::string>{});
+        EXPECT_EQ(host.utfCharsHeld(), 0u);
+        EXPECT_EQ(host.monitorsHeld(), 0u);
+    }
+
+    jobject openServer() {
+        jobject server = host.newInstance(kServer);
+        host.setIntField(server, "handle",
+                         serverCreate(env, server, host.newString(serverPath), 5));
+        EXPECT_FALSE(host.pending());
+        return server;
+    }
+
+    jobject connectClient() {
+        jobject client = host.newInstance(kSocket);
+        host.setIntField(client, "handle", createClient(env, client, host.newString(serverPath)));
+        EXPECT_FALSE(host.pending());
+        return client;
+    }
+
+    void send(jobject socket, const std::string& text) {
+        std::vector<jbyte> bytes(text.begin(), text.end());
+        write(env, socket, host.newByteArray(bytes), 0, static_cast<jint>(bytes.size()));
+        ASSERT_FALSE(host.pending());
+    }
+
+    std::string received(jbyteArray array) {
+        if (array == nullptr) return "<null>";
+        std::vector<jbyte> bytes = host.bytes(array);
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    // The exception the last call left, cleared.
+    Thrown thrown() {
+        std::optional<Thrown> pending = host.takePending();
+        EXPECT_TRUE(pending.has_value());
+        return pending.value_or(Thrown{"<nothing pending>", std::nullopt});
+    }
+
+    void expectThrown(const std::string& className, const char* message) {
+        expectIs(thrown(), className, message);
+    }
+
+    static void expectIs(const Thrown& t, const std::string& className, const char* message) {
+        EXPECT_EQ(t.className, className);
+        if (message == nullptr) {
+            EXPECT_FALSE(t.message.has_value());
+        } else {
+            EXPECT_EQ(t.message.value_or("<no message>"), message);
+        }
+    }
+
+    // A client connects and accept0, failing as the test arranged, drops it; returns what
+    // accept0 threw.
+    Thrown acceptDropsClient(jobject server) {
+        int raw = rawClient(serverPath, rawClientPath);
+        EXPECT_EQ(accept(env, server), nullptr);
+        Thrown t = thrown();
+        EXPECT_TRUE(peerClosed(raw));
+        close(raw);
+        return t;
+    }
+
+    Host host;
+    JNIEnv* env = host.env();
+    std::unique_ptr<Library> lib;
+    std::string dir, serverPath, rawClientPath, clientFile;
+    std::function<void(JNIEnv*, jobject, jint)> constructorBody;
+
+    ServerCreate serverCreate;
+    ObjectInt serverTimeout;
+    Accept accept;
+    ObjectVoid serverClose;
+    CreateFromHandOver createFromHandOver;
+    CreateClient createClient;
+    Identity identity;
+    ObjectInt socketTimeout;
+    Read read;
+    Write write;
+    ObjectVoid flush;
+    ObjectVoid socketClose;
+    ObjectVoid cleanup;
+};
+
+TEST_F(LanterraHostTest, AConversationLeavesNothingHeldOrMisused) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    EXPECT_EQ(host.utf(identity(env, accepted)), "root") << "tests run as root";
+    send(client, "ping");
+    EXPECT_EQ(received(read(env, accepted)), "ping");
+    send(accepted, "pong");
+    EXPECT_EQ(received(read(env, client)), "pong");
+    socketClose(env, accepted);
+    EXPECT_EQ(read(env, client), nullptr) << "end of stream";
+    EXPECT_FALSE(host.pending());
+    socketClose(env, client);
+    serverClose(env, server);
+    EXPECT_FALSE(host.pending());
+}
+
+TEST_F(LanterraHostTest, PathBytesTheVmCantSupplyCreateNothing) {
+    int before = openDescriptors();
+    host.inject(Fault::GetStringUTFChars, 2);
+    jobject server = host.newInstance(kServer);
+    EXPECT_EQ(serverCreate(env, server, host.newString(serverPath), 5), 0);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+    jobject client = host.newInstance(kSocket);
+    EXPECT_EQ(createClient(env, client, host.newString(serverPath)), 0);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+    EXPECT_FALSE(exists(serverPath));
+    EXPECT_FALSE(exists(clientFile));
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(LanterraHostTest, AFailedNewObjectReleasesTheHandOverRecordOnceAndClosesTheConnection) {
+    jobject server = openServer();
+    int before = openDescriptors();
+
+    // The VM fails before the constructor runs.
+    host.inject(Fault::NewObject, 1, kSocket);
+    expectIs(acceptDropsClient(server), "java/lang/OutOfMemoryError", nullptr);
+    EXPECT_EQ(openDescriptors(), before);
+
+    // The constructor throws without taking the record: accept0 releases it, and the value is
+    // worth nothing afterwards.
+    std::vector<jint> offered;
+    constructorBody = [&](JNIEnv*, jobject, jint handOver) {
+        offered.push_back(handOver);
+        host.throwPending("java/lang/OutOfMemoryError", std::nullopt);
+    };
+    expectIs(acceptDropsClient(server), "java/lang/OutOfMemoryError", nullptr);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(createFromHandOver(env, nullptr, offered[0]), 0);
+    expectThrown("java/io/IOException", "Invalid handle");
+    EXPECT_EQ(openDescriptors(), before);
+
+    // A record is taken exactly once, even when offered twice.
+    constructorBody = [&](JNIEnv* e, jobject self, jint handOver) {
+        jint handle = createFromHandOver(e, self, handOver);
+        EXPECT_NE(handle, 0);
+        EXPECT_EQ(createFromHandOver(e, self, handOver), 0);
+        expectThrown("java/io/IOException", "Invalid handle");
+        host.setIntField(self, "handle", handle);
+    };
+    int raw = rawClient(serverPath, rawClientPath);
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    ASSERT_EQ(::send(raw, "x", 1, 0), 1);
+    EXPECT_EQ(received(read(env, accepted)), "x");
+    socketClose(env, accepted);
+    EXPECT_TRUE(peerClosed(raw));
+    close(raw);
+    EXPECT_EQ(openDescriptors(), before);
+    serverClose(env, server);
+}
+
+TEST_F(LanterraHostTest, MissingClassOrConstructorClosesTheConnection) {
+    jobject server = openServer();
+    int before = openDescriptors();
+
+    host.inject(Fault::FindClass, 1, kSocket);
+    expectIs(acceptDropsClient(server), "java/lang/NoClassDefFoundError", kSocket);
+    host.inject(Fault::GetMethodID, 1, "<init>");
+    EXPECT_EQ(acceptDropsClient(server).className, "java/lang/NoSuchMethodError");
+    EXPECT_EQ(openDescriptors(), before);
+
+    // An exception class the VM can't find leaves the VM's error instead.
+    serverClose(env, server);
+    host.inject(Fault::FindClass, 1, "java/io/IOException");
+    serverClose(env, server);
+    expectThrown("java/lang/NoClassDefFoundError", "java/io/IOException");
+}
+
+TEST_F(LanterraHostTest, AMonitorThatCantBeEnteredMeansInvalidHandleAndNoChange) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    socketTimeout(env, accepted, 10);
+
+    host.inject(Fault::MonitorEnter, -1);
+    accept(env, server);
+    expectThrown("java/io/IOException", "Invalid handle");
+    read(env, accepted);
+    expectThrown("java/io/IOException", "Invalid handle");
+    write(env, client, host.newByteArray({1}), 0, 1);
+    expectThrown("java/io/IOException", "Invalid handle");
+    write(env, accepted, host.newByteArray({1}), 0, 1);
+    expectThrown("java/io/IOException", "Invalid handle");
+    flush(env, accepted);
+    expectThrown("java/io/IOException", "Invalid handle");
+    identity(env, accepted);
+    expectThrown("java/io/IOException", "Invalid handle");
+    socketTimeout(env, accepted, 0);
+    EXPECT_FALSE(host.pending()) << "setSoTimeout0 raises nothing of its own";
+    serverTimeout(env, server, 0);
+    EXPECT_FALSE(host.pending());
+    cleanup(env, client);
+    expectThrown("java/io/IOException", "Invalid handle");
+    EXPECT_FALSE(exists(clientFile)) << "cleanup0 removes the file all the same";
+    host.clearInjections();
+
+    // The time-out of 10 ms still holds.
+    read(env, accepted);
+    expectThrown("java/io/InterruptedIOException", "timeout");
+    socketClose(env, accepted);
+    socketClose(env, client);
+    serverClose(env, server);
+}
+
+TEST_F(LanterraHostTest, AMissingHandleFieldIsReportedPerOperation) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    host.inject(Fault::GetFieldID, -1, "handle");
+    serverTimeout(env, server, 5);
+    expectThrown("java/io/IOException", "GetFieldID error");
+    serverClose(env, server);
+    expectThrown("java/io/IOException", "GetFieldID failed");
+    accept(env, server);
+    expectThrown("java/io/IOException", "Invalid handle");
+    read(env, client);
+    expectThrown("java/io/IOException", "Invalid handle");
+    socketClose(env, client);
+    expectThrown("java/io/IOException", "GetFieldID failed");
+    host.clearInjections();
+    socketClose(env, client);
+    serverClose(env, server);
+    EXPECT_FALSE(host.pending());
+}
+
+TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    send(client, "kept");
+    host.inject(Fault::NewByteArray);
+    EXPECT_EQ(read(env, accepted), nullptr);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+    EXPECT_EQ(received(read(env, accepted)), "kept");
+
+    host.inject(Fault::NewStringUTF);
+    EXPECT_EQ(identity(env, accepted), nullptr);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+
+    socketClose(env, accepted);
+    socketClose(env, client);
+    serverClose(env, server);
+}
+
+void ignoreSignal(int) {}
+
+TEST_F(LanterraHostTest, SignalsDuringTimedWaitsRestartThem) {
+    struct sigaction action {};
+    action.sa_handler = ignoreSignal;  // no SA_RESTART: a blocked wait returns EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+    jobject server = openServer();
+    serverTimeout(env, server, 60000);
+    std::atomic<bool> done{false};
+    pthread_t waiterThread{};
+    auto signalUntilDone = [&](const std::function<void()>& release) {
+        for (int i = 0; i < 20 && !done; ++i) {
+            pthread_kill(waiterThread, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        release();
+    };
+
+    jobject accepted = nullptr;
+    std::optional<Thrown> acceptError;
+    std::thread acceptor([&] {
+        accepted = accept(host.env(), server);
+        acceptError = host.takePending();
+        done = true;
+    });
+    waiterThread = acceptor.native_handle();
+    jobject client = nullptr;
+    signalUntilDone([&] { client = connectClient(); });
+    acceptor.join();
+    ASSERT_FALSE(acceptError.has_value()) << acceptError->message.value_or("");
+    ASSERT_NE(accepted, nullptr);
+
+    done = false;
+    socketTimeout(env, accepted, 60000);
+    jbyteArray bytes = nullptr;
+    std::optional<Thrown> readError;
+    std::thread reader([&] {
+        bytes = read(host.env(), accepted);
+        readError = host.takePending();
+        done = true;
+    });
+    waiterThread = reader.native_handle();
+    signalUntilDone([&] { send(client, "after signals"); });
+    reader.join();
+    ASSERT_FALSE(readError.has_value()) << readError->message.value_or("");
+    EXPECT_EQ(received(bytes), "after signals");
+
+    socketClose(env, accepted);
+    socketClose(env, client);
+    serverClose(env, server);
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+package com.orvela.core.cli;
+
+import java.io.IOException;
+import java.io.InterruptedIOException;
+import java.nio.charset.StandardCharsets;
+
+/**
+ * Runs server and client of one conversation in this VM, {@code <server path>}, so that the
+ * diagnostic lines of every native appear on standard error.
+ */
+public final class DebugTraceMain {
+    public static void main(String[] args) throws Exception {
+        try (UnixDomServerSocket server = new UnixDomServerSocket(args[0], 1)) {
+            UnixDomSocket client = new UnixDomSocket(args[0]);
+            UnixDomSocket accepted = server.accept();
+            accepted.getClientIdentity();
+            client.write("hello".getBytes(StandardCharsets.US_ASCII));
+            accepted.setSoTimeout(30_000);
+            if (accepted.read().length != 5) throw new IOException("short read");
+            accepted.close();
+            client.close();
+            try {
+                client.cleanup();
+            } catch (IOException closedAlready) {
+                // the file is removed all the same
+            }
+            server.setSoTimeout(1);
+            try {
+                server.accept();
+                throw new IOException("a client appeared from nowhere");
+            } catch (InterruptedIOException expected) {
+                // the timed wait's lines are written
+            }
+        }
+    }
+}
