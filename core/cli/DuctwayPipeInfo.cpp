@@ -5,7 +5,7 @@
 
 #include "binding/HandleField.h"
 #include "binding/ThrowByName.h"
-#include "core/cli/DuctwaySystemError.h"
+#include "binding/ThrowSystemError.h"
 
 namespace orvela {
 
@@ -72,7 +72,7 @@ NewPipeInfo newPipeInfo(JNIEnv* env) {
     }
     DWORD err = 0;
     if (!p->init(&err)) {
-        throwIOError(env, err);
+        throwSystemIOException(env, err);
         return nullptr;
     }
     return p;

@@ -1,13 +1,12 @@
 #include "core/cli/DuctwayPipeSecurity.h"
 
 #include "binding/ThrowByName.h"
-#include "core/cli/DuctwaySystemError.h"
+#include "binding/ThrowSystemError.h"
 
 namespace orvela {
 
 PipeSecurity::~PipeSecurity() {
     if (localSid_ != nullptr) FreeSid(localSid_);
-    if (descriptor_ != nullptr) LocalFree(descriptor_);
 }
 
 bool PipeSecurity::build(JNIEnv* env) {
@@ -15,7 +14,7 @@ bool PipeSecurity::build(JNIEnv* env) {
     if (!AllocateAndInitializeSid(&siaLocal, 1, SECURITY_LOCAL_RID, 0, 0, 0, 0, 0, 0, 0,
                                   &localSid_)) {
         localSid_ = nullptr;
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return false;
     }
 
@@ -31,23 +30,23 @@ bool PipeSecurity::build(JNIEnv* env) {
     PACL dacl = static_cast<PACL>(dacl_.get());
     if (!InitializeAcl(dacl, aclSize, ACL_REVISION) ||
         !AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, localSid_)) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return false;
     }
 
-    descriptor_ = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-    if (descriptor_ == nullptr) {
+    descriptor_.reset(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor_) {
         throwOutOfMemory(env);
         return false;
     }
-    if (!InitializeSecurityDescriptor(descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(descriptor_, TRUE, dacl, FALSE)) {
-        throwIOError(env, GetLastError());
+    if (!InitializeSecurityDescriptor(descriptor_.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor_.get(), TRUE, dacl, FALSE)) {
+        throwSystemIOException(env, GetLastError());
         return false;
     }
 
     attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.lpSecurityDescriptor = descriptor_.get();
     attributes_.bInheritHandle = TRUE;
     return true;
 }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "binding/ScopedLocalFree.h"
+
 namespace orvela {
 
 // The security of a new pipe instance: a descriptor whose access list has exactly one entry,
@@ -32,7 +34,7 @@ class PipeSecurity {
 
     PSID localSid_ = nullptr;
     std::unique_ptr<void, FreeDeleter> dacl_;
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    ScopedLocalFree<void> descriptor_;
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 

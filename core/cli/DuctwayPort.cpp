@@ -15,7 +15,7 @@
 #include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
-#include "core/cli/DuctwaySystemError.h"
+#include "binding/ThrowSystemError.h"
 
 namespace orvela {
 namespace {
@@ -81,12 +81,12 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_advertisePor
     ad.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
                                     name.c_str());
     if (ad.mapping == nullptr) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return;
     }
     ad.view = MapViewOfFile(ad.mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (ad.view == nullptr) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return;
     }
     // One aligned 32-bit store: a reader sees 0 or the whole port, never part of it.
@@ -119,13 +119,16 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_unadvertiseP
     std::unique_ptr<ViewRecord> view = viewRegistry().remove(jMappedView);
     DWORD unmapErr = ERROR_INVALID_ADDRESS;
     if (view) unmapErr = UnmapViewOfFile(view->address) ? 0 : GetLastError();
-    if (unmapErr != 0) throwIOError(env, unmapErr);
+    if (unmapErr != 0) throwSystemIOException(env, unmapErr);
 
     // The handle is closed also after a failed unmap; its failure takes the place of the first.
     std::unique_ptr<MappingRecord> mapping = mappingRegistry().remove(jMappedFile);
     DWORD closeErr = ERROR_INVALID_HANDLE;
     if (mapping) closeErr = CloseHandle(mapping->mapping) ? 0 : GetLastError();
-    if (closeErr != 0) throwSystemErrorReplacing(env, "java/io/IOException", closeErr);
+    if (closeErr != 0) {
+        ScopedLocalFree<char> text(getLastErrorMsg(closeErr));
+        throwReplacingPending(env, "java/io/IOException", text.get());
+    }
 }
 
 }  // extern "C"

@@ -9,11 +9,11 @@
 
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
+#include "binding/ThrowSystemError.h"
 #include "core/cli/DuctwayOverlapped.h"
 #include "core/cli/DuctwayPipeInfo.h"
 #include "core/cli/DuctwayPipeIo.h"
 #include "core/cli/DuctwayPipeSecurity.h"
-#include "core/cli/DuctwaySystemError.h"
 
 namespace orvela {
 namespace {
@@ -30,7 +30,7 @@ void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
 // true when a client is attached; otherwise the exception is pending.
 bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
     if (!ResetEvent(p->hConnectEvent)) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return false;
     }
     if (ConnectNamedPipe(p->hPipe, &p->ovConnect)) return true;
@@ -47,7 +47,7 @@ bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
     if (outcome.kind == OverlappedOutcome::TimedOut) {
         throwTimeout(env);
     } else {
-        throwIOError(env, outcome.error);
+        throwSystemIOException(env, outcome.error);
     }
     return false;
 }
@@ -111,7 +111,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIE
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
     if (!DisconnectNamedPipe(p->hPipe)) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return;
     }
     markClientHandedOut(*p, false);
@@ -125,7 +125,7 @@ JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUser
     char name[255] = {};
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, nullptr, nullptr, nullptr, name,
                                   sizeof(name))) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return nullptr;
     }
     name[sizeof(name) - 1] = '\0';
@@ -139,7 +139,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstan
     if (p == nullptr) return 0;
     DWORD instances = 0;
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
-        throwIOError(env, GetLastError());
+        throwSystemIOException(env, GetLastError());
         return 0;
     }
     return static_cast<jint>(instances);
