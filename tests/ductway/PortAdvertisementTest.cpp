@@ -93,7 +93,7 @@ TEST_F(PortAdvertisementTest, ValuesNotIssuedOrAlreadyWithdrawnAreRefused) {
     expectThrown("java/io/IOException", invalidHandle);
 }
 
-TEST_F(PortAdvertisementTest, MissingFieldsOrNameCreateNothing) {
+TEST_F(PortAdvertisementTest, MissingFieldsOrRefusedNamesCreateNothing) {
     std::string name = uniqueMappingName();
     jobject advertiser = host_.newInstance(kPortClass);
     host_.inject(jnihost::Fault::GetFieldID, 1, "mappedView");
@@ -104,6 +104,12 @@ TEST_F(PortAdvertisementTest, MissingFieldsOrNameCreateNothing) {
     expectThrown("java/lang/OutOfMemoryError");
     natives_->advertisePort0(env(), advertiser, nullptr, 80);
     expectThrown("java/lang/NullPointerException");
+    // A name in a namespace that doesn't exist: the system refuses it, with its own text.
+    natives_->advertisePort0(env(), advertiser, host_.newString("no-such-namespace\\" + name), 80);
+    std::optional<jnihost::Thrown> refused = host_.takePending();
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->className, "java/io/IOException");
+    EXPECT_FALSE(refused->message.value_or("").empty());
     EXPECT_EQ(readBlock(name), std::nullopt);
     EXPECT_EQ(host_.intField(advertiser, "mappedFileHandle"), 0);
 }
