@@ -6,15 +6,17 @@
 // Prints a table and, when a path is given, writes one line per figure:
 // name <TAB> value <TAB> anchor <TAB> ratio, where the anchor is the bare loop's figure and the
 // ratio is the natives' cost relative to it (1.00: as fast; above 1: slower). The bare loop
-// runs twice: plainly (each read asks for the whole block), and with the natives' read rule
-// (a peek, then what is waiting or the first byte), which tells the rule's cost apart from
-// the library's.
+// runs three ways: plainly (each read asks for the whole block); with the natives' read rule
+// (a peek, then what is waiting or the first byte); and with that rule and the Java arrays a
+// caller of the natives gets and gives through the VM (here the JNI test host). The three
+// tell the rule's and the VM's cost apart from the library's own.
 #include <jni.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,9 +63,19 @@ std::string directoryOfExecutable() {
 
 // --- The bare loop: overlapped ReadFile/WriteFile and an event, nothing else. -----------------
 
+// How much of the natives' work the bare loop does besides the I/O itself.
+enum class BareMode {
+    Plain,               // each read asks for the whole block
+    SameReads,           // the natives' read rule: a peek, then what is waiting or the first byte
+    SameReadsAndArrays,  // and the Java arrays a caller of the natives gets and gives
+};
+
 struct BareEnd {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    BareMode mode = BareMode::Plain;
+    orvela::jnihost::Host* host = nullptr;  // for the arrays
+
     ~BareEnd() {
         CloseHandle(pipe);
         CloseHandle(event);
@@ -79,63 +91,89 @@ struct BareEnd {
         WaitForSingleObject(event, INFINITE);
         return GetOverlappedResult(pipe, &ov, &n, FALSE) ? n : 0;
     }
-    // A read of up to `len` bytes; with `likeNatives` it follows the natives' rule: what is
-    // waiting (one peek to learn how much), or the first byte when nothing is.
-    DWORD read(void* buf, DWORD len, bool likeNatives) {
-        if (!likeNatives) return io(false, buf, len);
+    DWORD read(void* buf, DWORD len) {
+        if (mode == BareMode::Plain) return io(false, buf, len);
         DWORD avail = 0;
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr)) return 0;
-        return io(false, buf, avail == 0 ? 1 : std::min(avail, len));
+        DWORD n = io(false, buf, avail == 0 ? 1 : std::min(avail, len));
+        if (mode == BareMode::SameReadsAndArrays) {
+            JNIEnv* env = host->env();
+            jbyteArray arr = env->NewByteArray(static_cast<jsize>(n));
+            env->SetByteArrayRegion(arr, 0, static_cast<jsize>(n), static_cast<jbyte*>(buf));
+            env->DeleteLocalRef(arr);
+        }
+        return n;
+    }
+    DWORD write(jbyteArray from, void* buf, DWORD len) {
+        if (mode == BareMode::SameReadsAndArrays) {
+            host->env()->GetByteArrayRegion(from, 0, static_cast<jsize>(len),
+                                            static_cast<jbyte*>(buf));
+        }
+        return io(true, buf, len);
     }
 };
 
-void bareConnect(BareEnd& server, BareEnd& client) {
-    std::string name = pipeName("bare");
-    server.pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE, 1, kChunk, kChunk, 0, nullptr);
-    client.pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
-    OVERLAPPED ov = {};
-    ov.hEvent = server.event;
-    ConnectNamedPipe(server.pipe, &ov);  // attached already: ERROR_PIPE_CONNECTED
-}
-
-double bareThroughput(bool likeNatives) {
+// A connected pair of bare ends, with a host of its own when the mode needs one.
+struct BarePair {
+    std::unique_ptr<orvela::jnihost::Host> host;
     BareEnd server, client;
-    bareConnect(server, client);
+
+    explicit BarePair(BareMode mode) {
+        if (mode == BareMode::SameReadsAndArrays) host = std::make_unique<orvela::jnihost::Host>();
+        for (BareEnd* end : {&server, &client}) {
+            end->mode = mode;
+            end->host = host.get();
+        }
+        std::string name = pipeName("bare");
+        server.pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_BYTE, 1, kChunk, kChunk, 0, nullptr);
+        client.pipe = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        OVERLAPPED ov = {};
+        ov.hEvent = server.event;
+        ConnectNamedPipe(server.pipe, &ov);  // attached already: ERROR_PIPE_CONNECTED
+    }
+    jbyteArray array(DWORD size, char fill) {
+        return host ? host->newByteArray(std::vector<jbyte>(size, fill)) : nullptr;
+    }
+};
+
+double bareThroughput(BareMode mode) {
+    BarePair pair(mode);
     std::vector<char> out(kChunk, 'x');
+    jbyteArray javaOut = pair.array(kChunk, 'x');
     double start = now();
     std::thread reader([&] {
         std::vector<char> in(kChunk);
         unsigned long long total = 0;
         while (total < 1ull * kChunk * kChunks) {
-            DWORD n = client.read(in.data(), kChunk, likeNatives);
+            DWORD n = pair.client.read(in.data(), kChunk);
             if (n == 0) break;
             total += n;
         }
     });
-    for (int i = 0; i < kChunks; ++i) server.io(true, out.data(), kChunk);
+    for (int i = 0; i < kChunks; ++i) pair.server.write(javaOut, out.data(), kChunk);
     reader.join();
     return kChunks * (kChunk / 1048576.0) / (now() - start);
 }
 
-double bareRoundTrip(bool likeNatives) {
-    BareEnd server, client;
-    bareConnect(server, client);
+double bareRoundTrip(BareMode mode) {
+    BarePair pair(mode);
     std::vector<char> msg(kSmall, 'r'), buf(kSmall);
+    jbyteArray javaMsg = pair.array(kSmall, 'r');
     double start = now();
     std::thread echo([&] {
         std::vector<char> in(kSmall);
         for (int i = 0; i < kRoundTrips; ++i) {
             DWORD got = 0;
-            while (got < kSmall) got += server.read(in.data() + got, kSmall - got, likeNatives);
-            server.io(true, in.data(), kSmall);
+            while (got < kSmall) got += pair.server.read(in.data() + got, kSmall - got);
+            pair.server.write(javaMsg, in.data(), kSmall);
         }
     });
     for (int i = 0; i < kRoundTrips; ++i) {
-        client.io(true, msg.data(), kSmall);
+        pair.client.write(javaMsg, msg.data(), kSmall);
         DWORD got = 0;
-        while (got < kSmall) got += client.read(buf.data() + got, kSmall - got, likeNatives);
+        while (got < kSmall) got += pair.client.read(buf.data() + got, kSmall - got);
     }
     echo.join();
     return (now() - start) / kRoundTrips * 1e6;
@@ -225,21 +263,6 @@ double nativeRoundTrip(orvela::jnihost::Host& host, const DuctwayNatives& n) {
     return (now() - start) / kRoundTrips * 1e6;
 }
 
-// What the test host (the VM here) spends per read of 64 KiB on the Java array alone:
-// NewByteArray, SetByteArrayRegion, DeleteLocalRef. It keeps every array, as a VM without a
-// collector would, so each new array is fresh memory.
-double hostArrayMicros(orvela::jnihost::Host& host, const DuctwayNatives&) {
-    JNIEnv* env = host.env();
-    std::vector<jbyte> data(kChunk, 'x');
-    double start = now();
-    for (int i = 0; i < kChunks; ++i) {
-        jbyteArray arr = env->NewByteArray(kChunk);
-        env->SetByteArrayRegion(arr, 0, kChunk, data.data());
-        env->DeleteLocalRef(arr);
-    }
-    return (now() - start) / kChunks * 1e6;
-}
-
 // Best of kRuns for each contender, the contenders taking turns so that all meet the same
 // machine load.
 std::vector<double> bestOf(const std::vector<std::function<double()>>& contenders,
@@ -265,25 +288,27 @@ struct Figure {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<double> mib =
-        bestOf({[] { return inFreshHost(nativeThroughput); }, [] { return bareThroughput(false); },
-                [] { return bareThroughput(true); }},
-               true);
-    std::vector<double> us =
-        bestOf({[] { return inFreshHost(nativeRoundTrip); }, [] { return bareRoundTrip(false); },
-                [] { return bareRoundTrip(true); }},
-               false);
-    double arrayUs = bestOf({[] { return inFreshHost(hostArrayMicros); }}, false)[0];
-    double nativeChunkUs = 1e6 * (kChunk / 1048576.0) / mib[0];
+    std::vector<double> mib = bestOf({[] { return inFreshHost(nativeThroughput); },
+                                      [] { return bareThroughput(BareMode::Plain); },
+                                      [] { return bareThroughput(BareMode::SameReads); },
+                                      [] { return bareThroughput(BareMode::SameReadsAndArrays); }},
+                                     true);
+    std::vector<double> us = bestOf(
+        {[] { return inFreshHost(nativeRoundTrip); }, [] { return bareRoundTrip(BareMode::Plain); },
+         [] { return bareRoundTrip(BareMode::SameReads); },
+         [] { return bareRoundTrip(BareMode::SameReadsAndArrays); }},
+        false);
     const Figure figures[] = {
         {"throughput_64KiB_MiBps", "throughput 64 KiB (MiB/s)", mib[0], mib[1], mib[1] / mib[0]},
         {"throughput_64KiB_MiBps_vs_same_reads", "  vs bare, same read rule", mib[0], mib[2],
          mib[2] / mib[0]},
-        {"host_array_per_64KiB_read_us", "  host's array, us per read", arrayUs, nativeChunkUs,
-         arrayUs / nativeChunkUs},
+        {"throughput_64KiB_MiBps_vs_same_reads_and_arrays", "  vs bare, + Java arrays", mib[0],
+         mib[3], mib[3] / mib[0]},
         {"round_trip_100B_us", "round trip 100 B (us)", us[0], us[1], us[0] / us[1]},
         {"round_trip_100B_us_vs_same_reads", "  vs bare, same read rule", us[0], us[2],
          us[0] / us[2]},
+        {"round_trip_100B_us_vs_same_reads_and_arrays", "  vs bare, + Java arrays", us[0], us[3],
+         us[0] / us[3]},
     };
 
     std::printf("%-28s %12s %12s %8s\n", "figure", "natives", "bare loop", "ratio");
