@@ -16,7 +16,7 @@ TEST_F(SystemTextReleaseTest, EachTextIsReleasedExactlyOnceAfterTheThrow) {
     natives_->serverCreate0(env(), server, host_.newString("bad name"), kDuplex, kByteMode, 1, 4096,
                             4096, 0);
     expectThrown("java/lang/IllegalArgumentException");
-    jobject client = newClient(uniquePipeName());
+    newClient(uniquePipeName());
     expectThrown("java/io/IOException", systemText(ERROR_FILE_NOT_FOUND));
     jobject advertiser = host_.newInstance(kPortClass);
     natives_->unadvertisePort0(env(), advertiser, 1, 2);  // two failures, the second replaces
@@ -35,7 +35,6 @@ TEST_F(SystemTextReleaseTest, EachTextIsReleasedExactlyOnceAfterTheThrow) {
     EXPECT_EQ(ledger.released(), ledger.allocated());
     EXPECT_EQ(ledger.outstanding(), 0u);
     EXPECT_EQ(ledger.releasedTwice(), 0u);
-    (void)client;
 }
 
 }  // namespace
