@@ -1,5 +1,8 @@
 #include "core/cli/DuctwayOverlapped.h"
 
+#include "binding/ThrowByName.h"
+#include "binding/ThrowSystemError.h"
+
 namespace orvela {
 
 OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout) {
@@ -25,6 +28,14 @@ OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout) {
     if (cancelErr != 0) return {OverlappedOutcome::Failed, 0, cancelErr};
     if (resultErr == ERROR_OPERATION_ABORTED) return {OverlappedOutcome::TimedOut, 0, 0};
     return {OverlappedOutcome::Failed, 0, resultErr};
+}
+
+void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
+    if (outcome.kind == OverlappedOutcome::TimedOut) {
+        throwTimeout(env);
+    } else {
+        throwSystemIOException(env, outcome.error);
+    }
 }
 
 }  // namespace orvela

@@ -21,4 +21,8 @@ struct OverlappedOutcome {
 // twice.
 OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout);
 
+// Reports an outcome other than Done: java/io/InterruptedIOException "timeout", or
+// java/io/IOException with the system's text.
+void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome);
+
 }  // namespace orvela

@@ -21,15 +21,6 @@ bool isEndOfStream(DWORD err) {
     return err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
 }
 
-// Reports an overlapped operation that did not complete.
-void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
-    if (outcome.kind == OverlappedOutcome::TimedOut) {
-        throwTimeout(env);
-    } else {
-        throwSystemIOException(env, outcome.error);
-    }
-}
-
 }  // namespace
 
 jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {

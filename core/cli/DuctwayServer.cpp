@@ -44,11 +44,7 @@ bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
     }
     OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovConnect, jTimeout);
     if (outcome.kind == OverlappedOutcome::Done) return true;
-    if (outcome.kind == OverlappedOutcome::TimedOut) {
-        throwTimeout(env);
-    } else {
-        throwSystemIOException(env, outcome.error);
-    }
+    throwNotDone(env, outcome);
     return false;
 }
 
