@@ -1,6 +1,8 @@
 // The thread-dump natives loaded into the JNI test host, where a signal handler of the test
 // stands in for the VM's: it writes a dump-like text to standard error, as the VM does. Runs on
-// Linux (with the sanitizers too) and, under Wine, against the Windows builds.
+// Linux (with the sanitizers too) and, under Wine, against the Windows builds. The build names
+// the library, the class, and whether the failure paths run (DUMP_LIBRARY, DUMP_CLASS,
+// DUMP_ALL_CASES).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -145,11 +147,11 @@ using Dump1Fn = void(JNICALL*)(JNIEnv*, jclass, jstring);
 class ThreadDumpHostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        lib = std::make_unique<Library>(host, ORB_LIBRARY);
-        orb = host.defineClass(kOrb).ref();
+        lib = std::make_unique<Library>(host, DUMP_LIBRARY);
+        dumper = host.defineClass(DUMP_CLASS).ref();
         host.defineClass("java/lang/NullPointerException");
-        dump0 = lib->native<Dump0Fn>(kOrb, "dump0", "()V");
-        dump1 = lib->native<Dump1Fn>(kOrb, "dump1", "(Ljava/lang/String;)V");
+        dump0 = lib->native<Dump0Fn>(DUMP_CLASS, "dump0", "()V");
+        dump1 = lib->native<Dump1Fn>(DUMP_CLASS, "dump1", "(Ljava/lang/String;)V");
         std::signal(DumpSignal, standInVm);
         dir = fs::temp_directory_path() /
               ("orvela-dump-" + std::to_string(processId()) + "-" +
@@ -168,7 +170,7 @@ class ThreadDumpHostTest : public ::testing::Test {
         size_t descriptors = openDescriptors();
         int dumps = dumpsRequested;
         size_t refs = host.liveLocalRefs();
-        dump1(host.env(), orb, path);
+        dump1(host.env(), dumper, path);
         auto thrown = host.takePending();
         ASSERT_TRUE(thrown) << "no exception";
         EXPECT_EQ(thrown->className, exception);
@@ -180,18 +182,26 @@ class ThreadDumpHostTest : public ::testing::Test {
         EXPECT_EQ(host.violations(), std::vector<std::string>{});
     }
 
-    static constexpr const char* kOrb = "com/orvela/core/orb/Orb";
     Host host;
     std::unique_ptr<Library> lib;
-    jclass orb = nullptr;
+    jclass dumper = nullptr;
     Dump0Fn dump0 = nullptr;
     Dump1Fn dump1 = nullptr;
     fs::path dir;
 };
 
+// The failure paths, run for Stackprint only: every other copy compiles the same bodies.
+class ThreadDumpFailureTest : public ThreadDumpHostTest {
+  protected:
+    void SetUp() override {
+        if (!DUMP_ALL_CASES) GTEST_SKIP() << "the same code is tested through Stackprint";
+        ThreadDumpHostTest::SetUp();
+    }
+};
+
 TEST_F(ThreadDumpHostTest, Dump0AsksForTheDumpOnStandardError) {
     int dumps = dumpsRequested;
-    dump0(host.env(), orb);
+    dump0(host.env(), dumper);
     EXPECT_EQ(dumpsRequested, dumps + 1);
     EXPECT_FALSE(host.pending());
 }
@@ -212,7 +222,7 @@ TEST_F(ThreadDumpHostTest, Dump1CapturesStandardErrorOfTheWindowInATruncatedFile
     size_t descriptors = openDescriptors();
     int dumps = dumpsRequested;
 
-    dump1(host.env(), orb, host.newString(file.string()));
+    dump1(host.env(), dumper, host.newString(file.string()));
     writer.join();
     writeDescriptor(2, after.data(), after.size());
 
@@ -227,7 +237,7 @@ TEST_F(ThreadDumpHostTest, Dump1CapturesStandardErrorOfTheWindowInATruncatedFile
     EXPECT_EQ(host.utfCharsHeld(), 0u);
 }
 
-TEST_F(ThreadDumpHostTest, Dump1FailuresThrowBeforeAnySignal) {
+TEST_F(ThreadDumpFailureTest, Dump1FailuresThrowBeforeAnySignal) {
     fs::path missing = dir / "no-such-dir" / "dump.txt";
     expectFailure(host.newString(missing.string()), "java/io/IOException", "Could not open file");
     EXPECT_FALSE(fs::exists(missing.parent_path()));
@@ -240,7 +250,7 @@ TEST_F(ThreadDumpHostTest, Dump1FailuresThrowBeforeAnySignal) {
     EXPECT_FALSE(fs::exists(dir / "unread.txt"));
 }
 
-TEST_F(ThreadDumpHostTest, Dump1WithoutDescriptorsToSpareThrows) {
+TEST_F(ThreadDumpFailureTest, Dump1WithoutDescriptorsToSpareThrows) {
     jstring noneFree = host.newString((dir / "none-free.txt").string());
     jstring oneFree = host.newString((dir / "one-free.txt").string());
     {
@@ -256,10 +266,10 @@ TEST_F(ThreadDumpHostTest, Dump1WithoutDescriptorsToSpareThrows) {
 }
 
 // A VM started with -Xrs has no handler: raising the signal then would end the process.
-TEST_F(ThreadDumpHostTest, WithoutAHandlerDump0DoesNothingAndDump1Throws) {
+TEST_F(ThreadDumpFailureTest, WithoutAHandlerDump0DoesNothingAndDump1Throws) {
     for (auto disposition : {SIG_DFL, SIG_IGN}) {
         std::signal(DumpSignal, disposition);
-        dump0(host.env(), orb);
+        dump0(host.env(), dumper);
         EXPECT_FALSE(host.pending());
         fs::path file = dir / "dump.txt";
         expectFailure(host.newString(file.string()), "java/io/IOException",
@@ -268,7 +278,7 @@ TEST_F(ThreadDumpHostTest, WithoutAHandlerDump0DoesNothingAndDump1Throws) {
     }
     // The check leaves the handler as it found it.
     std::signal(DumpSignal, standInVm);
-    dump0(host.env(), orb);
+    dump0(host.env(), dumper);
     EXPECT_EQ(std::signal(DumpSignal, standInVm), standInVm);
 }
 
