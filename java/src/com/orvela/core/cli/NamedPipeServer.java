@@ -10,7 +10,10 @@ public final class NamedPipeServer implements Closeable {
         NativeLibraries.load("Ductway");
     }
 
-    /** The native record's handle; 0 when closed. Read and cleared by the natives. */
+    /**
+     * The native record's handle, a number the library issued (not an address); 0 when closed.
+     * Read and cleared by the natives; a value the library did not issue reaches no record.
+     */
     int handle;
 
     public NamedPipeServer(String name, int openMode, int pipeMode, int maxInstances,
@@ -39,6 +42,11 @@ public final class NamedPipeServer implements Closeable {
 
     native void flush0() throws IOException;
 
+    /**
+     * Returns every byte waiting in the pipe or, when none is, the first byte that arrives
+     * within jTimeout milliseconds (-1: no limit); null once the other end has closed or
+     * disconnected. An expired wait throws InterruptedIOException "timeout".
+     */
     native byte[] read0(int jTimeout) throws IOException;
 
     native void write0(byte[] jBuf, int jOff, int jLen, int jTimeout) throws IOException;

@@ -9,7 +9,11 @@ public final class WinSockClientServer {
         NativeLibraries.load("Ductway");
     }
 
-    /** The mapping's handle and view while a port is advertised; set by the natives. */
+    /**
+     * The mapping and the library's view of it while a port is advertised: numbers the library
+     * issued (not the system's handle and address), set by advertisePort0 and passed back to
+     * unadvertisePort0, which releases each once.
+     */
     int mappedFileHandle;
     int mappedView;
 

@@ -1,0 +1,138 @@
+#include "core/cli/DuctwayPipeIo.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <new>
+
+#include "binding/HandleField.h"
+#include "binding/ThrowByName.h"
+#include "binding/ThrowSystemError.h"
+#include "core/cli/DuctwayOverlapped.h"
+#include "core/cli/DuctwayPipeInfo.h"
+
+namespace orvela {
+
+namespace {
+
+// The end of stream: the other end has closed (broken pipe), or the server has disconnected
+// the instance, which the system reports to the client as "not connected".
+bool isEndOfStream(DWORD err) {
+    return err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
+}
+
+}  // namespace
+
+jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
+    PipeInfo pipeCopy;
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return nullptr;
+
+    DWORD bytesAvail = 0;
+    if (!PeekNamedPipe(p->hPipe, nullptr, 0, nullptr, &bytesAvail, nullptr)) {
+        DWORD err = GetLastError();
+        if (!isEndOfStream(err)) throwSystemIOException(env, err);
+        return nullptr;
+    }
+    DWORD bytesToRead = bytesAvail != 0 ? bytesAvail : 1;
+    // The array handed to Java can hold no more than a jint counts.
+    if (bytesToRead > 0x7fffffffu) bytesToRead = 0x7fffffffu;
+    std::unique_ptr<jbyte[]> buf(new (std::nothrow) jbyte[bytesToRead]);
+    if (!buf) {
+        throwOutOfMemory(env);
+        return nullptr;
+    }
+
+    // ReadFile resets the copy's event (hReadEvent) itself as it starts the read.
+    DWORD bytesRead = 0;
+    if (ReadFile(p->hPipe, buf.get(), bytesToRead, nullptr, &p->ovRead)) {
+        if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE)) {
+            DWORD err = GetLastError();
+            if (!isEndOfStream(err)) throwSystemIOException(env, err);
+            return nullptr;
+        }
+    } else {
+        DWORD err = GetLastError();
+        if (err != ERROR_IO_PENDING) {
+            if (!isEndOfStream(err)) throwSystemIOException(env, err);
+            return nullptr;
+        }
+        OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
+        if (outcome.kind != OverlappedOutcome::Done) {
+            if (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error)) {
+                return nullptr;
+            }
+            throwNotDone(env, outcome);
+            return nullptr;
+        }
+        bytesRead = outcome.transferred;
+    }
+
+    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesRead));
+    if (arr == nullptr) return nullptr;
+    env->SetByteArrayRegion(arr, 0, static_cast<jsize>(bytesRead), buf.get());
+    return arr;
+}
+
+void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jint jTimeout) {
+    PipeInfo pipeCopy;
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
+    // The range is checked before anything is allocated for it.
+    if (jBuf == nullptr) {
+        JNU_ThrowByName(env, "java/lang/NullPointerException", nullptr);
+        return;
+    }
+    jsize arrayLength = env->GetArrayLength(jBuf);
+    if (jOff < 0 || jLen < 0 || jOff > arrayLength - jLen) {
+        JNU_ThrowByName(env, "java/lang/ArrayIndexOutOfBoundsException", nullptr);
+        return;
+    }
+    std::unique_ptr<jbyte[]> buf(new (std::nothrow) jbyte[jLen > 0 ? jLen : 1]);
+    if (!buf) {
+        throwOutOfMemory(env);
+        return;
+    }
+    env->GetByteArrayRegion(jBuf, jOff, jLen, buf.get());
+    if (env->ExceptionCheck()) return;
+
+    // WriteFile resets hWriteEvent itself as it starts. A write on a pipe completes whole or
+    // fails, so the count is not compared with jLen.
+    if (WriteFile(p->hPipe, buf.get(), static_cast<DWORD>(jLen), nullptr, &p->ovWrite)) return;
+    DWORD err = GetLastError();
+    if (err != ERROR_IO_PENDING) {
+        throwSystemIOException(env, err);
+        return;
+    }
+    OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovWrite, jTimeout);
+    if (outcome.kind != OverlappedOutcome::Done) throwNotDone(env, outcome);
+}
+
+void flush0(JNIEnv* env, jobject obj) {
+    PipeInfo pipeCopy;
+    PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
+    if (p == nullptr) return;
+    if (!FlushFileBuffers(p->hPipe)) throwSystemIOException(env, GetLastError());
+}
+
+void close0(JNIEnv* env, jobject obj) {
+    jfieldID fid = findHandleField(env, obj);
+    if (fid == nullptr) {
+        throwReplacingPending(env, "java/io/IOException", "GetFieldID failed");
+        return;
+    }
+    jint jHandle = env->GetIntField(obj, fid);
+    // Taking the record out of the registry first means that no other call can reach its
+    // handles once they are being closed.
+    std::unique_ptr<PipeInfo> record = jHandle != 0 ? pipeRegistry().remove(jHandle) : nullptr;
+    if (!record) {
+        throwIOException(env, "Invalid handle");
+        return;
+    }
+    env->SetIntField(obj, fid, 0);
+    DWORD err = record->destroy();
+    record.reset();
+    if (err != 0) throwSystemIOException(env, err);
+}
+
+}  // namespace orvela
