@@ -59,7 +59,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeClient_create0(JNIEnv* 
     p->hPipe = openPipe(name.c_str(), static_cast<DWORD>(jAccess), &err);
     if (p->hPipe == INVALID_HANDLE_VALUE) {
         p->hPipe = nullptr;
-        throwSystemIOException(env, err);
+        throwIOError(env, err);
         return 0;
     }
     return registerPipeInfo(env, std::move(p));

@@ -34,7 +34,7 @@ void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
     if (outcome.kind == OverlappedOutcome::TimedOut) {
         throwTimeout(env);
     } else {
-        throwSystemIOException(env, outcome.error);
+        throwIOError(env, outcome.error);
     }
 }
 

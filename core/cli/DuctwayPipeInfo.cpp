@@ -72,7 +72,7 @@ NewPipeInfo newPipeInfo(JNIEnv* env) {
     }
     DWORD err = 0;
     if (!p->init(&err)) {
-        throwSystemIOException(env, err);
+        throwIOError(env, err);
         return nullptr;
     }
     return p;

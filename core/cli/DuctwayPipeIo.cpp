@@ -31,7 +31,7 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
     DWORD bytesAvail = 0;
     if (!PeekNamedPipe(p->hPipe, nullptr, 0, nullptr, &bytesAvail, nullptr)) {
         DWORD err = GetLastError();
-        if (!isEndOfStream(err)) throwSystemIOException(env, err);
+        if (!isEndOfStream(err)) throwIOError(env, err);
         return nullptr;
     }
     DWORD bytesToRead = bytesAvail != 0 ? bytesAvail : 1;
@@ -48,13 +48,13 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
     if (ReadFile(p->hPipe, buf.get(), bytesToRead, nullptr, &p->ovRead)) {
         if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE)) {
             DWORD err = GetLastError();
-            if (!isEndOfStream(err)) throwSystemIOException(env, err);
+            if (!isEndOfStream(err)) throwIOError(env, err);
             return nullptr;
         }
     } else {
         DWORD err = GetLastError();
         if (err != ERROR_IO_PENDING) {
-            if (!isEndOfStream(err)) throwSystemIOException(env, err);
+            if (!isEndOfStream(err)) throwIOError(env, err);
             return nullptr;
         }
         OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
@@ -101,7 +101,7 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
     if (WriteFile(p->hPipe, buf.get(), static_cast<DWORD>(jLen), nullptr, &p->ovWrite)) return;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
-        throwSystemIOException(env, err);
+        throwIOError(env, err);
         return;
     }
     OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovWrite, jTimeout);
@@ -112,7 +112,7 @@ void flush0(JNIEnv* env, jobject obj) {
     PipeInfo pipeCopy;
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
-    if (!FlushFileBuffers(p->hPipe)) throwSystemIOException(env, GetLastError());
+    if (!FlushFileBuffers(p->hPipe)) throwIOError(env, GetLastError());
 }
 
 void close0(JNIEnv* env, jobject obj) {
@@ -132,7 +132,7 @@ void close0(JNIEnv* env, jobject obj) {
     env->SetIntField(obj, fid, 0);
     DWORD err = record->destroy();
     record.reset();
-    if (err != 0) throwSystemIOException(env, err);
+    if (err != 0) throwIOError(env, err);
 }
 
 }  // namespace orvela

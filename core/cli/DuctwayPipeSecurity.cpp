@@ -14,7 +14,7 @@ bool PipeSecurity::build(JNIEnv* env) {
     if (!AllocateAndInitializeSid(&siaLocal, 1, SECURITY_LOCAL_RID, 0, 0, 0, 0, 0, 0, 0,
                                   &localSid_)) {
         localSid_ = nullptr;
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return false;
     }
 
@@ -30,7 +30,7 @@ bool PipeSecurity::build(JNIEnv* env) {
     PACL dacl = static_cast<PACL>(dacl_.get());
     if (!InitializeAcl(dacl, aclSize, ACL_REVISION) ||
         !AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE, localSid_)) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return false;
     }
 
@@ -41,7 +41,7 @@ bool PipeSecurity::build(JNIEnv* env) {
     }
     if (!InitializeSecurityDescriptor(descriptor_.get(), SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(descriptor_.get(), TRUE, dacl, FALSE)) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return false;
     }
 

@@ -81,12 +81,12 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_advertisePor
     ad.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
                                     name.c_str());
     if (ad.mapping == nullptr) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return;
     }
     ad.view = MapViewOfFile(ad.mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (ad.view == nullptr) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return;
     }
     // One aligned 32-bit store: a reader sees 0 or the whole port, never part of it.
@@ -119,7 +119,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_unadvertiseP
     std::unique_ptr<ViewRecord> view = viewRegistry().remove(jMappedView);
     DWORD unmapErr = ERROR_INVALID_ADDRESS;
     if (view) unmapErr = UnmapViewOfFile(view->address) ? 0 : GetLastError();
-    if (unmapErr != 0) throwSystemIOException(env, unmapErr);
+    if (unmapErr != 0) throwIOError(env, unmapErr);
 
     // The handle is closed also after a failed unmap; its failure takes the place of the first.
     std::unique_ptr<MappingRecord> mapping = mappingRegistry().remove(jMappedFile);

@@ -30,7 +30,7 @@ void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
 // true when a client is attached; otherwise the exception is pending.
 bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
     if (!ResetEvent(p->hConnectEvent)) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return false;
     }
     if (ConnectNamedPipe(p->hPipe, &p->ovConnect)) return true;
@@ -107,7 +107,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIE
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
     if (!DisconnectNamedPipe(p->hPipe)) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return;
     }
     markClientHandedOut(*p, false);
@@ -121,7 +121,7 @@ JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUser
     char name[255] = {};
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, nullptr, nullptr, nullptr, name,
                                   sizeof(name))) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return nullptr;
     }
     name[sizeof(name) - 1] = '\0';
@@ -135,7 +135,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstan
     if (p == nullptr) return 0;
     DWORD instances = 0;
     if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
-        throwSystemIOException(env, GetLastError());
+        throwIOError(env, GetLastError());
         return 0;
     }
     return static_cast<jint>(instances);
