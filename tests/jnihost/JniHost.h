@@ -22,7 +22,7 @@
 // exception pending, or call back into the library), instances with a real recursive monitor,
 // strings (modified UTF-8 bytes), byte arrays and throwables. The exception classes the
 // libraries throw are predefined. Only the JNIEnv slots the libraries use are implemented
-// (see JniHost.cpp); any other slot, and any JavaVM slot but GetEnv/AttachCurrentThread,
+// (see EnvFunctions.cpp); any other slot, and any JavaVM slot but GetEnv and the Attach calls,
 // prints "JNI slot <name> not implemented by the test host" and aborts.
 //
 // Each thread has its own JNIEnv (host.env() on that thread) and its own pending exception.

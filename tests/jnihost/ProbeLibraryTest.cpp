@@ -15,12 +15,25 @@ namespace {
 const char* const kProbe = "com/orvela/test/jnihost/Probe";
 const char* const kSocket = "com/orvela/test/jnihost/Socket";
 
+// Sets an environment variable, or removes it when value is null.
+void setEnvVar(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+#endif
+}
+
 class ProbeLibraryTest : public ::testing::Test {
   protected:
     ProbeLibraryTest() {
-        setenv("ZELKCLI_DEBUG", "2", 1);
+        setEnvVar("ZELKCLI_DEBUG", "2");
         lib = std::make_unique<Library>(host, JNIHOST_PROBE_LIBRARY);
-        unsetenv("ZELKCLI_DEBUG");
+        setEnvVar("ZELKCLI_DEBUG", nullptr);
         probe = host.defineClass(kProbe).ref();
         newSocket = lib->native<NewSocketFn>(kProbe, "newSocket", "(I)Ljava/lang/Object;");
         fdOf = lib->native<FdOfFn>(kProbe, "fdOf", "(Ljava/lang/Object;)I");
@@ -229,7 +242,8 @@ TEST_F(ProbeLibraryTest, MonitorExcludesASecondThreadUntilTheFirstLeaves) {
     // on the monitor before leaving.
     whileInside = [&] {
         second = std::thread([&] { underMonitor(host.env(), probe, lock, target); });
-        while (host.monitorWaiters(lock) == 0) std::this_thread::yield();
+        // Without exclusion the second thread gets in instead of waiting: stop and fail then.
+        while (host.monitorWaiters(lock) == 0 && entries.load() == 1) std::this_thread::yield();
         EXPECT_EQ(entries.load(), 1);
     };
     underMonitor(env, probe, lock, target);

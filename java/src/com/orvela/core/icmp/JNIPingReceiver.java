@@ -11,8 +11,17 @@ public final class JNIPingReceiver {
     private JNIPingReceiver() {}
 
     /**
-     * Runs the receive loop on {@code icmpsd} until the socket is shut down, reporting every echo
-     * reply of this process to {@code observer}.
+     * Runs the receive loop on {@code icmpsd} (a socket from {@link JNIPinger#nativeICMPInit})
+     * until the socket is shut down, calling {@code observer} on this thread for every echo
+     * reply. Replies to this process's requests carry their request id and round-trip time;
+     * echo replies of other processes are reported with request id 0 and time 0.
+     *
+     * <p>Returns when {@link JNIPinger#nativeICMPShutdown} is called for the socket, or at once
+     * when the socket is not open (the log file says why). If the observer throws, the loop
+     * ends and the exception propagates out of this call; the socket stays open and a new loop
+     * may be started on it. If the observer's class lacks {@code removePingRequest(int, short,
+     * int)}, the call throws {@link NoSuchMethodError} without starting the loop. A null
+     * observer drains the socket without reporting.
      */
     public static native void nativeReceivePings(int icmpsd, PingObserver observer);
 }

@@ -2,7 +2,10 @@ package com.orvela.core.icmp;
 
 import com.orvela.core.NativeLibraries;
 
-/** The sending half of the ping service: a raw ICMP socket and 64-byte echo requests. */
+/**
+ * The sending half of the ping service: a raw ICMP socket and 64-byte echo requests that carry
+ * their send time. Opening the socket needs the privilege for raw sockets (CAP_NET_RAW).
+ */
 public final class JNIPinger {
     static {
         NativeLibraries.load("icmpprobe");
@@ -10,16 +13,26 @@ public final class JNIPinger {
 
     private JNIPinger() {}
 
-    /** Opens the raw ICMP socket; returns its descriptor, or -1 (the reason goes to the log file). */
+    /**
+     * Opens the raw ICMP socket; returns its descriptor, or -1 (the reason goes to the log file
+     * "/tmp/pinger.log", which then holds only that line).
+     */
     public static native int nativeICMPInit();
 
     /**
      * Sends one echo request to {@code dest} (first octet in the most significant byte) carrying
      * {@code reqID} as its sequence number; {@code reqID} and {@code ttl} are taken as unsigned
-     * 16-bit values. Returns the number of bytes sent, or -1.
+     * 16-bit values, and {@code ttl} is not applied (the system's default time to live is used).
+     * Returns 0 when the whole request went out, or -1 (also for a socket that
+     * {@link #nativeICMPInit} did not open or that has been shut down). Calls from several
+     * threads take turns.
      */
     public static native int nativeSendPing(int icmpsd, int dest, short reqID, short ttl);
 
-    /** Closes the socket; a receive loop running on it returns. */
+    /**
+     * Shuts the socket down. A receive loop running on it returns promptly and closes the socket
+     * as it leaves; without a loop the socket is closed at once. -1, and descriptors that
+     * {@link #nativeICMPInit} did not open or that are already shut down, are left alone.
+     */
     public static native void nativeICMPShutdown(int icmpsd);
 }

@@ -1,0 +1,31 @@
+// The natives of JNIPinger and JNIPingReceiver: thin wrappers around the ping service.
+#include <jni.h>
+
+#include <cstdint>
+
+#include "core/icmp/ping_unix.h"
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPInit(JNIEnv*, jclass) {
+    return icmp_init();
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing(JNIEnv*, jclass,
+                                                                          jint icmpsd, jint dest,
+                                                                          jshort reqID,
+                                                                          jshort ttl) {
+    return send_ping(icmpsd, dest, static_cast<uint16_t>(reqID), static_cast<uint16_t>(ttl));
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPShutdown(JNIEnv*, jclass,
+                                                                              jint icmpsd) {
+    icmp_shutdown(icmpsd);
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPingReceiver_nativeReceivePings(
+    JNIEnv* env, jclass, jint icmpsd, jobject observer) {
+    receive_pings(icmpsd, env, observer);
+}
+
+}  // extern "C"

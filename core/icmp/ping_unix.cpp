@@ -1,0 +1,467 @@
+#include "core/icmp/ping_unix.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <mutex>
+
+#include "binding/ScopedLocalRef.h"
+#include "core/icmp/ScopedFd.h"
+
+extern "C" {
+ORVELA_EXPORT int packetsize = 64;
+ORVELA_EXPORT const char* pingLogFile = "/tmp/pinger.log";
+ORVELA_EXPORT int trace = 0;
+}
+
+namespace orvela::ping {
+namespace {
+
+constexpr size_t kBufferSize = 4096;
+constexpr size_t kMinIpHeader = 20;
+constexpr size_t kIcmpHeader = 8;
+constexpr size_t kSendTime = 8;
+constexpr uint8_t kEchoReply = 0;
+constexpr uint8_t kEchoRequest = 8;
+
+// Offsets in the ICMP message.
+constexpr size_t kTypeAt = 0;
+constexpr size_t kCodeAt = 1;
+constexpr size_t kChecksumAt = 2;
+constexpr size_t kIdentifierAt = 4;
+constexpr size_t kSequenceAt = 6;
+constexpr size_t kSendTimeAt = 8;
+
+// Sockets that icmp_init opened and that have not been closed yet.
+//
+// Shutting a socket down while a receive loop runs on it: icmp_shutdown marks the entry and
+// makes its eventfd readable; every loop polls that eventfd together with the socket and looks
+// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is
+// registered on an entry, the socket is not closed: the last loop to leave closes it (and the
+// eventfd). So a loop never waits on or reads
+// from a descriptor number that another open has taken over, and nothing depends on close()
+// waking a blocked wait. A descriptor that is not in the table (never opened here, or already
+// shut down) is neither waited on, sent to, nor closed.
+struct OpenSocket {
+    int fd = -1;  // -1: free entry
+    int wakeFd = -1;
+    int loops = 0;
+    std::atomic<bool> shuttingDown{false};
+};
+
+constexpr size_t kMaxSockets = 64;
+
+// Guards the table and the request under construction (sendBuf, dstAddress).
+std::mutex socketsMutex;
+OpenSocket sockets[kMaxSockets];
+
+uint16_t globalPID = 0;
+alignas(8) uint8_t sendBuf[kBufferSize];
+sockaddr_in dstAddress;
+
+OpenSocket* findSocket(int fd) {
+    if (fd < 0) return nullptr;
+    for (OpenSocket& entry : sockets) {
+        if (entry.fd == fd) return &entry;
+    }
+    return nullptr;
+}
+
+OpenSocket* freeEntry() {
+    for (OpenSocket& entry : sockets) {
+        if (entry.fd == -1) return &entry;
+    }
+    return nullptr;
+}
+
+OpenSocket* findLiveSocket(int fd) {
+    OpenSocket* entry = findSocket(fd);
+    return entry != nullptr && !entry->shuttingDown.load() ? entry : nullptr;
+}
+
+void closeSocket(OpenSocket& entry) {
+    ::close(entry.fd);
+    ::close(entry.wakeFd);
+    entry.fd = -1;
+    entry.wakeFd = -1;
+    entry.loops = 0;
+    entry.shuttingDown.store(false);
+}
+
+void printTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void printTrace(const char* format, ...) {
+    if (trace == 0) return;
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+// Replaces the log file's content with one line. The file is not followed through a symbolic
+// link and must be a regular file with no other name, so a root process can't be made to
+// truncate some other file; when it can't be opened that way the line is dropped.
+void writeLogFile(const char* line) {
+    const char* path = pingLogFile;
+    if (path == nullptr) return;
+    ScopedFd file(::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!file) return;
+    struct stat st;
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return;
+    if (::ftruncate(file.get(), 0) != 0) return;
+    size_t length = std::strlen(line);
+    while (length > 0) {
+        ssize_t written = ::write(file.get(), line, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        line += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+// A socket error line: into the log file, and on standard output when tracing.
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logLine(const char* format, ...) {
+    char line[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    writeLogFile(line);
+    printTrace("%s", line);
+}
+
+uint16_t read16(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] << 8 | at[1]);
+}
+
+void write16(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value >> 8);
+    at[1] = static_cast<uint8_t>(value);
+}
+
+int32_t readHost32(const uint8_t* at) {
+    int32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+void writeHost32(uint8_t* at, int32_t value) {
+    std::memcpy(at, &value, sizeof value);
+}
+
+// Bytes of each request: the setting, kept within the buffer and long enough for the time.
+size_t requestSize() {
+    return static_cast<size_t>(std::clamp(packetsize, static_cast<int>(kIcmpHeader + kSendTime),
+                                          static_cast<int>(kBufferSize)));
+}
+
+// The time from `sent` to `now` in whole milliseconds, cut toward zero. Seconds are compared
+// as the 32-bit values the request carries.
+int32_t elapsedMillis(const timeval& sent, const timeval& now) {
+    uint32_t secondsApart = static_cast<uint32_t>(now.tv_sec) - static_cast<uint32_t>(sent.tv_sec);
+    int64_t micros = static_cast<int64_t>(static_cast<int32_t>(secondsApart)) * 1000000 +
+                     (static_cast<int64_t>(now.tv_usec) - static_cast<int64_t>(sent.tv_usec));
+    int64_t millis = micros / 1000;
+    return static_cast<int32_t>(std::clamp<int64_t>(millis, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+// A reading shown as a 32-bit count of milliseconds: the time of day (UTC).
+int32_t millisOfDay(const timeval& t) {
+    int64_t millis = static_cast<int64_t>(t.tv_sec % 86400) * 1000 + t.tv_usec / 1000;
+    return static_cast<int32_t>(millis);
+}
+
+// Takes a loop's place on a socket from the table, and gives it back when the loop leaves
+// (closing the socket if it was shut down meanwhile and this was the last loop).
+class LoopRegistration {
+  public:
+    explicit LoopRegistration(int fd) {
+        std::lock_guard<std::mutex> lock(socketsMutex);
+        entry_ = findLiveSocket(fd);
+        if (entry_ == nullptr) return;
+        ++entry_->loops;
+        wakeFd_ = entry_->wakeFd;
+        identifier_ = globalPID;
+    }
+    ~LoopRegistration() {
+        if (entry_ == nullptr) return;
+        std::lock_guard<std::mutex> lock(socketsMutex);
+        if (--entry_->loops == 0 && entry_->shuttingDown.load()) closeSocket(*entry_);
+    }
+    LoopRegistration(const LoopRegistration&) = delete;
+    LoopRegistration& operator=(const LoopRegistration&) = delete;
+
+    explicit operator bool() const { return entry_ != nullptr; }
+    int wakeFd() const { return wakeFd_; }
+    bool shuttingDown() const { return entry_->shuttingDown.load(std::memory_order_relaxed); }
+    uint16_t identifier() const { return identifier_; }
+
+  private:
+    OpenSocket* entry_ = nullptr;
+    int wakeFd_ = -1;
+    uint16_t identifier_ = 0;
+};
+
+// Reports to the observer's removePingRequest (ISI)V. An exception thrown by the observer
+// ends the loop and stays pending for the caller of nativeReceivePings.
+class JavaObserverSink final : public ReplySink {
+  public:
+    JavaObserverSink(JNIEnv* env, jobject observer, jmethodID method)
+        : env_(env), observer_(observer), method_(method) {}
+
+    bool onReply(const PingReply& reply) override {
+        jvalue args[3];
+        args[0].i = static_cast<jint>(reply.address);
+        args[1].s = static_cast<jshort>(reply.reqID);
+        args[2].i = static_cast<jint>(reply.roundtripTime);
+        env_->CallVoidMethodA(observer_, method_, args);
+        return env_->ExceptionCheck() == JNI_FALSE;
+    }
+
+  private:
+    JNIEnv* env_;
+    jobject observer_;
+    jmethodID method_;
+};
+
+}  // namespace
+
+std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
+                                        uint32_t senderAddress, uint16_t identifier,
+                                        const timeval& now) {
+    if (length < kMinIpHeader) return std::nullopt;
+    size_t ipHeaderLength = static_cast<size_t>(datagram[0] & 0x0F) * 4;
+    if (ipHeaderLength < kMinIpHeader || length < ipHeaderLength + kIcmpHeader) return std::nullopt;
+    const uint8_t* icmp = datagram + ipHeaderLength;
+    if (icmp[kTypeAt] != kEchoReply) return std::nullopt;
+
+    PingReply reply{};
+    reply.address = ntohl(senderAddress);
+    reply.type = icmp[kTypeAt];
+    // Another process's reply is reported without request id or time.
+    if (read16(icmp + kIdentifierAt) != identifier) return reply;
+    // Ours, but without the send time: nothing trustworthy to report.
+    if (length < ipHeaderLength + kIcmpHeader + kSendTime) return std::nullopt;
+
+    reply.reqID = read16(icmp + kSequenceAt);
+    reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
+    reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
+    reply.roundtripTime = elapsedMillis(reply.sent, now);
+    return reply;
+}
+
+void runReceiveLoop(int icmpsd, ReplySink* sink) {
+    LoopRegistration registration(icmpsd);
+    if (!registration) {
+        // Not a socket of ours (or already shut down): the wait fails as on a closed descriptor.
+        logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, EBADF);
+        return;
+    }
+    uint8_t rcvBuf[kBufferSize] = {};
+    printTrace("getting ready to start reading...\n");
+    // While datagrams keep coming they are read without waiting, and a shutdown is looked for
+    // between them, so a flood can't hold the loop; it waits only when the socket is empty.
+    bool socketEmpty = true;
+    for (;;) {
+        if (socketEmpty) {
+            pollfd fds[2] = {{icmpsd, POLLIN, 0}, {registration.wakeFd(), POLLIN, 0}};
+            printTrace("wait on icmp sd %d..\n", icmpsd);
+            int rc = ::poll(fds, std::size(fds), -1);
+            if (rc < 0) {
+                int err = errno;
+                if (err == EINTR) continue;
+                logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, err);
+                return;
+            }
+            if (fds[1].revents == 0 && fds[0].revents == 0) continue;
+            if (fds[1].revents == 0) {
+                printTrace("Ready to read data, rc = %d errno = %d\n", rc, errno);
+            }
+        }
+        if (registration.shuttingDown()) {
+            printTrace("ICMP Socket was closed, terminating\n");
+            return;
+        }
+
+        sockaddr_in rcvAddress{};
+        socklen_t rcvAddressLen = sizeof rcvAddress;
+        ssize_t received = ::recvfrom(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&rcvAddress), &rcvAddressLen);
+        int err = errno;
+        // Empty (another loop on the same socket may have taken the datagram): wait again.
+        socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
+        if (socketEmpty) continue;
+        printTrace("read data in, and rc = %d\n", static_cast<int>(received));
+        if (received < 0) {
+            if (err == EINTR) continue;
+            logLine("Error recvfrom, rc = %d, errno = %d\n", static_cast<int>(received), err);
+            return;
+        }
+
+        timeval now;
+        ::gettimeofday(&now, nullptr);
+        std::optional<PingReply> reply =
+            handleDatagram(rcvBuf, static_cast<size_t>(received), rcvAddress.sin_addr.s_addr,
+                           registration.identifier(), now);
+        if (!reply) continue;
+        if (trace != 0) {
+            char sender[INET_ADDRSTRLEN] = "";
+            ::inet_ntop(AF_INET, &rcvAddress.sin_addr, sender, sizeof sender);
+            printTrace(
+                "Ping received from %s, type = %d reqID = %d, curTime = %dms, reqTime = %dms, "
+                "RTTime = %dms\n",
+                sender, reply->type, reply->reqID, millisOfDay(now), millisOfDay(reply->sent),
+                reply->roundtripTime);
+        }
+        if (sink != nullptr && !sink->onReply(*reply)) return;
+    }
+}
+
+}  // namespace orvela::ping
+
+using orvela::ScopedFd;
+using namespace orvela::ping;
+
+extern "C" {
+
+ORVELA_EXPORT int icmp_init() {
+    ScopedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!socket) {
+        logLine("Error: Failed to open socket (errno = %d)\n", errno);
+        return -1;
+    }
+    // Only echo replies reach the loop; it would drop everything else anyway. Without this the
+    // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
+    // Best effort: where the filter is refused, the loop's own type check does the same.
+    icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
+    ::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies);
+    // The loops on this socket wait on the eventfd too, for its shutdown.
+    ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake) {
+        logLine("Error: Failed to open socket (errno = %d)\n", errno);
+        return -1;
+    }
+
+    std::lock_guard<std::mutex> lock(socketsMutex);
+    OpenSocket* entry = freeEntry();
+    if (entry == nullptr) {
+        logLine("Error: Failed to open socket (errno = %d)\n", EMFILE);
+        return -1;
+    }
+
+    globalPID = static_cast<uint16_t>(::getpid() & 0xFFFF);
+    std::memset(sendBuf, 0, sizeof sendBuf);
+    dstAddress = sockaddr_in{};
+    dstAddress.sin_family = AF_INET;
+    dstAddress.sin_port = 0;
+    sendBuf[kTypeAt] = kEchoRequest;
+    sendBuf[kCodeAt] = 0;
+    write16(sendBuf + kChecksumAt, 0);
+    write16(sendBuf + kIdentifierAt, globalPID);
+
+    entry->wakeFd = wake.release();
+    entry->fd = socket.release();
+    return entry->fd;
+}
+
+ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {
+    // One request buffer for the process: sends from several threads take turns.
+    std::lock_guard<std::mutex> lock(socketsMutex);
+    if (findLiveSocket(icmpsd) == nullptr) {
+        // A descriptor we don't hold (any more): sending could write into someone else's file.
+        errno = EBADF;
+        printTrace("Error sending ping (errno = %d)\n", errno);
+        return -1;
+    }
+    dstAddress.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
+    write16(sendBuf + kChecksumAt, 0);
+    write16(sendBuf + kSequenceAt, reqID);
+    timeval now;
+    ::gettimeofday(&now, nullptr);
+    writeHost32(sendBuf + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
+    writeHost32(sendBuf + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
+    size_t size = requestSize();
+    write16(sendBuf + kChecksumAt,
+            checksum(reinterpret_cast<unsigned short*>(sendBuf), static_cast<int>(size)));
+
+    ssize_t sent = ::sendto(icmpsd, sendBuf, size, 0, reinterpret_cast<sockaddr*>(&dstAddress),
+                            sizeof dstAddress);
+    if (sent < 0 || static_cast<size_t>(sent) != size) {
+        printTrace("Error sending ping (errno = %d)\n", errno);
+        return -1;
+    }
+    if (trace != 0) {
+        char destination[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &dstAddress.sin_addr, destination, sizeof destination);
+        printTrace("Sent ping to %s (reqid = %d)\n", destination, reqID);
+    }
+    return 0;
+}
+
+ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
+    if (icmpsd == -1) return;
+    std::lock_guard<std::mutex> lock(socketsMutex);
+    OpenSocket* entry = findLiveSocket(icmpsd);
+    if (entry == nullptr) return;
+    entry->shuttingDown.store(true);
+    if (entry->loops == 0) {
+        closeSocket(*entry);
+        return;
+    }
+    // The loops wake up, and the last one to leave closes the socket.
+    uint64_t one = 1;
+    ssize_t ignored = ::write(entry->wakeFd, &one, sizeof one);
+    (void)ignored;
+}
+
+ORVELA_EXPORT unsigned short checksum(unsigned short* addr, int len) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(addr);
+    uint32_t sum = 0;
+    for (; len > 1; len -= 2, bytes += 2) sum += read16(bytes);
+    if (len == 1) sum += static_cast<uint32_t>(bytes[0]) << 8;
+    sum = (sum >> 16) + (sum & 0xFFFF);
+    sum += sum >> 16;
+    return static_cast<unsigned short>(~sum);
+}
+
+ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
+    if (env == nullptr || observer == nullptr) {
+        runReceiveLoop(icmpsd, nullptr);
+        return;
+    }
+    jmethodID method = nullptr;
+    {
+        orvela::ScopedLocalRef<jclass> cls(env, env->GetObjectClass(observer));
+        method = env->GetMethodID(cls.get(), "removePingRequest", "(ISI)V");
+    }
+    // Without the method the NoSuchMethodError reaches the caller and no loop runs.
+    if (method == nullptr) return;
+    JavaObserverSink sink(env, observer, method);
+    runReceiveLoop(icmpsd, &sink);
+}
+
+ORVELA_EXPORT int TestReceivePings(void* socketIn) {
+    printTrace("starting receive_ping...\n");
+    receive_pings(static_cast<int>(reinterpret_cast<intptr_t>(socketIn)), nullptr, nullptr);
+    printTrace("receive_ping returned...\n");
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,77 @@
+#pragma once
+
+// The ping service of icmpprobe: one raw ICMP socket per icmp_init, 64-byte echo requests that
+// carry their send time, and a receive loop that reports every echo reply.
+//
+// The C functions and settings below leave the library under their own names; the rest of this
+// header is internal to icmpprobe and its tests.
+
+#include <jni.h>
+#include <sys/time.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "binding/Export.h"
+
+extern "C" {
+
+// Bytes of every echo request (ICMP header and data).
+ORVELA_EXPORT extern int packetsize;
+// The file that keeps the latest socket error line.
+ORVELA_EXPORT extern const char* pingLogFile;
+// Non-zero: the ping functions print their diagnostic lines on standard output.
+ORVELA_EXPORT extern int trace;
+
+// Opens a raw ICMP socket; returns its descriptor or -1 (the reason goes to the log file).
+ORVELA_EXPORT int icmp_init();
+// Sends one echo request with sequence number reqID to dest (first octet in the most
+// significant byte). 0 when the whole request went out, -1 otherwise. ttl is not applied.
+ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short ttl);
+// Closes a socket that icmp_init opened; a receive loop on it returns and lets go of it first.
+ORVELA_EXPORT void icmp_shutdown(int icmpsd);
+// The Internet checksum (RFC 1071) of len bytes at addr.
+ORVELA_EXPORT unsigned short checksum(unsigned short* addr, int len);
+// Reports every echo reply on icmpsd to observer's removePingRequest until the socket is shut
+// down. A null env makes no JNI call.
+ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer);
+// Runs receive_pings on the descriptor (the pointer's value) without Java; returns 0.
+ORVELA_EXPORT int TestReceivePings(void* socketIn);
+
+}  // extern "C"
+
+namespace orvela::ping {
+
+// One echo reply as the receive loop reports it.
+struct PingReply {
+    uint32_t address;       // sender, first octet in the most significant byte
+    uint16_t reqID;         // the sequence number for this process's replies, else 0
+    int32_t roundtripTime;  // whole milliseconds for this process's replies, else 0
+    uint8_t type;           // ICMP type (always 0, echo reply)
+    timeval sent;           // send time carried by the reply (zero unless it is ours)
+};
+
+// Everything the loop does with one received datagram: `datagram` holds `length` bytes as the
+// raw socket delivered them (IPv4 header first), `senderAddress` is the sender in network byte
+// order, `identifier` this process's echo identifier and `now` the reception time. Returns the
+// reply to report, or nothing when the datagram is to be dropped. Reads nothing but its
+// arguments and never reads past `length`.
+std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
+                                        uint32_t senderAddress, uint16_t identifier,
+                                        const timeval& now);
+
+// Receives the replies of the loop. onReply returns false to end the loop.
+class ReplySink {
+  public:
+    virtual bool onReply(const PingReply& reply) = 0;
+
+  protected:
+    ~ReplySink() = default;
+};
+
+// The receive loop on a socket from icmp_init; a null sink only drains the socket. Returns when
+// the socket is shut down, a wait or receive fails, or the sink says stop.
+void runReceiveLoop(int icmpsd, ReplySink* sink);
+
+}  // namespace orvela::ping

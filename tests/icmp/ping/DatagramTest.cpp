@@ -1,0 +1,169 @@
+// The handling of one received datagram, from its bytes and sender to a report or a drop.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "core/icmp/ping_unix.h"
+
+namespace {
+
+using orvela::ping::handleDatagram;
+using orvela::ping::PingReply;
+
+constexpr uint16_t kOurs = 0x4321;
+constexpr uint32_t kSender = 0x7F000001;
+
+// An IPv4 datagram with `optionWords` words of options and an ICMP message of the given type,
+// identifier, sequence number and send time.
+std::vector<uint8_t> datagram(uint8_t type, uint16_t identifier, uint16_t sequence, int32_t sec,
+                              int32_t usec, int optionWords = 0) {
+    size_t ipHeader = 20 + 4 * static_cast<size_t>(optionWords);
+    std::vector<uint8_t> bytes(ipHeader + 64, 0);
+    bytes[0] = static_cast<uint8_t>(0x40 | (5 + optionWords));
+    bytes[9] = 1;
+    for (size_t i = 20; i < ipHeader; ++i) bytes[i] = 0x01;  // no-operation options
+    uint8_t* icmp = bytes.data() + ipHeader;
+    icmp[0] = type;
+    icmp[4] = static_cast<uint8_t>(identifier >> 8);
+    icmp[5] = static_cast<uint8_t>(identifier);
+    icmp[6] = static_cast<uint8_t>(sequence >> 8);
+    icmp[7] = static_cast<uint8_t>(sequence);
+    std::memcpy(icmp + 8, &sec, 4);
+    std::memcpy(icmp + 12, &usec, 4);
+    return bytes;
+}
+
+std::optional<PingReply> handle(const std::vector<uint8_t>& bytes, size_t length, timeval now) {
+    // An exact-size copy, so that a read past `length` is a sanitizer error.
+    std::vector<uint8_t> exact(bytes.begin(), bytes.begin() + static_cast<long>(length));
+    return handleDatagram(exact.data(), exact.size(), htonl(kSender), kOurs, now);
+}
+
+std::optional<PingReply> handle(const std::vector<uint8_t>& bytes, timeval now = {1000, 0}) {
+    return handle(bytes, bytes.size(), now);
+}
+
+TEST(Datagram, OurEchoReplyReportsSenderRequestIdAndRoundTrip) {
+    auto reply = handle(datagram(0, kOurs, 7, 1000, 250000), timeval{1001, 750000});
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(kSender, reply->address);
+    EXPECT_EQ(7, reply->reqID);
+    EXPECT_EQ(1500, reply->roundtripTime);
+    EXPECT_EQ(0, reply->type);
+    EXPECT_EQ(1000, reply->sent.tv_sec);
+    EXPECT_EQ(250000, reply->sent.tv_usec);
+
+    auto wrapped = handle(datagram(0, kOurs, 0xFFFF, 1000, 0));
+    ASSERT_TRUE(wrapped);
+    EXPECT_EQ(0xFFFF, wrapped->reqID);
+    EXPECT_EQ(-1, static_cast<int16_t>(wrapped->reqID));
+}
+
+TEST(Datagram, RoundTripCountsBothPartsAndCutsTowardZero) {
+    struct Case {
+        timeval sent, now;
+        int32_t millis;
+    } cases[] = {
+        {{1000, 900000}, {1001, 100999}, 200},  // microseconds borrow from the seconds
+        {{1000, 0}, {1000, 1999}, 1},
+        {{1000, 0}, {1000, 999}, 0},
+        {{1000, 1999}, {1000, 0}, -1},  // a clock step back gives a negative time, cut to -1
+        // Seconds are compared as the 32-bit values the request carries.
+        {{std::numeric_limits<int32_t>::max(), 0}, {2147483648LL, 5000}, 1005},
+    };
+    for (const Case& c : cases) {
+        auto reply = handle(datagram(0, kOurs, 1, static_cast<int32_t>(c.sent.tv_sec),
+                                     static_cast<int32_t>(c.sent.tv_usec)),
+                            c.now);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(c.millis, reply->roundtripTime) << c.sent.tv_sec << "." << c.sent.tv_usec;
+    }
+}
+
+TEST(Datagram, ForgedSendTimesGiveABoundedRoundTrip) {
+    auto far = handle(datagram(0, kOurs, 1, std::numeric_limits<int32_t>::min(),
+                               std::numeric_limits<int32_t>::min()),
+                      timeval{std::numeric_limits<int32_t>::max(), 999999});
+    ASSERT_TRUE(far);
+    auto back =
+        handle(datagram(0, kOurs, 1, 0, std::numeric_limits<int32_t>::max()), timeval{0, 0});
+    ASSERT_TRUE(back);
+    EXPECT_EQ(-2147483, back->roundtripTime);
+}
+
+TEST(Datagram, AnotherProcesssReplyIsReportedWithoutIdOrTime) {
+    auto reply = handle(datagram(0, kOurs + 1, 7, 1000, 0));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(kSender, reply->address);
+    EXPECT_EQ(0, reply->reqID);
+    EXPECT_EQ(0, reply->roundtripTime);
+
+    // Its ICMP header alone is enough to report it.
+    auto headerOnly = handle(datagram(0, kOurs + 1, 7, 1000, 0), 28, timeval{1000, 0});
+    ASSERT_TRUE(headerOnly);
+    EXPECT_EQ(0, headerOnly->reqID);
+}
+
+TEST(Datagram, EverythingButEchoRepliesIsDropped) {
+    for (uint8_t type : {3, 5, 8, 11, 12, 13, 14, 255}) {
+        EXPECT_FALSE(handle(datagram(type, kOurs, 7, 1000, 0))) << int(type);
+    }
+}
+
+TEST(Datagram, TheIcmpHeaderIsFoundAfterTheStatedIpHeaderLength) {
+    auto withOptions = handle(datagram(0, kOurs, 21, 999, 0, 1));
+    ASSERT_TRUE(withOptions);
+    EXPECT_EQ(21, withOptions->reqID);
+    EXPECT_EQ(1000, withOptions->roundtripTime);
+
+    auto longest = handle(datagram(0, kOurs, 22, 999, 0, 10));  // 60-byte IPv4 header
+    ASSERT_TRUE(longest);
+    EXPECT_EQ(22, longest->reqID);
+}
+
+TEST(Datagram, AHeaderLengthBelowTwentyOrBeyondTheDataIsDropped) {
+    for (uint8_t ihl = 0; ihl < 5; ++ihl) {
+        auto bytes = datagram(0, kOurs, 7, 1000, 0);
+        bytes[0] = static_cast<uint8_t>(0x40 | ihl);
+        EXPECT_FALSE(handle(bytes)) << int(ihl);
+    }
+    auto bytes = datagram(0, kOurs, 7, 1000, 0, 10);
+    EXPECT_FALSE(handle(bytes, 60, timeval{1000, 0}));  // options end where the data ends
+    EXPECT_FALSE(handle(bytes, 50, timeval{1000, 0}));
+}
+
+TEST(Datagram, OurReplyTooShortForTheSendTimeIsDropped) {
+    auto bytes = datagram(0, kOurs, 7, 1000, 0);
+    EXPECT_TRUE(handle(bytes, 36, timeval{1000, 0}));
+    for (size_t length = 0; length < 36; ++length) {
+        EXPECT_FALSE(handle(bytes, length, timeval{1000, 0})) << length;
+    }
+    auto withOptions = datagram(0, kOurs, 7, 1000, 0, 2);
+    EXPECT_FALSE(handle(withOptions, 43, timeval{1000, 0}));
+    EXPECT_TRUE(handle(withOptions, 44, timeval{1000, 0}));
+}
+
+TEST(Datagram, NoLengthOrHeaderLengthReadsPastTheData) {
+    // Under the sanitizers, any read beyond `length` fails the test.
+    for (int options = 0; options <= 10; ++options) {
+        for (uint16_t id : {kOurs, static_cast<uint16_t>(kOurs ^ 1)}) {
+            auto bytes = datagram(0, id, 3, 1000, 0, options);
+            for (size_t length = 0; length <= bytes.size(); ++length) {
+                for (uint8_t ihl = 0; ihl < 16; ++ihl) {
+                    bytes[0] = static_cast<uint8_t>(0x40 | ihl);
+                    auto reply = handle(bytes, length, timeval{1000, 0});
+                    if (reply) {
+                        EXPECT_LE(size_t{ihl} * 4 + 8, length);
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

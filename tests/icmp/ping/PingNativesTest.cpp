@@ -1,0 +1,111 @@
+// The natives of the ping service under the JNI test host, which flags any JNI call made with
+// an exception pending and counts the local references left behind. Needs root.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "tests/jnihost/JniHost.h"
+
+namespace {
+
+using orvela::jnihost::Args;
+using orvela::jnihost::Fault;
+using orvela::jnihost::Host;
+using orvela::jnihost::Library;
+
+constexpr char kObserver[] = "com/orvela/test/icmp/Observer";
+constexpr jint kLoopback = 0x7F000001;
+
+struct Call {
+    jint address;
+    jshort reqID;
+    jint rtt;
+};
+
+class PingNatives : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "raw ICMP sockets need root";
+        init = lib.native<jint(JNICALL*)(JNIEnv*, jclass)>("com/orvela/core/icmp/JNIPinger",
+                                                           "nativeICMPInit", "()I");
+        send = lib.native<jint(JNICALL*)(JNIEnv*, jclass, jint, jint, jshort, jshort)>(
+            "com/orvela/core/icmp/JNIPinger", "nativeSendPing", "(IISS)I");
+        shutdown = lib.native<void(JNICALL*)(JNIEnv*, jclass, jint)>(
+            "com/orvela/core/icmp/JNIPinger", "nativeICMPShutdown", "(I)V");
+        receive = lib.native<void(JNICALL*)(JNIEnv*, jclass, jint, jobject)>(
+            "com/orvela/core/icmp/JNIPingReceiver", "nativeReceivePings",
+            "(ILcom/orvela/core/icmp/PingObserver;)V");
+        socket = init(host.env(), nullptr);
+        ASSERT_GE(socket, 0);
+    }
+    void TearDown() override {
+        if (socket >= 0) shutdown(host.env(), nullptr, socket);
+    }
+
+    Host host;
+    Library lib{host, ICMPPROBE_LIBRARY};
+    jint (*init)(JNIEnv*, jclass) = nullptr;
+    jint (*send)(JNIEnv*, jclass, jint, jint, jshort, jshort) = nullptr;
+    void (*shutdown)(JNIEnv*, jclass, jint) = nullptr;
+    void (*receive)(JNIEnv*, jclass, jint, jobject) = nullptr;
+    jint socket = -1;
+};
+
+TEST_F(PingNatives, AnExceptionFromTheObserverEndsTheLoopAndStaysPending) {
+    std::vector<Call> calls;
+    host.defineClass(kObserver).method(
+        "removePingRequest", "(ISI)V", [&](JNIEnv*, jobject, const Args& a) {
+            calls.push_back({a.i(0), a.s(1), a.i(2)});
+            if (a.s(1) == 7) host.throwPending("java/lang/IllegalStateException", "stop");
+        });
+    jobject observer = host.newInstance(kObserver);
+    size_t refsBefore = host.liveLocalRefs();
+
+    ASSERT_EQ(0, send(host.env(), nullptr, socket, kLoopback, 7, 64));
+    receive(host.env(), nullptr, socket, observer);
+
+    auto thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ("java/lang/IllegalStateException", thrown->className);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(kLoopback, calls.back().address);
+    EXPECT_EQ(7, calls.back().reqID);
+    EXPECT_GE(calls.back().rtt, 0);
+    EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+    EXPECT_EQ(refsBefore, host.liveLocalRefs());
+}
+
+TEST_F(PingNatives, WithoutRemovePingRequestNoSuchMethodErrorReachesTheCaller) {
+    host.defineClass(kObserver).method("somethingElse", "()V",
+                                       [](JNIEnv*, jobject, const Args&) {});
+    jobject observer = host.newInstance(kObserver);
+    size_t refsBefore = host.liveLocalRefs();
+
+    receive(host.env(), nullptr, socket, observer);  // returns without waiting
+
+    auto thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ("java/lang/NoSuchMethodError", thrown->className);
+    EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+    EXPECT_EQ(refsBefore, host.liveLocalRefs());
+}
+
+TEST_F(PingNatives, AFailedMethodLookupMakesNoFurtherCall) {
+    int calls = 0;
+    host.defineClass(kObserver).method("removePingRequest", "(ISI)V",
+                                       [&](JNIEnv*, jobject, const Args&) { ++calls; });
+    jobject observer = host.newInstance(kObserver);
+    host.inject(Fault::GetMethodID, 1, "removePingRequest");
+    ASSERT_EQ(0, send(host.env(), nullptr, socket, kLoopback, 8, 64));
+
+    receive(host.env(), nullptr, socket, observer);
+
+    auto thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ("java/lang/NoSuchMethodError", thrown->className);
+    EXPECT_EQ(0, calls);
+    EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+}
+
+}  // namespace

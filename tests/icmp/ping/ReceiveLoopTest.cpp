@@ -1,0 +1,403 @@
+// The receive loop and the sender on real raw sockets, with the kernel's own echo replies from
+// 127.0.0.1. Needs root.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/icmp/ping_unix.h"
+
+namespace {
+
+using orvela::ping::PingReply;
+using orvela::ping::ReplySink;
+using orvela::ping::runReceiveLoop;
+
+constexpr int32_t kLoopback = 0x7F000001;
+constexpr auto kPatience = std::chrono::seconds(20);
+
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+// Collects the replies of one loop; ends the loop when `stopAt` says so.
+class RecordingSink final : public ReplySink {
+  public:
+    explicit RecordingSink(std::function<bool(const PingReply&)> stopAt = nullptr)
+        : stopAt_(std::move(stopAt)) {}
+
+    bool onReply(const PingReply& reply) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        replies_.push_back(reply);
+        changed_.notify_all();
+        return !(stopAt_ && stopAt_(reply));
+    }
+
+    // Waits until a reply of ours with this request id has come in.
+    bool awaitOwn(uint16_t reqID) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] {
+            for (const PingReply& r : replies_) {
+                if (r.reqID == reqID && r.address == uint32_t{kLoopback}) return true;
+            }
+            return false;
+        });
+    }
+
+    std::set<uint16_t> ownRequestIds() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::set<uint16_t> ids;
+        for (const PingReply& r : replies_) {
+            if (r.reqID != 0) ids.insert(r.reqID);
+        }
+        return ids;
+    }
+
+    bool awaitOwnCount(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] {
+            std::set<uint16_t> ids;
+            for (const PingReply& r : replies_) {
+                if (r.reqID != 0) ids.insert(r.reqID);
+            }
+            return ids.size() >= count;
+        });
+    }
+
+  private:
+    std::function<bool(const PingReply&)> stopAt_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<PingReply> replies_;
+};
+
+// A receive loop on its own thread.
+class LoopThread {
+  public:
+    LoopThread(int fd, ReplySink* sink) {
+        std::promise<void> finished;
+        done_ = finished.get_future();
+        thread_ = std::thread([fd, sink, finished = std::move(finished)]() mutable {
+            runReceiveLoop(fd, sink);
+            finished.set_value();
+        });
+    }
+    ~LoopThread() {
+        if (!thread_.joinable()) return;
+        if (ended()) {
+            thread_.join();
+        } else {
+            ADD_FAILURE() << "the receive loop did not end";
+            thread_.detach();
+        }
+    }
+    bool ended() { return done_.wait_for(kPatience) == std::future_status::ready; }
+    pthread_t handle() { return thread_.native_handle(); }
+
+  private:
+    std::future<void> done_;
+    std::thread thread_;
+};
+
+class ReceiveLoop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "raw ICMP sockets need root";
+        char pattern[] = "/tmp/ping-test-XXXXXX";
+        ASSERT_NE(nullptr, ::mkdtemp(pattern));
+        dir_ = pattern;
+        logPath_ = dir_ + "/pinger.log";
+        savedLogFile_ = pingLogFile;
+        pingLogFile = logPath_.c_str();
+    }
+    void TearDown() override {
+        if (dir_.empty()) return;
+        pingLogFile = savedLogFile_;
+        trace = 0;
+        std::system(("rm -rf " + dir_).c_str());
+    }
+
+    std::string dir_;
+    std::string logPath_;
+    const char* savedLogFile_ = nullptr;
+};
+
+TEST_F(ReceiveLoop, AReplyToOurRequestReachesTheSink) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    RecordingSink sink;
+    LoopThread loop(fd, &sink);
+    ASSERT_EQ(0, send_ping(fd, kLoopback, 7, 64));
+    ASSERT_TRUE(sink.awaitOwn(7));
+    for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(7, id);
+    icmp_shutdown(fd);
+    EXPECT_TRUE(loop.ended());
+}
+
+TEST_F(ReceiveLoop, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
+    for (int round = 1; round <= 40; ++round) {
+        int fd = icmp_init();
+        ASSERT_GE(fd, 0);
+        RecordingSink sink;
+        {
+            LoopThread loop(fd, &sink);
+            if (round % 2 == 0) {
+                // Shut down a loop known to be running; odd rounds race with its start.
+                ASSERT_EQ(0, send_ping(fd, kLoopback, static_cast<uint16_t>(round), 64));
+                ASSERT_TRUE(sink.awaitOwn(static_cast<uint16_t>(round)));
+            }
+            icmp_shutdown(fd);
+            ASSERT_TRUE(loop.ended()) << "round " << round;
+        }
+        EXPECT_FALSE(isOpen(fd)) << "round " << round;
+    }
+}
+
+// Holds the loop in its first callback until released.
+class GateSink final : public ReplySink {
+  public:
+    bool onReply(const PingReply&) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (++calls_ == 1) {
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return released_; });
+        }
+        return true;
+    }
+    bool awaitEntered() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return entered_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    int calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false, released_ = false;
+    int calls_ = 0;
+};
+
+TEST_F(ReceiveLoop, ShutdownEndsALoopWithABacklogAfterTheCurrentCallback) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    int big = 8 << 20;
+    ASSERT_EQ(0, ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
+    for (uint16_t id = 1; id <= 300; ++id) ASSERT_EQ(0, send_ping(fd, kLoopback, id, 64));
+    GateSink sink;
+    {
+        LoopThread loop(fd, &sink);
+        ASSERT_TRUE(sink.awaitEntered());
+        icmp_shutdown(fd);
+        sink.release();
+        EXPECT_TRUE(loop.ended());
+    }
+    EXPECT_EQ(1, sink.calls());  // the backlog of replies is not worked through
+    EXPECT_FALSE(isOpen(fd));
+}
+
+TEST_F(ReceiveLoop, SignalsDoNotEndTheLoop) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: the wait fails with EINTR
+    struct sigaction saved {};
+    ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &saved));
+
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    RecordingSink sink;
+    LoopThread loop(fd, &sink);
+    ASSERT_EQ(0, send_ping(fd, kLoopback, 1, 64));
+    ASSERT_TRUE(sink.awaitOwn(1));
+    for (int i = 0; i < 20; ++i) {
+        ::pthread_kill(loop.handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(0, send_ping(fd, kLoopback, 2, 64));
+    EXPECT_TRUE(sink.awaitOwn(2));
+    icmp_shutdown(fd);
+    EXPECT_TRUE(loop.ended());
+    ::sigaction(SIGUSR1, &saved, nullptr);
+}
+
+TEST_F(ReceiveLoop, OverlappingSendsEachGoOutWhole) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    int big = 16 << 20;
+    ASSERT_EQ(0, ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
+    RecordingSink sink;
+    LoopThread loop(fd, &sink);
+
+    // The kernel answers only requests with a valid checksum: a request built by two threads
+    // at once would go unanswered.
+    constexpr int kThreads = 4, kEach = 250;
+    std::vector<std::thread> senders;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 1; i <= kEach; ++i) {
+                auto reqID = static_cast<uint16_t>(t * 1000 + i);
+                if (send_ping(fd, kLoopback, reqID, 64) != 0) ++failures;
+            }
+        });
+    }
+    for (std::thread& s : senders) s.join();
+    EXPECT_EQ(0, failures.load());
+    EXPECT_TRUE(sink.awaitOwnCount(kThreads * kEach));
+    EXPECT_EQ(size_t{kThreads * kEach}, sink.ownRequestIds().size());
+    icmp_shutdown(fd);
+    EXPECT_TRUE(loop.ended());
+}
+
+TEST_F(ReceiveLoop, ShutdownLeavesDescriptorsItDoesNotHold) {
+    icmp_shutdown(-1);
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    icmp_shutdown(fd);
+    EXPECT_FALSE(isOpen(fd));
+
+    int other = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // most likely takes fd's number
+    ASSERT_GE(other, 0);
+    icmp_shutdown(fd);
+    icmp_shutdown(other);
+    EXPECT_TRUE(isOpen(other));
+    ::close(other);
+}
+
+TEST_F(ReceiveLoop, SendAndLoopLeaveAReusedDescriptorNumberAlone) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    icmp_shutdown(fd);
+    int pair[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
+    ASSERT_EQ(1, ::write(pair[1], "x", 1));
+
+    for (int reused : {fd, pair[0]}) {
+        errno = 0;
+        EXPECT_EQ(-1, send_ping(reused, kLoopback, 3, 64));
+        EXPECT_EQ(EBADF, errno);
+        char byte;
+        EXPECT_EQ(-1, ::recv(pair[1], &byte, 1, MSG_DONTWAIT));  // nothing was written
+
+        RecordingSink sink;
+        runReceiveLoop(reused, &sink);  // returns at once
+        EXPECT_EQ("Error receiving pings on icmpsd #" + std::to_string(reused) + " (errno = 9)\n",
+                  readFile(logPath_));
+    }
+    char byte;
+    EXPECT_EQ(1, ::recv(pair[0], &byte, 1, MSG_DONTWAIT));  // the loop read nothing
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
+TEST_F(ReceiveLoop, TheLogHoldsOnlyTheLatestLine) {
+    writeFile(logPath_, "older line 1\nolder line 2\n");
+    runReceiveLoop(-7, nullptr);
+    EXPECT_EQ("Error receiving pings on icmpsd #-7 (errno = 9)\n", readFile(logPath_));
+    runReceiveLoop(-8, nullptr);
+    EXPECT_EQ("Error receiving pings on icmpsd #-8 (errno = 9)\n", readFile(logPath_));
+}
+
+TEST_F(ReceiveLoop, TheLogIsNotWrittenThroughLinksOrIntoSpecialFiles) {
+    std::string target = dir_ + "/precious";
+    writeFile(target, "keep\n");
+
+    ASSERT_EQ(0, ::symlink(target.c_str(), logPath_.c_str()));
+    runReceiveLoop(-7, nullptr);
+    EXPECT_EQ("keep\n", readFile(target));
+    struct stat st;
+    ASSERT_EQ(0, ::lstat(logPath_.c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ::unlink(logPath_.c_str());
+
+    ASSERT_EQ(0, ::link(target.c_str(), logPath_.c_str()));
+    runReceiveLoop(-7, nullptr);
+    EXPECT_EQ("keep\n", readFile(target));
+    ::unlink(logPath_.c_str());
+
+    ASSERT_EQ(0, ::mkfifo(logPath_.c_str(), 0600));
+    runReceiveLoop(-7, nullptr);  // returns without waiting for a reader
+    ::unlink(logPath_.c_str());
+
+    runReceiveLoop(-7, nullptr);
+    EXPECT_EQ("Error receiving pings on icmpsd #-7 (errno = 9)\n", readFile(logPath_));
+}
+
+TEST_F(ReceiveLoop, TracePrintsTheDiagnosticLines) {
+    int fd = icmp_init();
+    ASSERT_GE(fd, 0);
+    trace = 1;
+    ::testing::internal::CaptureStdout();
+    RecordingSink sink;
+    {
+        LoopThread loop(fd, &sink);
+        EXPECT_EQ(0, send_ping(fd, kLoopback, 7, 64));
+        EXPECT_TRUE(sink.awaitOwn(7));
+        icmp_shutdown(fd);
+        EXPECT_TRUE(loop.ended());
+    }
+    EXPECT_EQ(-1, send_ping(fd, kLoopback, 8, 64));
+    EXPECT_EQ(0, TestReceivePings(reinterpret_cast<void*>(static_cast<intptr_t>(fd))));
+    std::string out = ::testing::internal::GetCapturedStdout();
+    trace = 0;
+
+    std::string sd = std::to_string(fd);
+    for (const std::string& line : std::vector<std::string>{
+             "getting ready to start reading...\n",
+             "wait on icmp sd " + sd + "..\n",
+             "Sent ping to 127.0.0.1 (reqid = 7)\n",
+             "Ready to read data, rc = 1 errno = ",
+             "read data in, and rc = 84\n",
+             "ICMP Socket was closed, terminating\n",
+             "Error sending ping (errno = 9)\n",
+             "starting receive_ping...\n",
+             "Error receiving pings on icmpsd #" + sd + " (errno = 9)\n",
+             "receive_ping returned...\n",
+         }) {
+        EXPECT_NE(std::string::npos, out.find(line)) << line << "\nin:\n" << out;
+    }
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("Ping received from 127\\.0\\.0\\.1, type = 0 reqID = 7, curTime = "
+                        "[0-9]+ms, reqTime = [0-9]+ms, RTTime = [0-9]+ms\n")))
+        << out;
+}
+
+}  // namespace

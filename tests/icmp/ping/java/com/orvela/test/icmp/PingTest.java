@@ -1,0 +1,278 @@
+package com.orvela.test.icmp;
+
+import static com.orvela.test.icmp.PingPeer.IDENTIFIER;
+import static com.orvela.test.icmp.PingPeer.LOOPBACK;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvela.core.icmp.JNIPingReceiver;
+import com.orvela.core.icmp.JNIPinger;
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import org.junit.jupiter.api.Test;
+
+class PingTest {
+    private static final int CAPTURE_MS = 10_000;
+
+    /** Sends one echo request with this request id to 127.0.0.1. */
+    private static int send(int socket, int reqID) {
+        return JNIPinger.nativeSendPing(socket, LOOPBACK, (short) reqID, (short) 64);
+    }
+
+    /** A source address of its own for each case, so other traffic on the host can't mix in. */
+    private static int source(int lastOctet) {
+        return 0x7F000000 | lastOctet;
+    }
+
+    @Test
+    void aReplyToRequestSevenReachesTheObserverWithSenderIdAndTime() throws Exception {
+        try (PingLoop loop = new PingLoop()) {
+            assertEquals(0, send(loop.socket, 7));
+            PingLoop.Call call = loop.await(c -> c.reqID() == 7);
+            assertEquals(0x7F000001, call.address());
+            assertTrue(call.rtt() >= 0, "rtt " + call.rtt());
+        }
+    }
+
+    @Test
+    void theRequestOnTheWireIsTheSixtyFourByteEchoRequest() throws Exception {
+        int capture = PingPeer.openCapture();
+        assertTrue(capture >= 0, "capture socket: errno " + -capture);
+        try (PingLoop loop = new PingLoop()) {
+            long before = System.currentTimeMillis() / 1000;
+            assertEquals(0, send(loop.socket, 7));
+            byte[] first = PingPeer.nextEchoRequest(capture, IDENTIFIER, 7, CAPTURE_MS);
+            assertEquals(0, JNIPinger.nativeSendPing(loop.socket, LOOPBACK, (short) 7, (short) 1));
+            byte[] second = PingPeer.nextEchoRequest(capture, IDENTIFIER, 7, CAPTURE_MS);
+            long after = System.currentTimeMillis() / 1000 + 1;
+
+            for (byte[] request : List.of(first, second)) {
+                assertNotNull(request);
+                assertEquals(64, request.length);
+                ByteBuffer b = ByteBuffer.wrap(request);
+                assertEquals(8, b.get(0));
+                assertEquals(0, b.get(1));
+                assertEquals(0, PingPeer.checksum(request, 0, 64), "checksum");
+                assertEquals(IDENTIFIER, b.getShort(4) & 0xFFFF);
+                assertEquals(7, b.getShort(6));
+                b.order(ByteOrder.nativeOrder());
+                long seconds = b.getInt(8);
+                int micros = b.getInt(12);
+                assertTrue(seconds >= before && seconds <= after, "send time " + seconds);
+                assertTrue(micros >= 0 && micros < 1_000_000, "microseconds " + micros);
+                assertArrayEquals(new byte[48], Arrays.copyOfRange(request, 16, 64));
+            }
+            // The same request id: only the checksum and the send time differ.
+            byte[] a = first.clone();
+            byte[] b = second.clone();
+            for (byte[] r : List.of(a, b)) {
+                Arrays.fill(r, 2, 4, (byte) 0);
+                Arrays.fill(r, 8, 16, (byte) 0);
+            }
+            assertArrayEquals(a, b);
+        } finally {
+            PingPeer.closeCapture(capture);
+        }
+    }
+
+    @Test
+    void requestIdMinusOneGoesOutAsFfffAndComesBackAsMinusOne() throws Exception {
+        int capture = PingPeer.openCapture();
+        assertTrue(capture >= 0, "capture socket: errno " + -capture);
+        try (PingLoop loop = new PingLoop()) {
+            assertEquals(0, send(loop.socket, -1));
+            byte[] request = PingPeer.nextEchoRequest(capture, IDENTIFIER, 0xFFFF, CAPTURE_MS);
+            assertNotNull(request, "no request with sequence number 0xFFFF");
+            PingLoop.Call call = loop.await(c -> c.reqID() == -1);
+            assertEquals(LOOPBACK, call.address());
+        } finally {
+            PingPeer.closeCapture(capture);
+        }
+    }
+
+    @Test
+    void anotherProcesssReplyIsReportedWithRequestIdAndTimeZero() throws Exception {
+        int from = source(77);
+        try (PingLoop loop = new PingLoop()) {
+            assertTrue(PingPeer.inject(PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER ^ 0x5A5A,
+                    9, System.currentTimeMillis())));
+            PingLoop.Call call = loop.await(c -> c.address() == from);
+            assertEquals(new PingLoop.Call(from, (short) 0, 0), call);
+        }
+    }
+
+    @Test
+    void theIcmpMessageIsReadBehindIpOptions() throws Exception {
+        int from = source(88);
+        long twoSecondsAgo = System.currentTimeMillis() - 2000;
+        try (PingLoop loop = new PingLoop()) {
+            // Four bytes of options: read at a fixed 20 bytes, the message would be garbage.
+            assertTrue(PingPeer.inject(
+                    PingPeer.icmpDatagram(from, 4, 64, 0, 0, IDENTIFIER, 21, twoSecondsAgo)));
+            PingLoop.Call call = loop.await(c -> c.address() == from);
+            assertEquals(21, call.reqID());
+            assertTrue(call.rtt() >= 2000, "rtt " + call.rtt());
+        }
+    }
+
+    @Test
+    void errorsEchoRequestsAndShortRepliesGiveNoCall() throws Exception {
+        int from = source(66);
+        long now = System.currentTimeMillis();
+        try (PingLoop loop = new PingLoop()) {
+            // Our own requests: the socket sees each request and its reply, one call per pair.
+            for (short id = 31; id <= 35; ++id) {
+                assertEquals(0, send(loop.socket, id));
+            }
+            List<byte[]> noCall = List.of(
+                    PingPeer.icmpError(from, 3, 3),
+                    PingPeer.icmpError(from, 11, 0),
+                    PingPeer.icmpDatagram(from, 0, 64, 13, 0, IDENTIFIER, 5, now),
+                    // Ours, but too short for the send time: after a full one it must not be
+                    // reported from what the full one left behind.
+                    PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER, 5, now),
+                    PingPeer.icmpDatagram(from, 0, 15, 0, 0, IDENTIFIER, 6, now),
+                    PingPeer.icmpDatagram(from, 0, 8, 0, 0, IDENTIFIER, 6, now),
+                    PingPeer.icmpDatagram(from, 0, 7, 0, 0, IDENTIFIER, 6, now));
+            for (byte[] datagram : noCall) assertTrue(PingPeer.inject(datagram));
+            // An echo request from there: the kernel answers it from 127.0.0.1, we report nothing
+            // from 127.0.0.66.
+            assertTrue(PingPeer.inject(
+                    PingPeer.icmpDatagram(from, 0, 64, 8, 0, IDENTIFIER ^ 1, 6, now)));
+            // A marker: once it is in, everything injected before it has been handled.
+            assertTrue(PingPeer.inject(
+                    PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER ^ 1, 99, now)));
+            loop.await(c -> c.address() == from && c.reqID() == 0);
+
+            List<PingLoop.Call> calls = loop.from(from);
+            assertEquals(2, calls.size(), calls.toString());
+            assertEquals(5, calls.get(0).reqID());
+            assertEquals(new PingLoop.Call(from, (short) 0, 0), calls.get(1));
+
+            List<Short> ours = new ArrayList<>();
+            for (PingLoop.Call c : loop.from(LOOPBACK)) {
+                if (c.reqID() != 0) ours.add(c.reqID());
+            }
+            assertEquals(List.of((short) 31, (short) 32, (short) 33, (short) 34, (short) 35), ours);
+        }
+    }
+
+    @Test
+    void shutdownEndsTheLoopEveryTime() throws Exception {
+        for (int round = 1; round <= 20; ++round) {
+            PingLoop loop = new PingLoop();
+            if (round % 2 == 0) {
+                short id = (short) (100 + round);
+                assertEquals(0, send(loop.socket, id));
+                loop.await(c -> c.reqID() == id);
+            }
+            loop.close();
+            assertEquals(null, loop.thrown);
+            assertEquals(-1, send(loop.socket, 1));
+        }
+        JNIPinger.nativeICMPShutdown(-1);
+    }
+
+    @Test
+    void theObserverMaySendAndShutDownFromItsCallback() throws Exception {
+        int socket = JNIPinger.nativeICMPInit();
+        assertTrue(socket >= 0);
+        List<Short> ids = new ArrayList<>();
+        Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket,
+                (address, reqID, rtt) -> {
+                    if (reqID == 0) return;
+                    ids.add(reqID);
+                    if (reqID < 5) {
+                        send(socket, reqID + 1);
+                    } else {
+                        JNIPinger.nativeICMPShutdown(socket);
+                    }
+                }));
+        loop.start();
+        assertEquals(0, send(socket, 1));
+        loop.join(PingLoop.PATIENCE_MS);
+        assertFalse(loop.isAlive());
+        assertEquals(List.of((short) 1, (short) 2, (short) 3, (short) 4, (short) 5), ids);
+    }
+
+    @Test
+    void anObserverExceptionEndsTheLoopAndReachesTheCaller() throws Exception {
+        int socket = JNIPinger.nativeICMPInit();
+        assertTrue(socket >= 0);
+        IllegalStateException boom = new IllegalStateException("observer failed");
+        int[] calls = {0};
+        Thread sender = new Thread(() -> {
+            send(socket, 11);
+        });
+        sender.start();
+        IllegalStateException thrown = assertThrows(IllegalStateException.class,
+                () -> JNIPingReceiver.nativeReceivePings(socket, (address, reqID, rtt) -> {
+                    ++calls[0];
+                    throw boom;
+                }));
+        sender.join();
+        assertEquals(boom, thrown);
+        assertEquals(1, calls[0]);
+
+        // The socket stays open: a new loop on it goes on reporting.
+        try (PingLoop loop = new PingLoop(socket)) {
+            assertEquals(0, send(socket, 12));
+            loop.await(c -> c.reqID() == 12);
+        }
+    }
+
+    @Test
+    void aNullObserverDrainsUntilShutdown() throws Exception {
+        int socket = JNIPinger.nativeICMPInit();
+        assertTrue(socket >= 0);
+        Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket, null));
+        loop.start();
+        assertEquals(0, send(socket, 14));
+        JNIPinger.nativeICMPShutdown(socket);
+        loop.join(PingLoop.PATIENCE_MS);
+        assertFalse(loop.isAlive());
+    }
+
+    // Without the privilege for raw sockets
+
+    private static final Path LOG = Path.of("/tmp/pinger.log");
+
+    /** Runs nativeICMPInit in a JVM without CAP_NET_RAW; returns what it printed. */
+    private static String initWithoutRawSockets() throws IOException, InterruptedException {
+        ProcessBuilder pb = new ProcessBuilder(List.of("setpriv", "--bounding-set=-net_raw",
+                "--inh-caps=-net_raw", System.getProperty("java.home") + "/bin/java",
+                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"), "-cp",
+                System.getProperty("orvela.test.classpath"), PingInitMain.class.getName()));
+        pb.redirectErrorStream(true);
+        Process child = pb.start();
+        String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(0, child.waitFor(), out);
+        return out.trim();
+    }
+
+    @Test
+    void withoutThePrivilegeInitFailsAndTheLogHoldsOnlyTheLatestLine() throws Exception {
+        String line = "Error: Failed to open socket (errno = 1)\n";
+        try {
+            Files.writeString(LOG, "an older line\nand another\n");
+            assertEquals("-1", initWithoutRawSockets());
+            assertEquals(line, Files.readString(LOG));
+            Files.writeString(LOG, "something else\n");
+            assertEquals("-1", initWithoutRawSockets());
+            assertEquals(line, Files.readString(LOG));
+        } finally {
+            Files.deleteIfExists(LOG);
+        }
+    }
+}
