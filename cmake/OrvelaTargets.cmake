@@ -12,16 +12,21 @@ option(ORVELA_BUILD_JAVA "Build the Java classes and the tests that run in a rea
 option(ORVELA_BUILD_TESTS "Build the test suites" ON)
 
 # JNI headers: the installed JDK's jni.h; its jni_md.h on the host, our own for Windows targets.
-if(WIN32)
-    include(OrvelaWindowsJni OPTIONAL)
+# The JDK that javac belongs to provides jni.h (a newer JDK elsewhere on the machine must not).
+if(NOT DEFINED ENV{JAVA_HOME} AND NOT JAVA_HOME)
+    find_program(ORVELA_JAVAC javac REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+    file(REAL_PATH ${ORVELA_JAVAC} javac_real)
+    cmake_path(GET javac_real PARENT_PATH jdk_bin)
+    cmake_path(GET jdk_bin PARENT_PATH JAVA_HOME)
+endif()
+if(JAVA_HOME)
+    set(ORVELA_JDK_HOME ${JAVA_HOME})
 else()
-    # The JDK that javac belongs to provides jni.h (a newer JDK elsewhere on the machine must not).
-    if(NOT DEFINED ENV{JAVA_HOME} AND NOT JAVA_HOME)
-        find_program(ORVELA_JAVAC javac REQUIRED)
-        file(REAL_PATH ${ORVELA_JAVAC} javac_real)
-        cmake_path(GET javac_real PARENT_PATH jdk_bin)
-        cmake_path(GET jdk_bin PARENT_PATH JAVA_HOME)
-    endif()
+    set(ORVELA_JDK_HOME $ENV{JAVA_HOME})
+endif()
+if(WIN32)
+    include(OrvelaWindowsJni)
+else()
     find_package(JNI REQUIRED COMPONENTS JVM)
     add_library(orvela_jni_headers INTERFACE)
     target_include_directories(orvela_jni_headers INTERFACE ${JNI_INCLUDE_DIRS})
@@ -47,8 +52,14 @@ function(orvela_jni_library name)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     set_target_properties(${name} PROPERTIES PREFIX "lib")
     if(WIN32)
+        # The DLL needs no runtime DLL of its own. The export names come from the library's
+        # natives list (orvela_native_exports): JNIEXPORT alone would give "Java_x@8" on x86,
+        # a name the VM does not look for.
         set_target_properties(${name} PROPERTIES PREFIX "")
-        target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++ -Wl,--kill-at)
+        target_link_options(${name} PRIVATE -static)
+        # (A deferred call expands its arguments when it runs: the name goes in now.)
+        cmake_language(EVAL CODE
+                       "cmake_language(DEFER CALL orvela_require_natives_list [[${name}]])")
     elseif(NOT ORVELA_SANITIZE)
         target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
     endif()
@@ -58,3 +69,5 @@ function(orvela_jni_library name)
         install(TARGETS ${name} LIBRARY DESTINATION lib RUNTIME DESTINATION lib)
     endif()
 endfunction()
+
+include(OrvelaNativeExports)

@@ -16,7 +16,8 @@ target_compile_definitions(ping_natives_tests PRIVATE
 
 add_test(NAME ping.exports
          COMMAND ${ping_tests}/check_exports.sh $<TARGET_FILE:icmpprobe>
-                 $<TARGET_OBJECTS:icmpprobe_ping> $<TARGET_OBJECTS:icmpprobe>)
+                 $<TARGET_OBJECTS:icmpprobe_ping> $<TARGET_OBJECTS:icmpprobe>
+         COMMAND_EXPAND_LISTS)
 
 if(ORVELA_BUILD_JAVA)
     # Crafts and captures datagrams for the tests.

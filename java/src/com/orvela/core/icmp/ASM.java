@@ -2,7 +2,13 @@ package com.orvela.core.icmp;
 
 import com.orvela.core.NativeLibraries;
 
-/** Latency probe and route trace. Both calls block until their report is made. */
+/**
+ * Latency probe and route trace. Both calls block the calling thread until their reports are
+ * made, need the privilege for raw sockets (CAP_NET_RAW), and report every outcome, failures
+ * included, as a status code to their listener: they throw nothing of their own. An exception
+ * thrown by the listener ends the call and reaches the caller; a null listener makes the call
+ * return at once without probing.
+ */
 public final class ASM {
     static {
         NativeLibraries.load("icmpprobe");
@@ -10,11 +16,36 @@ public final class ASM {
 
     private ASM() {}
 
-    /** Measures the round-trip time to {@code dest}; reports once to {@code listener}. */
+    /**
+     * Measures the round-trip time to {@code dest} (first octet in the most significant byte of
+     * the low 32 bits) with ICMP echo, up to three tries, and reports once to {@code listener}.
+     * Each try waits at most {@code timeout} milliseconds in all (5000 when 0 or less), and an
+     * ICMP error that quotes the try ends it at once. {@code ttl} 0 or 1 sends 25;
+     * {@code packetSize} is limited to 64..1024 bytes. {@code id} and {@code tos} are not used:
+     * every call takes the next identifier of the process (101, 102, ..., 65535, 100, ...), also
+     * when calls run at the same time, and the type of service is 0.
+     *
+     * <p>Status codes: 0 a reply was matched; -1 no reply in any try, or a socket could not be
+     * opened (then no try is made); -11 no memory for the buffers.
+     */
     public static native void getLatency(int id, long dest, int ttl, long packetSize, int tos,
             int timeout, LatencyListener listener);
 
-    /** Traces the route to {@code dest}; reports every hop to {@code listener}. */
+    /**
+     * Traces the route to {@code dest} (as for getLatency) with UDP probes of rising time to
+     * live to ports 33434 + k, up to three per hop, and reports every hop to {@code listener}; the
+     * last report carries done = 1. {@code id} (low 16 bits) is the probes' IP identification
+     * and UDP source port: traces that run at the same time need different ids. {@code ttl} is
+     * the highest hop (0 or 1: 25); {@code packetSize} is limited to 64..1024 bytes;
+     * {@code tos} is the type of service (negative: 0); each probe waits at most
+     * {@code timeout} milliseconds in all (5000 when 0 or less).
+     *
+     * <p>Status codes: 0 answered (by a router or the destination); -1 a receive failed, or the
+     * receive socket could not be opened; -4 an empty receive; -5 or -6 the send socket could
+     * not be opened or set up (the only report); -6 also a network, host, fragmentation or
+     * source-route unreachable answer; -11 no memory; -12 no answer in time; -13 the system has
+     * no "icmp" protocol entry.
+     */
     public static native void getTrace(int id, long dest, int ttl, long packetSize, int tos,
             int timeout, HopListener listener);
 }

@@ -1,13 +1,19 @@
 package com.orvela.core.icmp;
 
-/** Receives the reports of a route trace, one per hop. */
+/**
+ * Receives the reports of a route trace, one per hop, on the tracing thread. A set-up failure
+ * gives a single report with seq 0, address 0 and done 1. Throwing from handleHop ends the
+ * trace; the exception reaches the caller of {@link ASM#getTrace}.
+ */
 public interface HopListener {
     /**
      * @param id the trace identifier
      * @param seq the number of the hop's latest probe; 0 in a set-up failure report
-     * @param address the address that answered, 0 when none was accepted
+     * @param address the address that answered (first octet in the most significant byte), 0
+     *     when none was accepted at this hop
      * @param rc the status code
-     * @param latency the round-trip time in milliseconds
+     * @param latency the round-trip time in milliseconds of the hop's answer;
+     *     -1.0 when no answer was accepted at this hop, 0.0 in a set-up failure report
      * @param datalen the probe length used
      * @param dest the destination as given
      * @param done 1 on the last report of the trace, else 0

@@ -1,13 +1,17 @@
 package com.orvela.core.icmp;
 
-/** Receives the one report of a latency probe. */
+/**
+ * Receives the one report of a latency probe, on the probing thread. Throwing from
+ * handleLatency reaches the caller of {@link ASM#getLatency}.
+ */
 public interface LatencyListener {
     /**
      * @param id the probe's identifier
      * @param seq the number of tries made; 0 when the set-up failed
      * @param dest the destination (first octet in the most significant byte)
      * @param rc the status code, 0 for a reply
-     * @param latency the round-trip time in milliseconds; 0.0 unless rc is 0
+     * @param latency the round-trip time in milliseconds, cut to whole microseconds; 0.0 unless
+     *     rc is 0
      * @param datalen the datagram length used
      * @param dest2 the destination again
      */

@@ -1,0 +1,62 @@
+import com.orvela.core.icmp.ASM;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+
+/**
+ * Times route traces and latency probes inside the VM (run by bench/trace in the client
+ * namespace). Prints "name value" lines:
+ *   trace_ms      median wall time of one full trace (after one warm-up trace)
+ *   trace_hops    hops of the last trace
+ *   latency_ms    median round-trip time of the latency probes
+ *   flood_ms      wall time of one trace into silence, with its time-out (argument 4)
+ * Usage: TraceBench DEST TRACES PROBES SILENT_DEST TIMEOUT_MS
+ */
+public final class TraceBench {
+    public static void main(String[] args) {
+        long dest = address(args[0]);
+        int traces = Integer.parseInt(args[1]);
+        int probes = Integer.parseInt(args[2]);
+        long silent = address(args[3]);
+        int timeout = Integer.parseInt(args[4]);
+
+        int[] hops = new int[1];
+        List<Double> traceTimes = new ArrayList<>();
+        for (int i = 0; i <= traces; i++) {
+            hops[0] = 0;
+            long start = System.nanoTime();
+            ASM.getTrace(1000 + i, dest, 0, 64, -1, 2000,
+                    (id, seq, a, rc, latency, datalen, d, done) -> hops[0]++);
+            if (i > 0) traceTimes.add((System.nanoTime() - start) / 1e6);
+        }
+        System.out.printf("trace_ms %.4f%n", median(traceTimes));
+        System.out.println("trace_hops " + hops[0]);
+
+        List<Double> rtts = new ArrayList<>();
+        for (int i = 0; i < probes; i++) {
+            ASM.getLatency(0, dest, 64, 64, 0, 2000, (id, seq, d, rc, latency, datalen, d2) -> {
+                if (rc == 0) rtts.add(latency);
+            });
+        }
+        System.out.printf("latency_ms %.3f%n", median(rtts));
+        System.out.println("latency_answers " + rtts.size());
+
+        long start = System.nanoTime();
+        ASM.getTrace(2000, silent, 0, 64, -1, timeout, (id, seq, a, rc, l, datalen, d, done) -> {});
+        System.out.printf("flood_ms %.1f%n", (System.nanoTime() - start) / 1e6);
+    }
+
+    private static double median(List<Double> values) {
+        if (values.isEmpty()) return Double.NaN;
+        List<Double> sorted = new ArrayList<>(values);
+        Collections.sort(sorted);
+        int n = sorted.size();
+        return n % 2 == 1 ? sorted.get(n / 2) : (sorted.get(n / 2 - 1) + sorted.get(n / 2)) / 2;
+    }
+
+    private static long address(String dotted) {
+        long value = 0;
+        for (String part : dotted.split("\\.")) value = (value << 8) | Integer.parseInt(part);
+        return value;
+    }
+}

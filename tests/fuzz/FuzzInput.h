@@ -1,0 +1,63 @@
+#pragma once
+
+// Splits a fuzzer input into leading fields and the datagram that follows them, and keeps the
+// diagnostic lines (switched on, so that they are fuzzed too) off the terminal.
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+
+#include <netinet/in.h>
+
+namespace orvela::fuzz {
+
+inline void silenceStandardOutput() {
+    if (freopen("/dev/null", "w", stdout) == nullptr) perror("/dev/null");
+}
+
+class FuzzInput {
+  public:
+    FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    // The next n bytes (at most 4) as a big-endian number; 0 past the end.
+    uint32_t take(size_t n) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < n; ++i) value = (value << 8) | (at_ < size_ ? data_[at_++] : 0);
+        return value;
+    }
+
+    // The rest, in a buffer of exactly its size, so that a read past it is caught.
+    std::unique_ptr<unsigned char[]> rest(int* length) {
+        const size_t n = at_ < size_ ? size_ - at_ : 0;
+        std::unique_ptr<unsigned char[]> copy(new unsigned char[n ? n : 1]);
+        if (n) memcpy(copy.get(), data_ + at_, n);
+        *length = static_cast<int>(n);
+        return copy;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// Feeds one input to a packet check of the form (id, datagram, length, sender, seq): the
+// identifier and sequence number come first, the datagram follows. A result outside
+// [low, high] stops the fuzzer.
+template <typename Check>
+void fuzzPacketCheck(const uint8_t* data, size_t size, Check check, int low, int high) {
+    FuzzInput input(data, size);
+    const int id = static_cast<int>(input.take(2));
+    const int seq = static_cast<int>(input.take(2));
+    int length = 0;
+    auto datagram = input.rest(&length);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    const int result = check(id, datagram.get(), length, &from, seq);
+    if (result < low || result > high) __builtin_trap();
+}
+
+}  // namespace orvela::fuzz

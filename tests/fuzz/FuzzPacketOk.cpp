@@ -1,0 +1,15 @@
+// packet_ok on any datagram: the trace's identifier and sequence number come first.
+
+#include "core/icmp/trace_unix.h"
+#include "tests/fuzz/FuzzInput.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    orvela::fuzz::silenceStandardOutput();
+    verbose = 1;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    orvela::fuzz::fuzzPacketCheck(data, size, packet_ok, -1, 256);
+    return 0;
+}

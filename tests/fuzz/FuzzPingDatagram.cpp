@@ -1,0 +1,27 @@
+// The ping receive loop's handling of one datagram: this process's identifier, the sender and
+// the reception time come first.
+
+#include <sys/time.h>
+
+#include "core/icmp/ping_unix.h"
+#include "tests/fuzz/FuzzInput.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    orvela::fuzz::silenceStandardOutput();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    orvela::fuzz::FuzzInput input(data, size);
+    const auto identifier = static_cast<uint16_t>(input.take(2));
+    const uint32_t sender = input.take(4);
+    timeval now{};
+    now.tv_sec = static_cast<time_t>(input.take(4));
+    now.tv_usec = static_cast<suseconds_t>(input.take(4) % 1000000);
+    int length = 0;
+    auto datagram = input.rest(&length);
+    const auto reply = orvela::ping::handleDatagram(datagram.get(), static_cast<size_t>(length),
+                                                    sender, identifier, now);
+    if (reply && reply->type != 0) __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,314 @@
+// The packet checks, the checksum and the two datagrams as they are built, without a network.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/icmp/trace_unix.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void put16(Bytes& b, size_t at, unsigned v) {
+    b[at] = static_cast<unsigned char>(v >> 8);
+    b[at + 1] = static_cast<unsigned char>(v);
+}
+unsigned get16(const unsigned char* p) {
+    return (unsigned{p[0]} << 8) | p[1];
+}
+
+// An IPv4 header of `words` 32-bit words carrying `protocol`.
+Bytes ipHeader(int protocol, int words = 5) {
+    Bytes h(static_cast<size_t>(words) * 4, 0);
+    h[0] = static_cast<unsigned char>(0x40 | words);
+    h[8] = 64;
+    h[9] = static_cast<unsigned char>(protocol);
+    const unsigned char dst[] = {198, 18, 0, 1};
+    std::memcpy(&h[16], dst, 4);
+    return h;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// An ICMP error as a router or the destination sends it, quoting a trace probe.
+Bytes traceAnswer(int type, int code, unsigned sport, unsigned dport, int quotedWords = 5,
+                  int quotedProtocol = IPPROTO_UDP) {
+    Bytes icmp(8, 0);
+    icmp[0] = static_cast<unsigned char>(type);
+    icmp[1] = static_cast<unsigned char>(code);
+    Bytes udp(8, 0);
+    put16(udp, 0, sport);
+    put16(udp, 2, dport);
+    return concat({ipHeader(IPPROTO_ICMP), icmp, ipHeader(quotedProtocol, quotedWords), udp});
+}
+
+// An echo message (reply 0, request 8) with identifier and sequence number.
+Bytes echo(int type, unsigned id, unsigned seq) {
+    Bytes icmp(36, 0);
+    icmp[0] = static_cast<unsigned char>(type);
+    put16(icmp, 4, id);
+    put16(icmp, 6, seq);
+    return concat({ipHeader(IPPROTO_ICMP), icmp});
+}
+
+// An ICMP error quoting a latency probe's echo request.
+Bytes latencyAnswer(int type, int code, unsigned id, unsigned seq, int quotedWords = 5) {
+    Bytes icmp(8, 0);
+    icmp[0] = static_cast<unsigned char>(type);
+    icmp[1] = static_cast<unsigned char>(code);
+    Bytes quotedEcho(8, 0);
+    quotedEcho[0] = 8;
+    put16(quotedEcho, 4, id);
+    put16(quotedEcho, 6, seq);
+    return concat({ipHeader(IPPROTO_ICMP), icmp, ipHeader(IPPROTO_ICMP, quotedWords), quotedEcho});
+}
+
+sockaddr_in sender() {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0xC6120002);  // 198.18.0.2
+    return from;
+}
+
+// An exact-size copy of a datagram, so that a read past the received bytes is caught by ASan.
+std::unique_ptr<unsigned char[]> exactCopy(const Bytes& d) {
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[d.empty() ? 1 : d.size()]);
+    if (!d.empty()) std::memcpy(exact.get(), d.data(), d.size());
+    return exact;
+}
+
+int packetOk(const Bytes& d, int id, int seq) {
+    const sockaddr_in from = sender();
+    return packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
+}
+
+int pingPacketOk(const Bytes& d, int id, int seq) {
+    const sockaddr_in from = sender();
+    return ping_packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
+}
+
+class Verbose {
+  public:
+    explicit Verbose(int level) : saved_(verbose) { verbose = level; }
+    ~Verbose() { verbose = saved_; }
+
+  private:
+    int saved_;
+};
+
+constexpr int kId = 0x4321;
+constexpr int kSeq = 7;
+const unsigned kPort = 33434 + kSeq;
+
+TEST(PacketOk, AcceptsTheAnswersThatQuoteTheCurrentProbe) {
+    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, kPort), kId, kSeq));
+    EXPECT_EQ(4, packetOk(traceAnswer(3, 3, kId, kPort), kId, kSeq));    // port unreachable
+    EXPECT_EQ(3, packetOk(traceAnswer(3, 2, kId, kPort), kId, kSeq));    // protocol unreachable
+    EXPECT_EQ(2, packetOk(traceAnswer(3, 1, kId, kPort), kId, kSeq));    // host unreachable
+    EXPECT_EQ(14, packetOk(traceAnswer(3, 13, kId, kPort), kId, kSeq));  // prohibited
+    EXPECT_EQ(256, packetOk(traceAnswer(3, 255, kId, kPort), kId, kSeq));
+    // A quoted header with options moves the UDP ports back.
+    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, kPort, 7), kId, kSeq));
+    // The destination port wraps with the sequence number.
+    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, 4), kId, 65535 - 33434 + 5));
+}
+
+TEST(PacketOk, IgnoresEverythingElse) {
+    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId + 1, kPort), kId, kSeq));
+    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId, kPort + 1), kId, kSeq));
+    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId, kPort, 5, IPPROTO_TCP), kId, kSeq));
+    EXPECT_EQ(0, packetOk(traceAnswer(11, 1, kId, kPort), kId, kSeq));  // reassembly time-out
+    EXPECT_EQ(0, packetOk(traceAnswer(5, 0, kId, kPort), kId, kSeq));
+    EXPECT_EQ(0, packetOk(echo(0, kId, kPort), kId, kSeq));
+}
+
+TEST(PacketOk, RejectsHeadersTooShortToHoldTheirFields) {
+    Bytes outer = traceAnswer(11, 0, kId, kPort);
+    outer[0] = 0x44;  // outer header length 16
+    EXPECT_EQ(0, packetOk(outer, kId, kSeq));
+    Bytes quoted = traceAnswer(11, 0, kId, kPort);
+    quoted[28] = 0x41;  // quoted header length 4: its protocol byte would lie in the UDP header
+    EXPECT_EQ(0, packetOk(quoted, kId, kSeq));
+    quoted[28] = 0x40;
+    EXPECT_EQ(0, packetOk(quoted, kId, kSeq));
+}
+
+TEST(PacketOk, NeverReadsPastTheBytesReceivedAtAnyLength) {
+    const Bytes full = traceAnswer(3, 3, kId, kPort, 6);
+    testing::internal::CaptureStdout();
+    {
+        Verbose on(1);
+        // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
+        const size_t needed = 20 + 8 + 24 + 4;
+        for (size_t n = 0; n <= full.size(); ++n) {
+            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+            EXPECT_EQ(n < needed ? 0 : 4, packetOk(cut, kId, kSeq)) << n;
+        }
+        // The dump of a message that is not a whole number of words stops at its end.
+        Bytes odd = concat({traceAnswer(5, 1, kId, kPort), Bytes{1, 2, 3}});
+        EXPECT_EQ(0, packetOk(odd, kId, kSeq));
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("packet too short (7 bytes) from 198.18.0.2\n"));
+    // 39 bytes of ICMP: words from byte 8 to byte 36, the last one padded, labelled 4 to 32.
+    EXPECT_NE(std::string::npos, out.find("32: x"));
+    EXPECT_EQ(std::string::npos, out.find("36: x"));
+}
+
+TEST(PingPacketOk, MatchesRepliesAndErrorsOfTheCurrentTry) {
+    EXPECT_EQ(0, pingPacketOk(echo(0, 101, 2), 101, 2));
+    EXPECT_EQ(-1, pingPacketOk(echo(0, 102, 2), 101, 2));
+    EXPECT_EQ(-1, pingPacketOk(echo(0, 101, 1), 101, 2));
+    EXPECT_EQ(3, pingPacketOk(latencyAnswer(3, 1, 101, 2), 101, 2));
+    EXPECT_EQ(11, pingPacketOk(latencyAnswer(11, 0, 101, 2, 6), 101, 2));
+    EXPECT_EQ(-1, pingPacketOk(latencyAnswer(3, 1, 101, 3), 101, 2));
+    // The request itself, looped back on its way to one of this host's addresses.
+    EXPECT_EQ(-1, pingPacketOk(echo(8, 101, 2), 101, 2));
+    Bytes udp = echo(0, 101, 2);
+    udp[9] = IPPROTO_UDP;
+    EXPECT_EQ(-1, pingPacketOk(udp, 101, 2));
+    // Identifiers compare in 16 bits.
+    EXPECT_EQ(0, pingPacketOk(echo(0, 100, 0), 65536 + 100, 0));
+}
+
+TEST(PingPacketOk, NeverReadsPastTheBytesReceivedAtAnyLength) {
+    const Bytes full = latencyAnswer(3, 1, 101, 2, 6);
+    testing::internal::CaptureStdout();
+    {
+        Verbose on(1);
+        for (size_t n = 0; n < full.size(); ++n) {
+            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+            EXPECT_EQ(-1, pingPacketOk(cut, 101, 2)) << n;
+        }
+        EXPECT_EQ(3, pingPacketOk(full, 101, 2));
+        Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
+        shortQuote[28] = 0x42;
+        EXPECT_EQ(-1, pingPacketOk(shortQuote, 101, 2));
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find(" >>>> deliver() too few bytes received\n"));
+    EXPECT_NE(std::string::npos, out.find(" === ICMP packet, type: 3, code: 1, from 198.18.0.2\n"));
+}
+
+TEST(Checksum, FollowsRfc1071) {
+    const unsigned char words[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+    EXPECT_EQ(0x220d, in_cksum(reinterpret_cast<const unsigned short*>(words), 8));
+    const unsigned char odd[] = {0x01};
+    EXPECT_EQ(0xfeff, in_cksum(reinterpret_cast<const unsigned short*>(odd), 1));
+    EXPECT_EQ(0xffff, in_cksum(reinterpret_cast<const unsigned short*>(words), 0));
+}
+
+TEST(DeltaT, TakesSecondsAndMicrosecondsApart) {
+    const timeval t1{1, 900000};
+    const timeval t2{3, 100000};
+    EXPECT_DOUBLE_EQ(1200.0, deltaT(&t1, &t2));
+    EXPECT_DOUBLE_EQ(-1200.0, deltaT(&t2, &t1));
+}
+
+TEST(SendProbe, BuildsTheProbeDatagram) {
+    Bytes out(100, 0);
+    out[1] = 16;  // type of service and destination are the trace's own
+    const unsigned char dst[] = {198, 18, 3, 2};
+    std::memcpy(&out[16], dst, 4);
+    sockaddr_in whereto{};
+    timeval sent{};
+    send_probe(-1, 0x1234, 300, 259, reinterpret_cast<sockaddr*>(&whereto), out.data(), 100, &sent);
+    const Bytes want = {0x45, 16,  0,  100, 0x12, 0x34, 0,    0,    3,    17, 0,  0, 0, 0,  0,
+                        0,    198, 18, 3,   2,    0x12, 0x34, 0x83, 0xc6, 0,  80, 0, 0, 44, 3};
+    EXPECT_EQ(want, Bytes(out.begin(), out.begin() + 30));
+    EXPECT_EQ(Bytes(70, 0), Bytes(out.begin() + 30, out.end()));
+    EXPECT_NE(0, sent.tv_sec);
+}
+
+TEST(SendProbe, DumpsEveryWordWithoutReadingPastTheProbe) {
+    std::unique_ptr<unsigned char[]> out(new unsigned char[66]());
+    sockaddr_in whereto{};
+    timeval sent{};
+    testing::internal::CaptureStdout();
+    {
+        Verbose on(1);
+        send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
+    }
+    const std::string out1 = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, out1.find("send_probe:: IP Version is 4 \n"
+                            "send_probe:: Sending probe length 66 ttl 1\n"
+                            "send_probe:: destination port is 33435 \n"
+                            "send_probe:: source port is 1 \n"
+                            "send_probe:: id is \n"
+                            "\ncontents of probe follows:\n"
+                            " 0: x"));
+    EXPECT_NE(std::string::npos,
+              out1.find("\n64: x00000000\nsend_probe:: wrote 66 chars, ret=-1\n"));
+}
+
+TEST(SendPingPacket, BuildsTheEchoDatagram) {
+    Bytes out(100, 0xAA);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(0xC6120302);
+    timeval before{};
+    gettimeofday(&before, nullptr);
+    EXPECT_EQ(-1.0, sendPingPacket(-1, out.data(), 65535, 2, 256, 100, &to));
+    EXPECT_EQ(0x45, out[0]);
+    EXPECT_EQ(0, out[1]);
+    EXPECT_EQ(100u, get16(&out[2]));
+    EXPECT_EQ(1u, get16(&out[4]));  // identifier + try, 16 bits
+    EXPECT_EQ(0, out[8]);           // time to live 256: its low 8 bits
+    EXPECT_EQ(1, out[9]);
+    EXPECT_EQ(0, in_cksum(reinterpret_cast<const unsigned short*>(out.data()), 20));
+    EXPECT_EQ(Bytes({198, 18, 3, 2}), Bytes(out.begin() + 16, out.begin() + 20));
+    EXPECT_EQ(8, out[20]);
+    EXPECT_EQ(0, out[21]);
+    EXPECT_EQ(0, in_cksum(reinterpret_cast<const unsigned short*>(&out[20]), 80));
+    EXPECT_EQ(65535u, get16(&out[24]));
+    EXPECT_EQ(2u, get16(&out[26]));
+    int32_t seconds = 0;
+    std::memcpy(&seconds, &out[48], 4);
+    EXPECT_GE(seconds, before.tv_sec);
+    EXPECT_EQ(Bytes(20, 0), Bytes(out.begin() + 28, out.begin() + 48));
+    EXPECT_EQ(Bytes(44, 0), Bytes(out.begin() + 56, out.end()));
+}
+
+TEST(WaitForReply, ReceivesOneDatagramOrTimesOut) {
+    const int rx = socket(AF_INET, SOCK_DGRAM, 0);
+    const int tx = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(rx, 0);
+    ASSERT_GE(tx, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(rx, reinterpret_cast<sockaddr*>(&at), sizeof at));
+    socklen_t len = sizeof at;
+    ASSERT_EQ(0, getsockname(rx, reinterpret_cast<sockaddr*>(&at), &len));
+
+    unsigned char packet[8];
+    sockaddr_in from{};
+    EXPECT_EQ(-12, wait_for_reply(rx, &from, packet, sizeof packet, 20));
+
+    const char twelve[] = "twelve bytes";
+    ASSERT_EQ(12, sendto(tx, twelve, 12, 0, reinterpret_cast<sockaddr*>(&at), sizeof at));
+    EXPECT_EQ(8, wait_for_reply(rx, &from, packet, sizeof packet, 1000));  // cut to the buffer
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
+    EXPECT_EQ(0, std::memcmp(packet, "twelve b", 8));
+    close(tx);
+    close(rx);
+    EXPECT_EQ(-12, wait_for_reply(rx, &from, packet, sizeof packet, 20));  // closed descriptor
+}
+
+TEST(StartTrace, ReportsAMissingSendSocketAtOnce) {
+    EXPECT_EQ(-5, start_trace(-5, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr));
+    EXPECT_EQ(-6, start_trace(-6, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// The text helpers. Name look-ups run in a child process with its own network, host name and
+// hosts file, so that they see a known naming world and never reach a real name server.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "core/icmp/trace_unix.h"
+
+namespace {
+
+// Runs `probe` in a child with a network of its own (no name server reachable), host name
+// `hostname` and /etc/hosts holding `hosts`; returns what it returned, or "SKIP" when the
+// machine can't give a child those namespaces.
+std::string isolated(const std::string& hostname, const std::string& hosts,
+                     const std::function<std::string()>& probe) {
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return "SKIP";
+    fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipefd[0]);
+        std::string result = "SKIP";
+        char path[] = "/tmp/orvtr-hosts-XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd >= 0 &&
+            write(fd, hosts.data(), hosts.size()) == static_cast<ssize_t>(hosts.size()) &&
+            unshare(CLONE_NEWNET | CLONE_NEWUTS | CLONE_NEWNS) == 0 &&
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0 &&
+            sethostname(hostname.data(), hostname.size()) == 0) {
+            result = probe();
+        }
+        if (fd >= 0) unlink(path);
+        if (write(pipefd[1], result.data(), result.size()) < 0) _exit(1);
+        _exit(0);
+    }
+    close(pipefd[1]);
+    std::string result;
+    char chunk[256];
+    ssize_t n;
+    while ((n = read(pipefd[0], chunk, sizeof chunk)) > 0)
+        result.append(chunk, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return result;
+}
+
+in_addr address(const char* dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted, &a);
+    return a;
+}
+
+const char* const kHosts =
+    "127.0.0.1 localhost\n"
+    "198.18.0.1 gw.lab.example\n"
+    "198.18.0.2 r2.sub.lab.example\n"
+    "198.18.0.3 r3.other.example\n"
+    "198.18.0.4 r4\n"
+    "198.18.0.5 a-very-long-router-name-that-fills-more-than-the-line.lab.example\n";
+
+#define SKIP_WHEN_ISOLATION_FAILS(result) \
+    if ((result) == "SKIP") GTEST_SKIP() << "no namespaces for an isolated name look-up"
+
+TEST(PrType, NamesEveryIcmpType) {
+    EXPECT_STREQ("Echo Reply", pr_type(0));
+    EXPECT_STREQ("Dest Unreachable", pr_type(3));
+    EXPECT_STREQ("Time Exceeded", pr_type(11));
+    EXPECT_STREQ("Info Reply", pr_type(16));
+    EXPECT_STREQ("OUT-OF-RANGE", pr_type(17));
+    EXPECT_STREQ("OUT-OF-RANGE", pr_type(255));
+}
+
+TEST(Inetname, StripsOnlyTheLocalDomain) {
+    const std::string got = isolated("probe.lab.example", kHosts, [] {
+        std::string all;
+        for (const char* a :
+             {"0.0.0.0", "198.18.0.1", "198.18.0.2", "198.18.0.3", "198.18.0.4", "198.18.7.9"}) {
+            all += inetname(address(a));
+            all += '|';
+        }
+        return all;
+    });
+    SKIP_WHEN_ISOLATION_FAILS(got);
+    EXPECT_EQ("0.0.0.0|gw|r2.sub.lab.example|r3.other.example|r4|198.18.7.9|", got);
+}
+
+TEST(Inetname, KeepsWholeNamesOnAHostWithoutDomain) {
+    const std::string got =
+        isolated("probe", kHosts, [] { return std::string(inetname(address("198.18.0.1"))); });
+    SKIP_WHEN_ISOLATION_FAILS(got);
+    EXPECT_EQ("gw.lab.example", got);
+}
+
+TEST(Inetname, CutsALongNameToTheLine) {
+    const std::string got = isolated("probe.elsewhere", kHosts,
+                                     [] { return std::string(inetname(address("198.18.0.5"))); });
+    SKIP_WHEN_ISOLATION_FAILS(got);
+    EXPECT_EQ(std::string("a-very-long-router-name-that-fills-more-than-the-line.lab.example")
+                  .substr(0, 49),
+              got);
+}
+
+TEST(Print, SummarisesTheReply) {
+    const std::string got = isolated("probe.lab.example", kHosts, [] {
+        unsigned char datagram[56] = {0x45};
+        const unsigned char to[] = {198, 18, 0, 9};
+        std::memcpy(datagram + 16, to, 4);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr = address("198.18.0.1");
+        testing::internal::CaptureStdout();
+        print(datagram, sizeof datagram, &from);
+        // Too short to hold the header: nothing is read past the bytes received.
+        unsigned char* stub = new unsigned char[4]{0x45, 0, 0, 0};
+        print(stub, 4, &from);
+        delete[] stub;
+        return testing::internal::GetCapturedStdout();
+    });
+    SKIP_WHEN_ISOLATION_FAILS(got);
+    EXPECT_EQ(" gw (198.18.0.1) 36 bytes to 198.18.0.9 gw (198.18.0.1) -16 bytes to 0.0.0.0", got);
+}
+
+}  // namespace

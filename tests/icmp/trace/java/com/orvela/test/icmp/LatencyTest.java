@@ -1,0 +1,132 @@
+package com.orvela.test.icmp;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvela.core.icmp.ASM;
+import com.orvela.core.icmp.LatencyListener;
+import com.orvela.test.icmp.Topology.Latency;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+/** Latency probes to loopback (in this VM) and across a namespace chain (in child VMs). */
+class LatencyTest {
+    private static final long LOOPBACK = 0x7f000001L;
+    private static Topology net;
+
+    @BeforeAll
+    static void up() throws Exception {
+        net = new Topology("latency", 3);
+    }
+
+    @AfterAll
+    static void down() throws Exception {
+        if (net != null) net.remove();
+    }
+
+    private static Latency probeLoopback(int size) {
+        List<Latency> reports = new ArrayList<>();
+        ASM.getLatency(0, LOOPBACK, 64, size, 0, 2000,
+                (id, seq, dest, rc, latency, datalen, dest2) -> reports.add(new Latency(id, seq,
+                        ProbeMain.dotted(dest), rc, latency, datalen, ProbeMain.dotted(dest2))));
+        assertEquals(1, reports.size());
+        return reports.get(0);
+    }
+
+    private static void assertAnsweredAtFirstTry(Latency r, String dest) {
+        assertEquals(0, r.rc(), r.toString());
+        assertEquals(1, r.seq());
+        assertEquals(dest, r.dest());
+        assertEquals(dest, r.dest2());
+        assertTrue(r.latency() >= 0, r.toString());
+        double micros = r.latency() * 1000;
+        assertEquals(Math.rint(micros), micros, 1e-6, "at most three decimals: " + r);
+    }
+
+    @Test
+    void loopbackAnswersTheFirstTry() {
+        Latency r = probeLoopback(100);
+        assertAnsweredAtFirstTry(r, "127.0.0.1");
+        assertEquals(100, r.datalen());
+    }
+
+    @Test
+    void aHostAcrossRoutersAnswersWithIdentifiersFrom101() throws Exception {
+        String dest = net.destination();
+        List<Latency> reports = Latency.of(net.probe("latency," + dest + ",64,10,2000",
+                "latency," + dest + ",0,5000,2000", "latency," + dest + ",64,-5,2000",
+                "latency," + dest + ",64,100,2000"));
+        assertEquals(List.of(101, 102, 103, 104), reports.stream().map(Latency::id).toList());
+        assertEquals(List.of(64, 1024, 64, 100), reports.stream().map(Latency::datalen).toList());
+        for (Latency r : reports) assertAnsweredAtFirstTry(r, dest);
+    }
+
+    @Test
+    void anUnreachableHostEndsEachTryAtOnce() throws Exception {
+        long start = System.nanoTime();
+        Latency r = Latency.of(net.probe("latency,198.19.1.1,64,64,30000")).get(0);
+        long millis = (System.nanoTime() - start) / 1_000_000;
+        assertEquals(-1, r.rc());
+        assertEquals(3, r.seq());
+        assertEquals(0.0, r.latency());
+        // A try that waited for its time-out would alone take 30 s.
+        assertTrue(millis < 30000, millis + " ms");
+    }
+
+    @Test
+    void silenceFailsEveryTry() throws Exception {
+        Latency r = Latency.of(net.probe("latency,198.19.3.1,64,64,200")).get(0);
+        assertEquals(List.of(-1, 3, 64), List.of(r.rc(), r.seq(), r.datalen()));
+        assertEquals(0.0, r.latency());
+    }
+
+    @Test
+    void identifiersRunUpTo65535ThenStartAgainAt100() {
+        int last = probeLoopback(64).id();
+        for (int calls = 0; last != 65535 && calls < 70000; calls++) {
+            int id = probeLoopback(64).id();
+            assertEquals(last + 1, id);
+            last = id;
+        }
+        assertEquals(65535, last);
+        assertEquals(100, probeLoopback(64).id());
+        assertEquals(101, probeLoopback(64).id());
+    }
+
+    @Test
+    void concurrentProbesTakeDistinctIdentifiers() throws Exception {
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        try {
+            List<Future<Latency>> results = new ArrayList<>();
+            for (int i = 0; i < 40; i++) results.add(pool.submit(() -> probeLoopback(64)));
+            Set<Integer> ids = new HashSet<>();
+            for (Future<Latency> f : results) {
+                Latency r = f.get();
+                assertEquals(0, r.rc(), r.toString());
+                ids.add(r.id());
+            }
+            assertEquals(40, ids.size());
+        } finally {
+            pool.shutdownNow();
+        }
+    }
+
+    @Test
+    void aThrowingListenerReachesTheCaller() {
+        LatencyListener throwing = (id, seq, dest, rc, latency, datalen, dest2) -> {
+            throw new IllegalStateException("listener");
+        };
+        IllegalStateException e = assertThrows(IllegalStateException.class,
+                () -> ASM.getLatency(0, LOOPBACK, 64, 64, 0, 2000, throwing));
+        assertEquals("listener", e.getMessage());
+    }
+}

@@ -1,0 +1,117 @@
+package com.orvela.test.icmp;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * A chain of network namespaces (client, routers, destination) built by trace-netns.sh, and
+ * child VMs that run {@link ProbeMain} inside it. Addresses: the client is 198.18.0.1, router i
+ * answers from 198.18.(i-1).2, the destination is 198.18.N.2; 198.19.1.1 is unreachable at
+ * router 2, 198.19.2.1 prohibited at router 3, 198.19.3.1 a black hole at router 2.
+ */
+final class Topology {
+    private static final String SCRIPT = System.getProperty("orvela.test.netns");
+
+    final String prefix;
+    final int routers;
+
+    Topology(String tag, int routers) throws Exception {
+        this.prefix = "orvtr-" + ProcessHandle.current().pid() + "-" + tag;
+        this.routers = routers;
+        run(60, "bash", SCRIPT, "down", prefix);
+        Result up = run(60, "bash", SCRIPT, "up", prefix, Integer.toString(routers));
+        assertEquals(0, up.exit, up.err);
+    }
+
+    void remove() throws Exception {
+        run(60, "bash", SCRIPT, "down", prefix);
+    }
+
+    String ns(String node) {
+        return prefix + "-" + node;
+    }
+
+    String destination() {
+        return "198.18." + routers + ".2";
+    }
+
+    /** Runs ProbeMain with `commands` in the client namespace; returns its output lines. */
+    List<String> probe(String... commands) throws Exception {
+        return probeAs(List.of(), commands);
+    }
+
+    /** As probe, with `wrapper` (e.g. setpriv and its options) in front of the child VM. */
+    List<String> probeAs(List<String> wrapper, String... commands) throws Exception {
+        List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
+        cmd.addAll(wrapper);
+        cmd.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"),
+                "-cp", System.getProperty("orvela.test.classpath"), ProbeMain.class.getName()));
+        cmd.addAll(Arrays.asList(commands));
+        Result r = run(120, cmd.toArray(new String[0]));
+        assertEquals(0, r.exit, r.out + r.err);
+        return r.out.lines().toList();
+    }
+
+    record Result(int exit, String out, String err) {}
+
+    /** Runs a command to its end, at most `seconds`; a command still running then fails. */
+    static Result run(int seconds, String... command) throws IOException, InterruptedException {
+        Path out = Files.createTempFile("orvtr-out", ".txt");
+        Path err = Files.createTempFile("orvtr-err", ".txt");
+        try {
+            Process p = new ProcessBuilder(command).redirectOutput(out.toFile())
+                    .redirectError(err.toFile()).start();
+            boolean ended = p.waitFor(seconds, TimeUnit.SECONDS);
+            if (!ended) {
+                p.destroyForcibly().waitFor();
+            }
+            assertTrue(ended, "still running after " + seconds + " s: " + String.join(" ", command));
+            return new Result(p.exitValue(), Files.readString(out, StandardCharsets.UTF_8),
+                    Files.readString(err, StandardCharsets.UTF_8));
+        } finally {
+            Files.deleteIfExists(out);
+            Files.deleteIfExists(err);
+        }
+    }
+
+    /** One "hop" line of ProbeMain. */
+    record Hop(int id, int seq, String address, int rc, double latency, int datalen, String dest,
+            int done) {
+        static List<Hop> of(List<String> lines) {
+            return lines.stream().filter(l -> l.startsWith("hop ")).map(Hop::parse).toList();
+        }
+
+        static Hop parse(String line) {
+            String[] f = line.split(" ");
+            return new Hop(Integer.parseInt(f[1]), Integer.parseInt(f[2]), f[3],
+                    Integer.parseInt(f[4]), Double.parseDouble(f[5]), Integer.parseInt(f[6]), f[7],
+                    Integer.parseInt(f[8]));
+        }
+    }
+
+    /** One "latency" line of ProbeMain. */
+    record Latency(int id, int seq, String dest, int rc, double latency, int datalen,
+            String dest2) {
+        static List<Latency> of(List<String> lines) {
+            return lines.stream().filter(l -> l.startsWith("latency ")).map(Latency::parse)
+                    .toList();
+        }
+
+        static Latency parse(String line) {
+            String[] f = line.split(" ");
+            return new Latency(Integer.parseInt(f[1]), Integer.parseInt(f[2]), f[3],
+                    Integer.parseInt(f[4]), Double.parseDouble(f[5]), Integer.parseInt(f[6]),
+                    f[7]);
+        }
+    }
+}

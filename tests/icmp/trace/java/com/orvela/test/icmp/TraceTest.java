@@ -1,0 +1,215 @@
+package com.orvela.test.icmp;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvela.test.icmp.Topology.Hop;
+import com.orvela.test.icmp.Topology.Latency;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+/** Route traces across a chain of three routers, answered by the kernel in each namespace. */
+class TraceTest {
+    private static Topology net;
+
+    @BeforeAll
+    static void up() throws Exception {
+        net = new Topology("trace", 3);
+    }
+
+    @AfterAll
+    static void down() throws Exception {
+        if (net != null) net.remove();
+    }
+
+    private static List<String> addresses(List<Hop> hops) {
+        return hops.stream().map(Hop::address).toList();
+    }
+
+    @Test
+    void reportsEveryRouterInOrderThenTheDestinationAsTracerouteDoes() throws Exception {
+        String dest = net.destination();
+        List<Hop> hops = Hop.of(net.probe("trace,4242," + dest + ",0,10,-1,2000"));
+        assertEquals(List.of("198.18.0.2", "198.18.1.2", "198.18.2.2", dest), addresses(hops));
+        for (int i = 0; i < hops.size(); i++) {
+            Hop hop = hops.get(i);
+            assertEquals(4242, hop.id());
+            assertEquals(i + 1, hop.seq());
+            assertEquals(0, hop.rc());
+            assertEquals(64, hop.datalen());
+            assertEquals(dest, hop.dest());
+            assertEquals(i == hops.size() - 1 ? 1 : 0, hop.done());
+            assertTrue(hop.latency() >= 0, hop.toString());
+        }
+
+        Topology.Result peer = Topology.run(60, "ip", "netns", "exec", net.ns("c"), "traceroute",
+                "-n", "-q", "1", "-w", "2", dest);
+        assertEquals(0, peer.exit(), peer.err());
+        List<String> expected = new ArrayList<>();
+        Matcher m = Pattern.compile("(?m)^\\s*\\d+\\s+(\\S+)").matcher(peer.out());
+        while (m.find()) expected.add(m.group(1));
+        assertEquals(expected, addresses(hops));
+    }
+
+    @Test
+    void hostUnreachableFailsEveryProbeOfTheHopAndEndsTheTrace() throws Exception {
+        List<Hop> hops = Hop.of(net.probe("trace,7,198.19.1.1,0,64,-1,2000"));
+        assertEquals(List.of("198.18.0.2", "198.18.1.2"), addresses(hops));
+        assertEquals(0, hops.get(0).rc());
+        Hop last = hops.get(1);
+        assertEquals(-6, last.rc());
+        assertEquals(4, last.seq()); // three probes at hop 2
+        assertEquals(1, last.done());
+    }
+
+    @Test
+    void prohibitedIsAcceptedLikeARouterUntilTheHighestHop() throws Exception {
+        List<Hop> hops = Hop.of(net.probe("trace,8,198.19.2.1,4,64,-1,2000"));
+        assertEquals(List.of("198.18.0.2", "198.18.1.2", "198.18.2.2", "198.18.2.2"),
+                addresses(hops));
+        assertEquals(List.of(0, 0, 0, 0), hops.stream().map(Hop::rc).toList());
+        assertEquals(List.of(0, 0, 0, 1), hops.stream().map(Hop::done).toList());
+        assertEquals(List.of(1, 2, 3, 4), hops.stream().map(Hop::seq).toList());
+    }
+
+    @Test
+    void silenceTimesOutEveryProbeOfTheHopAndEndsTheTrace() throws Exception {
+        List<Hop> hops = Hop.of(net.probe("trace,9,198.19.3.1,0,64,-1,300"));
+        assertEquals(List.of("198.18.0.2", "0.0.0.0"), addresses(hops));
+        Hop last = hops.get(1);
+        assertEquals(-12, last.rc());
+        assertEquals(4, last.seq());
+        assertEquals(1, last.done());
+        assertEquals(-1.0, last.latency()); // nothing measured at this hop
+    }
+
+    @Test
+    void theHighestHopRequestedIsTheLast() throws Exception {
+        List<Hop> hops = Hop.of(net.probe("trace,11," + net.destination() + ",2,64,-1,2000"));
+        assertEquals(List.of("198.18.0.2", "198.18.1.2"), addresses(hops));
+        assertEquals(List.of(0, 1), hops.stream().map(Hop::done).toList());
+    }
+
+    @Test
+    void aThrowingListenerStopsTheTraceWithItsException() throws Exception {
+        List<String> lines = net.probe("trace-throw,12," + net.destination() + ",0,64,-1,2000");
+        assertEquals(1, Hop.of(lines).size(), lines.toString());
+        assertTrue(lines.contains("threw stop"), lines.toString());
+    }
+
+    @Test
+    void withoutRawSocketsEachCallReportsItsSetUpFailure() throws Exception {
+        List<String> lines = net.probeAs(
+                List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"),
+                "trace,13," + net.destination() + ",0,64,-1,2000",
+                "latency," + net.destination() + ",64,64,2000");
+        assertEquals(List.of(new Hop(13, 0, "0.0.0.0", -5, 0.0, 64, net.destination(), 1)),
+                Hop.of(lines));
+        Latency latency = Latency.of(lines).get(0);
+        assertEquals(-1, latency.rc());
+        assertEquals(0, latency.seq());
+        assertEquals(0.0, latency.latency());
+    }
+
+    @Test
+    void aPingFloodOnTheSameHostDoesNotStretchTheWaits() throws Exception {
+        Process flood = new ProcessBuilder("ip", "netns", "exec", net.ns("d"), "ping", "-q", "-f",
+                "-w", "60", "198.18.0.1").redirectErrorStream(true)
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        try {
+            List<String> lines = net.probe("trace,14,198.19.3.1,0,64,-1,300",
+                    "latency,198.19.3.1,64,64,300");
+            Hop last = Hop.of(lines).get(1);
+            assertEquals(-12, last.rc());
+            assertEquals(1, last.done());
+            Latency latency = Latency.of(lines).get(0);
+            assertEquals(-1, latency.rc());
+            assertEquals(3, latency.seq());
+        } finally {
+            flood.destroy();
+            flood.waitFor(10, TimeUnit.SECONDS);
+        }
+    }
+
+    @Test
+    void probesOnTheWireFollowTheLayout() throws Exception {
+        Path capture = Files.createTempFile("orvtr-probes", ".pcap");
+        Path log = Files.createTempFile("orvtr-tcpdump", ".txt");
+        Process tcpdump = new ProcessBuilder("ip", "netns", "exec", net.ns("c"), "tcpdump", "-Z",
+                "root", "-i", "e0", "-U", "-n", "-c", "6", "-w", capture.toString(), "udp")
+                .redirectErrorStream(true).redirectOutput(log.toFile()).start();
+        try {
+            for (int i = 0; i < 100 && !Files.readString(log).contains("listening on"); i++) {
+                Thread.sleep(100);
+            }
+            String dest = net.destination();
+            net.probe("trace,4660," + dest + ",2,100,16,2000", "trace,4661," + dest + ",2,10,-1,2000",
+                    "trace,4662," + dest + ",2,5000,-1,2000");
+            assertTrue(tcpdump.waitFor(20, TimeUnit.SECONDS), Files.readString(log));
+            List<byte[]> probes = ipDatagrams(Files.readAllBytes(capture));
+            assertEquals(6, probes.size());
+            int[] ids = {4660, 4660, 4661, 4661, 4662, 4662};
+            int[] lengths = {100, 100, 64, 64, 1024, 1024};
+            for (int k = 0; k < probes.size(); k++) {
+                ByteBuffer p = ByteBuffer.wrap(probes.get(k));
+                int seq = k % 2 + 1;
+                assertEquals(lengths[k], p.limit(), "probe " + k);
+                assertEquals(0x45, p.get(0) & 0xff);
+                assertEquals(k < 2 ? 16 : 0, p.get(1) & 0xff);
+                assertEquals(lengths[k], p.getShort(2) & 0xffff);
+                assertEquals(ids[k], p.getShort(4) & 0xffff);
+                assertEquals(0, p.getShort(6));
+                assertEquals(seq, p.get(8) & 0xff); // the hop is the time to live
+                assertEquals(17, p.get(9) & 0xff);
+                assertEquals(0, onesComplementSum(probes.get(k), 20)); // the system's checksum
+                assertEquals(ProbeMain.address("198.18.0.1"), p.getInt(12) & 0xffffffffL);
+                assertEquals(ProbeMain.address(dest), p.getInt(16) & 0xffffffffL);
+                assertEquals(ids[k], p.getShort(20) & 0xffff);
+                assertEquals(33434 + seq, p.getShort(22) & 0xffff);
+                assertEquals(lengths[k] - 20, p.getShort(24) & 0xffff);
+                assertEquals(0, p.getShort(26));
+                assertEquals(seq, p.get(28));
+                assertEquals(seq, p.get(29));
+                for (int i = 30; i < lengths[k]; i++) assertEquals(0, p.get(i), "byte " + i);
+            }
+        } finally {
+            tcpdump.destroy();
+            tcpdump.waitFor(10, TimeUnit.SECONDS);
+            Files.deleteIfExists(capture);
+            Files.deleteIfExists(log);
+        }
+    }
+
+    /** The IPv4 datagrams of an Ethernet capture file, in order. */
+    private static List<byte[]> ipDatagrams(byte[] pcap) {
+        ByteBuffer b = ByteBuffer.wrap(pcap).order(ByteOrder.LITTLE_ENDIAN);
+        assertEquals(0xa1b2c3d4, b.getInt(0));
+        List<byte[]> datagrams = new ArrayList<>();
+        int at = 24;
+        while (at + 16 <= pcap.length) {
+            int captured = b.getInt(at + 8);
+            byte[] d = new byte[captured - 14];
+            System.arraycopy(pcap, at + 16 + 14, d, 0, d.length);
+            datagrams.add(d);
+            at += 16 + captured;
+        }
+        return datagrams;
+    }
+
+    private static int onesComplementSum(byte[] d, int length) {
+        int sum = 0;
+        for (int i = 0; i < length; i += 2) sum += ((d[i] & 0xff) << 8) | (d[i + 1] & 0xff);
+        while ((sum >> 16) != 0) sum = (sum & 0xffff) + (sum >> 16);
+        return ~sum & 0xffff;
+    }
+}

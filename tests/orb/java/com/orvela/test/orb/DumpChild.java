@@ -1,0 +1,195 @@
+package com.orvela.test.orb;
+
+import com.orvela.core.cli.Stackprinter;
+import com.orvela.core.orb.Orb;
+import java.io.FileInputStream;
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Objects;
+import java.util.concurrent.locks.LockSupport;
+import java.util.stream.Collectors;
+
+/**
+ * A VM of its own for one scenario, so that its standard error, its descriptors and its signal
+ * handling can be watched from outside. Arguments: the class ("Orb" or "Stackprinter"), the
+ * scenario, and its file path. Results go to standard output, one line each.
+ */
+public final class DumpChild {
+    static final String WITNESS_THREAD = "orvela-dump-witness";
+    static final String DURING_MARKER = "written to stderr while the file stands in";
+    static final String AFTER_MARKER = "written to stderr after dump1 returned";
+
+    interface Dumper {
+        void dump0();
+
+        void dump1(String filename) throws IOException;
+    }
+
+    interface Call {
+        void run() throws IOException;
+    }
+
+    public static void main(String[] args) throws Exception {
+        Dumper dumper = args[0].equals("Orb") ? new Dumper() {
+            public void dump0() { Orb.dump0(); }
+            public void dump1(String filename) throws IOException { Orb.dump1(filename); }
+        } : new Dumper() {
+            public void dump0() { Stackprinter.dump0(); }
+            public void dump1(String filename) throws IOException { Stackprinter.dump1(filename); }
+        };
+        // The first file channel makes the JDK open a descriptor of its own for good; that
+        // happens here, before anything counts descriptors.
+        Files.readAllBytes(Path.of("/proc/self/status"));
+        startWitness();
+        switch (args[1]) {
+            case "dump0" -> dump0UntilReleased(dumper);
+            case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
+            case "overlap" -> overlapping(dumper, Path.of(args[2]), Path.of(args[3]));
+            case "failures" -> failures(dumper, Path.of(args[2]));
+            case "noHandler" -> noHandler(dumper, Path.of(args[2]));
+            default -> throw new IllegalArgumentException(args[1]);
+        }
+    }
+
+    /** A thread of the program's own, to be found by name in the dump. */
+    private static void startWitness() {
+        Thread witness = new Thread(() -> {
+            while (true) LockSupport.park();
+        }, WITNESS_THREAD);
+        witness.setDaemon(true);
+        witness.start();
+    }
+
+    /** The dump is asked for from a thread other than main, like a management command would. */
+    private static void onCallerThread(Call call) throws Exception {
+        Exception[] failure = new Exception[1];
+        Thread caller = new Thread(() -> {
+            try {
+                call.run();
+            } catch (Exception e) {
+                failure[0] = e;
+            }
+        }, "orvela-dump-caller");
+        caller.start();
+        caller.join();
+        if (failure[0] != null) throw failure[0];
+    }
+
+    private static void dump0UntilReleased(Dumper dumper) throws Exception {
+        onCallerThread(dumper::dump0);
+        System.out.println("dump0 returned");
+        // The parent closes standard input once it has seen the dump.
+        System.in.readAllBytes();
+    }
+
+    private static void dump1WithWriters(Dumper dumper, Path file) throws Exception {
+        String before = openDescriptors();
+        // Writes to standard error once the dump has reached the file, inside the window.
+        Thread writer = new Thread(() -> {
+            while (!contains(file, "Full thread dump")) LockSupport.parkNanos(20_000_000);
+            System.err.println(DURING_MARKER);
+        }, "orvela-dump-writer");
+        writer.setDaemon(true);
+        writer.start();
+        onCallerThread(() -> dumper.dump1(file.toString()));
+        System.err.println(AFTER_MARKER);
+        System.out.println("descriptors " + before + " " + openDescriptors());
+    }
+
+    /**
+     * A second dump1 asked for while the first one's file stands in for standard error: it
+     * waits its turn, so each file gets a dump and standard error is back afterwards.
+     */
+    private static void overlapping(Dumper dumper, Path first, Path second) throws Exception {
+        String before = openDescriptors();
+        Thread firstCall = new Thread(() -> {
+            try {
+                dumper.dump1(first.toString());
+            } catch (IOException e) {
+                System.out.println("first dump1 threw " + e);
+            }
+        }, "orvela-dump-first");
+        firstCall.start();
+        while (!contains(first, "Full thread dump")) LockSupport.parkNanos(20_000_000);
+        onCallerThread(() -> dumper.dump1(second.toString()));
+        firstCall.join();
+        System.err.println(AFTER_MARKER);
+        System.out.println("descriptors " + before + " " + openDescriptors());
+    }
+
+    /** Every failure of dump1, each line: case | exception | descriptors before and after. */
+    private static void failures(Dumper dumper, Path missingDirFile) throws Exception {
+        String existingDir = missingDirFile.getParent().getParent().toString();
+        report("missing-directory", dumper, missingDirFile.toString(), ALL_FREE);
+        report("null", dumper, null, ALL_FREE);
+        report("no-descriptor", dumper, existingDir + "/no-descriptor", 0);
+        report("one-descriptor", dumper, existingDir + "/one-descriptor", 1);
+    }
+
+    private static final int ALL_FREE = -1;
+
+    private static void report(String name, Dumper dumper, String path, int freeDescriptors)
+            throws Exception {
+        String before = openDescriptors();
+        List<FileInputStream> fillers =
+                freeDescriptors == ALL_FREE ? List.of() : exhaustDescriptors(freeDescriptors);
+        String outcome;
+        try {
+            onCallerThread(() -> dumper.dump1(path));
+            outcome = "none";
+        } catch (Exception e) {
+            outcome = e.getClass().getName() + ": " + e.getMessage();
+        }
+        for (FileInputStream filler : fillers) filler.close();
+        System.out.println(name + " | " + outcome + " | " + before + " " + openDescriptors());
+    }
+
+    /** Opens descriptors until none is left, then gives back `free` of them. */
+    private static List<FileInputStream> exhaustDescriptors(int free) throws IOException {
+        List<FileInputStream> fillers = new ArrayList<>();
+        try {
+            while (true) fillers.add(new FileInputStream("/dev/null"));
+        } catch (IOException tooMany) {
+            // every descriptor is taken now
+        }
+        for (int i = 0; i < free; ++i) fillers.remove(fillers.size() - 1).close();
+        return fillers;
+    }
+
+    private static void noHandler(Dumper dumper, Path file) throws Exception {
+        onCallerThread(dumper::dump0);
+        System.out.println("dump0 returned");
+        try {
+            onCallerThread(() -> dumper.dump1(file.toString()));
+            System.out.println("dump1 returned");
+        } catch (IOException e) {
+            System.out.println("dump1 threw " + e.getMessage());
+        }
+        System.out.println("file exists " + Files.exists(file));
+    }
+
+    /** The process's open descriptors with what each refers to, as one line. */
+    static String openDescriptors() throws IOException {
+        try (var fds = Files.list(Path.of("/proc/self/fd"))) {
+            return fds.map(fd -> {
+                try {
+                    return fd.getFileName() + ">" + Files.readSymbolicLink(fd);
+                } catch (IOException gone) {
+                    return null;  // the listing's own descriptor, closed by now
+                }
+            }).filter(Objects::nonNull).sorted().collect(Collectors.joining(","));
+        }
+    }
+
+    private static boolean contains(Path file, String text) {
+        try {
+            return new String(Files.readAllBytes(file), StandardCharsets.UTF_8).contains(text);
+        } catch (IOException e) {
+            return false;
+        }
+    }
+}

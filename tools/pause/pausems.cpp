@@ -1,0 +1,53 @@
+// pausems: a console program that pauses for the number of milliseconds given as its first
+// argument. It always exits with status 0; all output goes to standard output.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace {
+
+void pauseMilliseconds(long ms) {
+#if defined(_WIN32)
+    Sleep(static_cast<DWORD>(ms));
+#else
+    timespec left{static_cast<time_t>(ms / 1000), (ms % 1000) * 1000000L};
+    // A signal that is handled cuts the sleep short; the rest is slept after it.
+    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+    }
+#endif
+}
+
+void printUsage(const char* program) {
+    std::printf("%s pauses execution for a given number of milliseconds.\n", program);
+    std::printf("Usage:\n");
+    std::printf("%s seconds\n", program);
+    std::printf("\nWhere:\n");
+    std::printf("seconds = number of milliseconds to pause\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        // A program started with an empty argument vector still gets a name in its usage.
+        printUsage(argc > 0 && argv[0] != nullptr ? argv[0] : "pausems");
+        return 0;
+    }
+    // atol: leading blanks and a sign are taken, digits up to the first non-digit, the rest is
+    // ignored ("250ms" is 250). A negative count would reach Sleep as a pause of some 49 days
+    // (or none on other platforms): it is refused like text that is no number.
+    const char* arg = argv[1];
+    long ms = std::atol(arg);
+    if ((ms == 0 && arg[0] != '0') || ms < 0) {
+        std::printf("%s is not a valid number.", arg);
+        return 0;
+    }
+    pauseMilliseconds(ms);
+    return 0;
+}
