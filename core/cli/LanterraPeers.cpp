@@ -1,5 +1,6 @@
 #include "core/cli/LanterraPeers.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -80,6 +81,9 @@ void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry) {
         return;
     }
     env->SetIntField(obj, handleField, 0);
+    // Closing alone doesn't wake a thread blocked on the socket in accept0 or read0; shutting it
+    // down first does, and that thread then sees an error or the end of the stream.
+    ::shutdown(record->sockFd, SHUT_RDWR);
     if (::close(record->sockFd) != 0) {
         throwIOException(env, getLastErrorMsg());
     }

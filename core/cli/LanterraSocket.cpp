@@ -32,16 +32,18 @@
 namespace orvela {
 namespace {
 
-// Binds `sock` to this process's client file with mode 0700: the proof of who connects.
-bool bindClientFile(JNIEnv* env, int sock) {
-    std::string clientPath = makeClientPath();
-    traceLine(1, "client path is '%s'\n", clientPath.c_str());
-    sockaddr_un own = unixAddress(clientPath.c_str());
-    socklen_t ownLen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + clientPath.size());
-    rememberClientPath(clientPath);
-    ::unlink(clientPath.c_str());
+// Binds `sock` to this process's client file, *clientPath, with mode 0700: the proof of who
+// connects.
+bool bindClientFile(JNIEnv* env, int sock, std::string* clientPath) {
+    *clientPath = makeClientPath();
+    const char* path = clientPath->c_str();
+    traceLine(1, "client path is '%s'\n", path);
+    sockaddr_un own = unixAddress(path);
+    socklen_t ownLen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + clientPath->size());
+    rememberClientPath(*clientPath);
+    ::unlink(path);
     if (::bind(sock, reinterpret_cast<sockaddr*>(&own), ownLen) != 0 ||
-        ::chmod(clientPath.c_str(), readOnlyPerms) != 0) {
+        ::chmod(path, readOnlyPerms) != 0) {
         throwIOException(env, getLastErrorMsg());
         return false;
     }
@@ -104,7 +106,7 @@ Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
     }
     // Non-blocking: another reader may have taken what was queued meanwhile.
     ssize_t nRead = ::recv(sock, buffer, wanted, MSG_DONTWAIT);
-    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return {Received::Status::Again, nullptr};
     }
     if (nRead < 0) {
@@ -112,6 +114,7 @@ Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
         return {Received::Status::Done, nullptr};
     }
     traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
+    if (nRead == 0) return {Received::Status::Done, nullptr};  // end of stream
     jsize count = static_cast<jsize>(nRead);
     if (static_cast<size_t>(nRead) == wanted) {
         env->SetByteArrayRegion(bytes.get(), 0, count, buffer);
@@ -168,8 +171,8 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
     if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
     if (!path) return 0;
-    if (!bindClientFile(env, sock.get())) return 0;
-    std::string clientPath = clientPathName();
+    std::string clientPath;
+    if (!bindClientFile(env, sock.get(), &clientPath)) return 0;
     sockaddr_un server = unixAddress(path.c_str());
     if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
         const char* connectError = getLastErrorMsg();

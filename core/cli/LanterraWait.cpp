@@ -12,6 +12,18 @@ namespace orvela {
 
 namespace {
 
+enum class WaitStatus {
+    Ready,      // readable, or with a condition the next accept or recv reports
+    TimedOut,   // the limit passed
+    Failed,     // the wait failed; `error` holds the errno value
+    NotMarked,  // the wait ended without reporting the descriptor
+};
+
+struct WaitResult {
+    WaitStatus status;
+    int error;
+};
+
 WaitResult outcomeOf(int rc, int pollErrno, const pollfd& entry) {
     if (rc == 0) return {WaitStatus::TimedOut, 0};
     if (rc < 0) return {WaitStatus::Failed, pollErrno};
@@ -21,8 +33,6 @@ WaitResult outcomeOf(int rc, int pollErrno, const pollfd& entry) {
     if (entry.revents & (POLLIN | POLLHUP | POLLERR)) return {WaitStatus::Ready, 0};
     return {WaitStatus::NotMarked, 0};
 }
-
-}  // namespace
 
 WaitResult waitReadable(int fd, int timeoutMs, WaitPurpose purpose) {
     const bool reading = purpose == WaitPurpose::Read;
@@ -43,6 +53,8 @@ WaitResult waitReadable(int fd, int timeoutMs, WaitPurpose purpose) {
     if (!reading) traceLine(1, "accept select rc=%i\n", rc);
     return outcomeOf(rc, pollErrno, entry);
 }
+
+}  // namespace
 
 bool awaitReadable(JNIEnv* env, int fd, int timeoutMs, WaitPurpose purpose) {
     WaitResult result = waitReadable(fd, timeoutMs, purpose);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -92,7 +94,10 @@ class LanterraHostTest : public ::testing::Test {
         serverPath = dir + "/server";
         rawClientPath = dir + "/raw-client";
         clientFile = "/var/tmp/" + std::to_string(getpid());
+        // Level 1 diagnostics, for the line of an interrupted wait.
+        setenv("ZELKCLI_DEBUG", "1", 1);
         lib = std::make_unique<Library>(host, LANTERRA_LIBRARY);
+        unsetenv("ZELKCLI_DEBUG");
 
         serverCreate = lib->native<ServerCreate>(kServer, "create0", "(Ljava/lang/String;I)I");
         serverTimeout = lib->native<ObjectInt>(kServer, "setSoTimeout0", "(I)V");
@@ -378,54 +383,83 @@ TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
     serverClose(env, server);
 }
 
-void ignoreSignal(int) {}
+std::atomic<int> signalsHandled{0};
+void countSignal(int) {
+    ++signalsHandled;
+}
 
-TEST_F(LanterraHostTest, SignalsDuringTimedWaitsRestartThem) {
+// True while thread `tid` is blocked in poll, as /proc shows its current system call.
+bool inPoll(pid_t tid) {
+    std::ifstream current("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    current >> number;
+#ifdef SYS_poll
+    if (number == SYS_poll) return true;
+#endif
+    return number == SYS_ppoll;
+}
+
+// Runs `wait` on a thread of its own, interrupts it with a signal once it is blocked in poll,
+// lets it handle the signal and block again, then runs `release` (which gives the wait what it
+// waits for) and joins.
+void interruptWhileWaiting(const std::function<void()>& wait,
+                           const std::function<void()>& release) {
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> finished{false};
+    std::thread waiter([&] {
+        tid = static_cast<pid_t>(syscall(SYS_gettid));
+        wait();
+        finished = true;
+    });
+    // A wait that ends on the signal never blocks again: the test then fails on its result.
+    auto awaitPoll = [&] {
+        while (!finished && (tid == 0 || !inPoll(tid))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    awaitPoll();
+    int handled = signalsHandled;
+    pthread_kill(waiter.native_handle(), SIGUSR1);
+    while (signalsHandled == handled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    awaitPoll();
+    release();
+    waiter.join();
+}
+
+TEST_F(LanterraHostTest, ASignalDuringATimedWaitRestartsIt) {
     struct sigaction action {};
-    action.sa_handler = ignoreSignal;  // no SA_RESTART: a blocked wait returns EINTR
+    action.sa_handler = countSignal;  // no SA_RESTART: poll returns EINTR
     struct sigaction previous {};
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
 
     jobject server = openServer();
     serverTimeout(env, server, 60000);
-    std::atomic<bool> done{false};
-    pthread_t waiterThread{};
-    auto signalUntilDone = [&](const std::function<void()>& release) {
-        for (int i = 0; i < 20 && !done; ++i) {
-            pthread_kill(waiterThread, SIGUSR1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        release();
-    };
-
     jobject accepted = nullptr;
     std::optional<Thrown> acceptError;
-    std::thread acceptor([&] {
-        accepted = accept(host.env(), server);
-        acceptError = host.takePending();
-        done = true;
-    });
-    waiterThread = acceptor.native_handle();
     jobject client = nullptr;
-    signalUntilDone([&] { client = connectClient(); });
-    acceptor.join();
+    interruptWhileWaiting(
+        [&] {
+            accepted = accept(host.env(), server);
+            acceptError = host.takePending();
+        },
+        [&] { client = connectClient(); });
     ASSERT_FALSE(acceptError.has_value()) << acceptError->message.value_or("");
     ASSERT_NE(accepted, nullptr);
 
-    done = false;
     socketTimeout(env, accepted, 60000);
     jbyteArray bytes = nullptr;
     std::optional<Thrown> readError;
-    std::thread reader([&] {
-        bytes = read(host.env(), accepted);
-        readError = host.takePending();
-        done = true;
-    });
-    waiterThread = reader.native_handle();
-    signalUntilDone([&] { send(client, "after signals"); });
-    reader.join();
+    testing::internal::CaptureStderr();
+    interruptWhileWaiting(
+        [&] {
+            bytes = read(host.env(), accepted);
+            readError = host.takePending();
+        },
+        [&] { send(client, "after the signal"); });
+    std::string diagnostics = testing::internal::GetCapturedStderr();
     ASSERT_FALSE(readError.has_value()) << readError->message.value_or("");
-    EXPECT_EQ(received(bytes), "after signals");
+    EXPECT_EQ(received(bytes), "after the signal");
+    EXPECT_NE(diagnostics.find("Interrupted, try again\n"), std::string::npos) << diagnostics;
 
     socketClose(env, accepted);
     socketClose(env, client);

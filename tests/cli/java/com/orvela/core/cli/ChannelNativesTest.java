@@ -22,6 +22,7 @@ import java.time.Duration;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Random;
+import java.util.concurrent.CompletableFuture;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
@@ -215,6 +216,47 @@ class ChannelNativesTest {
                 assertEquals("Broken pipe", e.getMessage());
             }
         }
+    }
+
+    @Test
+    void closingReleasesAThreadBlockedInAcceptOrRead() throws Exception {
+        UnixDomServerSocket server = new UnixDomServerSocket(dir + "/s", 1);
+        CompletableFuture<Object> blockedAccept = CompletableFuture.supplyAsync(() -> {
+            try {
+                return server.accept();
+            } catch (IOException e) {
+                return e;
+            }
+        });
+        awaitBlocked(blockedAccept);
+        server.close();
+        Object acceptOutcome = assertTimeoutPreemptively(HANG_GUARD, () -> blockedAccept.get());
+        assertTrue(acceptOutcome instanceof IOException, String.valueOf(acceptOutcome));
+
+        try (UnixDomServerSocket second = new UnixDomServerSocket(dir + "/t", 1);
+                UnixDomSocket client = new UnixDomSocket(dir + "/t")) {
+            UnixDomSocket accepted = second.accept();
+            CompletableFuture<Object> blockedRead = CompletableFuture.supplyAsync(() -> {
+                try {
+                    return accepted.read();
+                } catch (IOException e) {
+                    return e;
+                }
+            });
+            awaitBlocked(blockedRead);
+            accepted.close();
+            // Released, it sees the end of the stream or the closed descriptor.
+            Object readOutcome = assertTimeoutPreemptively(HANG_GUARD, () -> blockedRead.get());
+            assertTrue(readOutcome == null || readOutcome instanceof IOException,
+                    String.valueOf(readOutcome));
+            assertNull(client.read(), "and so does the peer");
+        }
+    }
+
+    /** Gives the task time to block; it must not have finished on its own. */
+    private static void awaitBlocked(CompletableFuture<Object> task) throws InterruptedException {
+        Thread.sleep(200);
+        assertFalse(task.isDone(), "the call returned without anything to return");
     }
 
     @Test

@@ -88,13 +88,15 @@ final class ChildJvm {
         return process.pid();
     }
 
-    /** Waits for the child to end and returns its exit status (-1 when it had to be killed). */
-    int waitFor() throws InterruptedException {
-        if (!process.waitFor(120, TimeUnit.SECONDS)) {
-            process.destroyForcibly();
-            return -1;
-        }
-        return process.exitValue();
+    /**
+     * Waits for the child to end and returns its exit status (-1 when it had to be killed). A
+     * client socket file the child left behind is removed.
+     */
+    int waitFor() throws InterruptedException, IOException {
+        boolean ended = process.waitFor(120, TimeUnit.SECONDS);
+        if (!ended) process.destroyForcibly().waitFor();
+        Files.deleteIfExists(Path.of("/var/tmp/" + process.pid()));
+        return ended ? process.exitValue() : -1;
     }
 
     String stdout() {
