@@ -46,9 +46,13 @@ HLOCAL WINAPI countingLocalFree(HLOCAL memory) {
     {
         std::lock_guard<std::mutex> lock(b.mutex);
         if (b.outstanding.erase(memory) != 0) {
+            // Kept until the ledger ends, so that no later allocation can take this address and
+            // make its own release look like a second release of the text.
             ++b.releasedCount;
             b.released.insert(memory);
-        } else if (b.released.count(memory) != 0) {
+            return nullptr;
+        }
+        if (b.released.count(memory) != 0) {
             ++b.releasedTwice;
             return nullptr;
         }
@@ -110,6 +114,9 @@ SystemTextLedger::~SystemTextLedger() {
     Books& b = books();
     redirectImport(module_, "FormatMessageA", reinterpret_cast<void*>(b.realFormatMessageA));
     redirectImport(module_, "LocalFree", reinterpret_cast<void*>(b.realLocalFree));
+    std::lock_guard<std::mutex> lock(b.mutex);
+    for (void* text : b.released) b.realLocalFree(text);
+    b.released.clear();
 }
 
 size_t SystemTextLedger::allocated() const {
