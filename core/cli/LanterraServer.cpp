@@ -18,7 +18,7 @@
 #include "core/cli/LanterraPeers.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
-#include "core/cli/ScopedFd.h"
+#include "binding/ScopedFd.h"
 
 namespace orvela {
 namespace {

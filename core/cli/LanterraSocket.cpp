@@ -27,7 +27,7 @@
 #include "core/cli/LanterraScratch.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
-#include "core/cli/ScopedFd.h"
+#include "binding/ScopedFd.h"
 
 namespace orvela {
 namespace {

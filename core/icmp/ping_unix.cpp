@@ -21,7 +21,7 @@
 #include <mutex>
 
 #include "binding/ScopedLocalRef.h"
-#include "core/icmp/ScopedFd.h"
+#include "binding/ScopedFd.h"
 
 extern "C" {
 ORVELA_EXPORT int packetsize = 64;

@@ -5,7 +5,7 @@
 
 #include "core/icmp/trace_unix.h"
 
-#include "core/icmp/ScopedFd.h"
+#include "binding/ScopedFd.h"
 #include "core/icmp/ping_unix.h"
 
 #include <arpa/inet.h>

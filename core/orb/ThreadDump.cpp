@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "binding/ScopedFd.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 
@@ -58,9 +59,6 @@ int duplicate(int fd) {
 int duplicateOnto(int fd, int target) {
     return _dup2(fd, target);
 }
-void closeDescriptor(int fd) {
-    _close(fd);
-}
 int descriptorOf(FILE* file) {
     return _fileno(file);
 }
@@ -95,9 +93,6 @@ int duplicate(int fd) {
 int duplicateOnto(int fd, int target) {
     return dup2(fd, target);
 }
-void closeDescriptor(int fd) {
-    close(fd);
-}
 int descriptorOf(FILE* file) {
     return fileno(file);
 }
@@ -110,23 +105,6 @@ constexpr int StderrDescriptor = 2;
 // file as the standard error to restore, and it would stay on a dump file for good; so they
 // take turns.
 std::mutex redirection;
-
-// A runtime descriptor, closed when the scope ends.
-class ScopedDescriptor {
-  public:
-    explicit ScopedDescriptor(int fd) : fd_(fd) {}
-    ~ScopedDescriptor() {
-        if (fd_ != -1) closeDescriptor(fd_);
-    }
-    ScopedDescriptor(const ScopedDescriptor&) = delete;
-    ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ != -1; }
-
-  private:
-    int fd_;
-};
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
@@ -153,7 +131,7 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
     }
 
     std::lock_guard<std::mutex> turn(redirection);
-    ScopedDescriptor oldErr(duplicate(StderrDescriptor));
+    ScopedFd oldErr(duplicate(StderrDescriptor));
     if (!oldErr) {
         throwIOException(env, "DUP failed");
         return;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/icmp/ScopedFd.h"
+#include "binding/ScopedFd.h"
 
 namespace {
 
