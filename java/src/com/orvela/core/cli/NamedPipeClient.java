@@ -20,6 +20,19 @@ public final class NamedPipeClient implements Closeable {
         handle = create0(name, access);
     }
 
+    /** What has arrived, or the first byte within {@code millis}; null at end of stream. */
+    public byte[] read(int millis) throws IOException {
+        return read0(millis);
+    }
+
+    public void write(byte[] buf, int off, int len, int millis) throws IOException {
+        write0(buf, off, len, millis);
+    }
+
+    public void flush() throws IOException {
+        flush0();
+    }
+
     @Override
     public void close() throws IOException {
         close0();

@@ -22,6 +22,39 @@ public final class NamedPipeServer implements Closeable {
                 defaultTimeout);
     }
 
+    /** Waits up to {@code millis} (-1: no limit) for a client to open this instance. */
+    public void connect(int millis) throws IOException {
+        connect0(millis);
+    }
+
+    /** Drops the connected client; the instance can connect again. */
+    public void disconnect() throws IOException {
+        disconnect0();
+    }
+
+    /** The name of the user the connected client runs as. */
+    public String getClientUserName() throws IOException {
+        return getClientUserName0();
+    }
+
+    /** How many instances of this pipe name exist. */
+    public int getCurrentInstances() throws IOException {
+        return getCurrentInstances0();
+    }
+
+    /** What has arrived (see {@link #read0}); null at end of stream. */
+    public byte[] read(int millis) throws IOException {
+        return read0(millis);
+    }
+
+    public void write(byte[] buf, int off, int len, int millis) throws IOException {
+        write0(buf, off, len, millis);
+    }
+
+    public void flush() throws IOException {
+        flush0();
+    }
+
     @Override
     public void close() throws IOException {
         close0();

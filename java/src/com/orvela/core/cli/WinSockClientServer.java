@@ -17,6 +17,16 @@ public final class WinSockClientServer {
     int mappedFileHandle;
     int mappedView;
 
+    /** Publishes {@code port} in the 1024-byte shared-memory block named {@code name}. */
+    public void advertisePort(String name, int port) throws IOException {
+        advertisePort0(name, port);
+    }
+
+    /** Withdraws the advertised port. */
+    public void unadvertisePort() throws IOException {
+        unadvertisePort0(mappedFileHandle, mappedView);
+    }
+
     native void advertisePort0(String jFilename, int jPort) throws IOException;
 
     native void unadvertisePort0(int jMappedFile, int jMappedView) throws IOException;
