@@ -1,8 +1,10 @@
 // The JNIEnv and JavaVM function tables of the host.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -46,12 +48,17 @@ void fillUnimplementedInvoke(void** slots, std::index_sequence<I...>) {
     ((slots[I] = reinterpret_cast<void*>(&unimplementedInvokeSlot<I>)), ...);
 }
 
-// The start of every call: the env must be the calling thread's, and (unless JNI allows the
-// call with an exception pending) no exception may be pending.
-EnvImpl* enter(JNIEnv* env, const char* slot, bool allowedWhilePending = false) {
+// The start of every call: the env must be the calling thread's, the thread must hold no
+// array elements of GetPrimitiveArrayCritical (unless the call is one of the critical pair), and
+// (unless JNI allows the call with an exception pending) no exception may be pending.
+EnvImpl* enter(JNIEnv* env, const char* slot, bool allowedWhilePending = false,
+               bool allowedInCritical = false) {
     EnvImpl* e = envImpl(env);
     if (e->thread != std::this_thread::get_id()) {
         e->state->violation(std::string(slot) + " called with another thread's JNIEnv");
+    }
+    if (!allowedInCritical && !e->criticals.empty()) {
+        e->state->violation(std::string(slot) + " called inside a critical region");
     }
     if (!allowedWhilePending && e->pending != nullptr) {
         e->state->violation(std::string(slot) + " called with " + e->pending->cls->name +
@@ -491,6 +498,44 @@ void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsiz
     std::memcpy(o->bytes.data() + start, buf, static_cast<size_t>(len));
 }
 
+// The host's arrays never move, so the elements themselves are handed out; an empty array
+// gets a non-null pointer all the same.
+void* JNICALL GetPrimitiveArrayCritical(JNIEnv* env, jarray array, jboolean* isCopy) {
+    EnvImpl* e = enter(env, "GetPrimitiveArrayCritical", false, true);
+    HostState& s = *e->state;
+    Object* o = objectOf(e, array, Object::Kind::ByteArray, "GetPrimitiveArrayCritical");
+    if (o == nullptr) return nullptr;
+    if (s.injectedFailure(Fault::GetPrimitiveArrayCritical, "[B")) {
+        s.raise(e, "java/lang/OutOfMemoryError", std::nullopt);
+        return nullptr;
+    }
+    static jbyte noElements;
+    jbyte* elements = o->bytes.empty() ? &noElements : o->bytes.data();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    e->criticals.push_back(elements);
+    ++s.criticalsHeld;
+    if (isCopy != nullptr) *isCopy = JNI_FALSE;
+    return elements;
+}
+
+void JNICALL ReleasePrimitiveArrayCritical(JNIEnv* env, jarray array, void* carray, jint mode) {
+    EnvImpl* e = enter(env, "ReleasePrimitiveArrayCritical", true, true);
+    HostState& s = *e->state;
+    objectOf(e, array, Object::Kind::ByteArray, "ReleasePrimitiveArrayCritical");
+    if (mode != 0 && mode != JNI_COMMIT && mode != JNI_ABORT) {
+        s.violation("ReleasePrimitiveArrayCritical with mode " + std::to_string(mode));
+    }
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto held = std::find(e->criticals.rbegin(), e->criticals.rend(), carray);
+    if (held == e->criticals.rend()) {
+        s.violationLocked(
+            "ReleasePrimitiveArrayCritical of elements not obtained, or released twice");
+        return;
+    }
+    e->criticals.erase(std::next(held).base());
+    --s.criticalsHeld;
+}
+
 // ---- the invoke interface
 
 VmImpl* vmImpl(JavaVM* vm) {
@@ -557,6 +602,8 @@ void HostState::fillFunctionTables() {
     functions.GetArrayLength = GetArrayLength;
     functions.GetByteArrayRegion = GetByteArrayRegion;
     functions.SetByteArrayRegion = SetByteArrayRegion;
+    functions.GetPrimitiveArrayCritical = GetPrimitiveArrayCritical;
+    functions.ReleasePrimitiveArrayCritical = ReleasePrimitiveArrayCritical;
 
     void* invokeSlots[kInvokeSlotCount];
     fillUnimplementedInvoke(invokeSlots, std::make_index_sequence<kInvokeSlotCount>());

@@ -142,6 +142,11 @@ size_t Host::monitorsHeld() {
     return state_->monitorsHeld;
 }
 
+size_t Host::criticalsHeld() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->criticalsHeld;
+}
+
 size_t Host::monitorWaiters(jobject obj) {
     Object* o = state_->deref(obj);
     std::lock_guard<std::mutex> lock(state_->mutex);

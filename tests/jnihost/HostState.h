@@ -72,6 +72,8 @@ struct EnvImpl {
     HostState* state;
     std::thread::id thread;
     Object* pending = nullptr;
+    // Elements handed out by GetPrimitiveArrayCritical and not yet released, innermost last.
+    std::vector<const jbyte*> criticals;
 };
 
 struct VmImpl {
@@ -114,6 +116,7 @@ struct HostState {
     std::vector<std::string> violations;
     bool strict = false;
     size_t monitorsHeld = 0;
+    size_t criticalsHeld = 0;
     std::vector<Injection> injections;
 
     EnvImpl* envOfThisThread();

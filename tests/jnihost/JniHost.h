@@ -32,8 +32,9 @@
 // Strictness: a call made with an exception pending (other than the calls JNI allows then)
 // is a violation, as are a release of UTF chars not obtained, a MonitorExit by a thread that
 // does not hold the monitor and similar misuse; violations() lists them (setStrict(true) aborts
-// at the first one). liveLocalRefs(), utfCharsHeld() and monitorsHeld() let a test check that
-// a native call released what it took.
+// at the first one). A JNI call made between GetPrimitiveArrayCritical and its release (other
+// than nested critical calls) is a violation too. liveLocalRefs(), utfCharsHeld(),
+// monitorsHeld() and criticalsHeld() let a test check that a native call released what it took.
 //
 // Failure injection: inject(Fault, times, name, skip) makes the next `times` calls of that kind
 // (-1: all) fail the way a VM fails them, after letting `skip` matching calls pass. `name`
@@ -76,14 +77,15 @@ using MethodFn = std::function<void(JNIEnv* env, jobject self, const Args& args)
 
 // The calls whose failure a test can inject, and how each fails:
 enum class Fault {
-    FindClass,          // null, NoClassDefFoundError pending
-    GetFieldID,         // null, NoSuchFieldError pending
-    GetMethodID,        // null, NoSuchMethodError pending
-    MonitorEnter,       // JNI_ERR, nothing pending
-    NewByteArray,       // null, OutOfMemoryError pending
-    NewObject,          // null, OutOfMemoryError pending
-    NewStringUTF,       // null, OutOfMemoryError pending
-    GetStringUTFChars,  // null, OutOfMemoryError pending
+    FindClass,                  // null, NoClassDefFoundError pending
+    GetFieldID,                 // null, NoSuchFieldError pending
+    GetMethodID,                // null, NoSuchMethodError pending
+    MonitorEnter,               // JNI_ERR, nothing pending
+    NewByteArray,               // null, OutOfMemoryError pending
+    NewObject,                  // null, OutOfMemoryError pending
+    NewStringUTF,               // null, OutOfMemoryError pending
+    GetStringUTFChars,          // null, OutOfMemoryError pending
+    GetPrimitiveArrayCritical,  // null, OutOfMemoryError pending
 };
 
 // A thrown exception: its class (slash name) and message (none when thrown without one).
@@ -146,6 +148,7 @@ class Host {
     size_t liveLocalRefs();
     size_t utfCharsHeld();
     size_t monitorsHeld();
+    size_t criticalsHeld();
     // Threads blocked in MonitorEnter on obj.
     size_t monitorWaiters(jobject obj);
 

@@ -107,6 +107,33 @@ TEST_F(JniHostTest, ByteArrayRegionsOutsideTheArrayThrowAndCopyNothing) {
     EXPECT_EQ(host.takePending()->className, "java/lang/NegativeArraySizeException");
 }
 
+TEST_F(JniHostTest, CriticalElementsAreTheArrayAndNoOtherCallMayRunWhileHeld) {
+    jbyteArray array = host.newByteArray({1, 2, 3});
+    jbyteArray empty = host.newByteArray({});
+    auto* bytes = static_cast<jbyte*>(env->GetPrimitiveArrayCritical(array, nullptr));
+    auto* none = static_cast<jbyte*>(env->GetPrimitiveArrayCritical(empty, nullptr));  // nested
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_NE(none, nullptr);
+    EXPECT_EQ(host.criticalsHeld(), 2u);
+    bytes[1] = 7;
+    env->ReleasePrimitiveArrayCritical(empty, none, 0);
+    EXPECT_TRUE(host.violations().empty());
+    env->GetArrayLength(array);
+    env->ReleasePrimitiveArrayCritical(array, bytes, JNI_ABORT);
+    env->ReleasePrimitiveArrayCritical(array, bytes, 0);
+    EXPECT_EQ(host.criticalsHeld(), 0u);
+    EXPECT_EQ(host.bytes(array), (std::vector<jbyte>{1, 7, 3}));
+    EXPECT_EQ(host.violations(),
+              (std::vector<std::string>{
+                  "GetArrayLength called inside a critical region",
+                  "ReleasePrimitiveArrayCritical of elements not obtained, or released twice"}));
+
+    host.inject(Fault::GetPrimitiveArrayCritical);
+    EXPECT_EQ(env->GetPrimitiveArrayCritical(array, nullptr), nullptr);
+    EXPECT_EQ(host.takePending()->className, "java/lang/OutOfMemoryError");
+    EXPECT_EQ(host.criticalsHeld(), 0u);
+}
+
 TEST_F(JniHostTest, InjectionsFailTheChosenCallsOnly) {
     host.defineClass("a/C").intField("handle");
     host.inject(Fault::FindClass, 1, "a/C", 1);  // the second FindClass("a/C") fails
