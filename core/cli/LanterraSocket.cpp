@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "binding/LastErrorMsg.h"
+#include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
@@ -24,10 +26,9 @@
 #include "core/cli/LanterraClientPath.h"
 #include "core/cli/LanterraIdentity.h"
 #include "core/cli/LanterraPeers.h"
-#include "core/cli/LanterraScratch.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
-#include "binding/ScopedFd.h"
+#include "core/cli/ScopedCriticalBytes.h"
 
 namespace orvela {
 namespace {
@@ -87,56 +88,96 @@ Queued queuedBytes(int sock, int* nAvail) {
     return Queued::Nothing;
 }
 
+// The most bytes one read0 takes, however many are queued.
+constexpr size_t maxReadBytes = 256 * 1024;
+
 struct Received {
     enum class Status { Done, Again };
     Status status;
     jbyteArray bytes;  // Done: the bytes, or null with an exception pending
 };
 
-// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made before
-// anything is taken, so bytes never get lost to a VM that can't hold them.
+// True when `elements` holds the array's elements; otherwise false with an exception pending.
+bool heldOrThrow(JNIEnv* env, const ScopedCriticalBytes& elements) {
+    if (elements) return true;
+    if (!env->ExceptionCheck()) throwOutOfMemory(env);
+    return false;
+}
+
+// A new array of the first `count` bytes of `bytes`; null with an exception pending.
+jbyteArray exactCopy(JNIEnv* env, jbyteArray bytes, jsize count) {
+    ScopedLocalRef<jbyteArray> exact(env, env->NewByteArray(count));
+    if (!exact) return nullptr;
+    ScopedCriticalBytes from(env, bytes);
+    if (!heldOrThrow(env, from)) return nullptr;
+    ScopedCriticalBytes to(env, exact.get());
+    if (!heldOrThrow(env, to)) return nullptr;
+    std::memcpy(to.get(), from.get(), static_cast<size_t>(count));
+    return exact.release();
+}
+
+// Takes up to `nAvail` queued bytes off `sock` straight into a new Java array. The array is made
+// before anything is taken, so bytes never get lost to a VM that can't hold them.
 Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
-    size_t wanted = std::min(static_cast<size_t>(nAvail), scratchCapacity);
+    size_t wanted = std::min(static_cast<size_t>(nAvail), maxReadBytes);
     ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
     if (!bytes) return {Received::Status::Done, nullptr};
-    jbyte* buffer = scratchBuffer(wanted);
-    if (buffer == nullptr) {
-        throwOutOfMemory(env);
-        return {Received::Status::Done, nullptr};
+    ssize_t nRead;
+    int recvErrno;
+    {
+        ScopedCriticalBytes into(env, bytes.get());
+        if (!heldOrThrow(env, into)) return {Received::Status::Done, nullptr};
+        // Non-blocking, so the array is held only for the copy: another reader may have taken
+        // what was queued meanwhile.
+        nRead = ::recv(sock, into.get(), wanted, MSG_DONTWAIT);
+        recvErrno = errno;
     }
-    // Non-blocking: another reader may have taken what was queued meanwhile.
-    ssize_t nRead = ::recv(sock, buffer, wanted, MSG_DONTWAIT);
-    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    if (nRead < 0 && (recvErrno == EAGAIN || recvErrno == EWOULDBLOCK || recvErrno == EINTR)) {
         return {Received::Status::Again, nullptr};
     }
     if (nRead < 0) {
+        errno = recvErrno;
         throwIOException(env, getLastErrorMsg());
         return {Received::Status::Done, nullptr};
     }
     traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
     if (nRead == 0) return {Received::Status::Done, nullptr};  // end of stream
-    jsize count = static_cast<jsize>(nRead);
-    if (static_cast<size_t>(nRead) == wanted) {
-        env->SetByteArrayRegion(bytes.get(), 0, count, buffer);
-        return {Received::Status::Done, bytes.release()};
-    }
+    if (static_cast<size_t>(nRead) == wanted) return {Received::Status::Done, bytes.release()};
     // Fewer than queued: only a concurrent reader makes that happen.
-    jbyteArray exact = env->NewByteArray(count);
-    if (exact != nullptr) env->SetByteArrayRegion(exact, 0, count, buffer);
-    return {Received::Status::Done, exact};
+    return {Received::Status::Done, exactCopy(env, bytes.get(), static_cast<jsize>(nRead))};
 }
 
-// Sends all `length` bytes; false with errno set when the connection fails.
-bool sendAll(int sock, const jbyte* bytes, size_t length) {
-    while (length > 0) {
-        // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE for the process.
-        ssize_t nWritten = ::send(sock, bytes, length, MSG_NOSIGNAL);
+enum class Sent { All, Failed, VmFailed };
+
+// Sends bytes [off, off + len) of jBuf straight from the Java array. Failed: the connection
+// failed, errno set; VmFailed: the VM couldn't give the elements, an exception pending. The
+// elements are held only around non-blocking sends, never during a wait for room: a thread
+// holding them may keep the collector, and so the reading thread, waiting.
+Sent sendAll(JNIEnv* env, int sock, jbyteArray jBuf, jint off, jint len) {
+    for (jint done = 0; done < len;) {
+        ssize_t nWritten;
+        int sendErrno;
+        {
+            ScopedCriticalBytes bytes(env, jBuf);
+            if (!heldOrThrow(env, bytes)) return Sent::VmFailed;
+            // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
+            nWritten = ::send(sock, bytes.get() + off + done, static_cast<size_t>(len - done),
+                              MSG_NOSIGNAL | MSG_DONTWAIT);
+            sendErrno = errno;
+        }
+        if (nWritten > 0) {
+            done += static_cast<jint>(nWritten);
+            continue;
+        }
+        errno = sendErrno;
         if (nWritten < 0 && errno == EINTR) continue;
-        if (nWritten <= 0) return false;
-        bytes += nWritten;
-        length -= static_cast<size_t>(nWritten);
+        if (nWritten < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!awaitWritable(sock)) return Sent::Failed;
+            continue;
+        }
+        return Sent::Failed;
     }
-    return true;
+    return Sent::All;
 }
 
 }  // namespace
@@ -249,23 +290,14 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
         JNU_ThrowByName(env, "java/lang/ArrayIndexOutOfBoundsException", nullptr);
         return;
     }
-    if (jLen == 0) {
-        traceLine(1, "write finished\n");
-        return;
-    }
-    jbyte* staging = scratchBuffer(std::min(static_cast<size_t>(jLen), scratchCapacity));
-    if (staging == nullptr) {
-        throwOutOfMemory(env);
-        return;
-    }
-    for (jint done = 0; done < jLen;) {
-        jint step = static_cast<jint>(std::min(static_cast<size_t>(jLen - done), scratchCapacity));
-        env->GetByteArrayRegion(jBuf, jOff + done, step, staging);
-        if (!sendAll(peer.sockFd, staging, static_cast<size_t>(step))) {
+    switch (sendAll(env, peer.sockFd, jBuf, jOff, jLen)) {
+        case Sent::All:
+            break;
+        case Sent::Failed:
             throwIOException(env, getLastErrorMsg());
             return;
-        }
-        done += step;
+        case Sent::VmFailed:
+            return;
     }
     traceLine(1, "write finished\n");
 }

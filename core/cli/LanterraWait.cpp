@@ -56,6 +56,20 @@ WaitResult waitReadable(int fd, int timeoutMs, WaitPurpose purpose) {
 
 }  // namespace
 
+bool awaitWritable(int fd) {
+    for (;;) {
+        pollfd entry{fd, POLLOUT, 0};
+        int rc = ::poll(&entry, 1, -1);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc < 0) return false;
+        if (entry.revents & POLLNVAL) {
+            errno = EBADF;
+            return false;
+        }
+        return true;
+    }
+}
+
 bool awaitReadable(JNIEnv* env, int fd, int timeoutMs, WaitPurpose purpose) {
     WaitResult result = waitReadable(fd, timeoutMs, purpose);
     switch (result.status) {

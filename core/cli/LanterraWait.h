@@ -14,4 +14,8 @@ enum class WaitPurpose { Accept, Read };
 // pending.
 bool awaitReadable(JNIEnv* env, int fd, int timeoutMs, WaitPurpose purpose);
 
+// Waits without limit until `fd` can take more bytes, or reports a condition that the next send
+// will (hang-up, error). False with errno set when the wait itself fails.
+bool awaitWritable(int fd);
+
 }  // namespace orvela
