@@ -30,21 +30,33 @@ public final class UnixChannelBench {
 
     private static final ExecutorService peer = Executors.newSingleThreadExecutor();
 
-    /** The two ends of one connection, whichever implementation carries it. */
+    /**
+     * The two ends of one connection, whichever implementation carries it. Each side reads the
+     * way its API is meant to be used and copies nothing further: the JDK channel into a buffer
+     * that the caller reuses, Lanterra into the new array that read0 returns. Either way the
+     * caller ends up with the bytes in a Java array: {@code read} returns how many arrived, and
+     * they are the start of {@code bytes()} of that end.
+     */
     interface Pair extends AutoCloseable {
-        void clientWrite(byte[] bytes) throws IOException;
+        void clientWrite(byte[] bytes, int length) throws IOException;
 
-        int clientRead(byte[] into, int off) throws IOException;
+        int clientRead() throws IOException;
 
-        void serverWrite(byte[] bytes) throws IOException;
+        byte[] clientBytes();
 
-        int serverRead(byte[] into, int off) throws IOException;
+        void serverWrite(byte[] bytes, int length) throws IOException;
+
+        int serverRead() throws IOException;
+
+        byte[] serverBytes();
     }
 
     static final class LanterraPair implements Pair {
         final UnixDomServerSocket server;
         final UnixDomSocket client;
         final UnixDomSocket accepted;
+        byte[] clientBytes;
+        byte[] serverBytes;
 
         LanterraPair(Path path) throws IOException {
             server = new UnixDomServerSocket(path.toString(), 1);
@@ -52,27 +64,35 @@ public final class UnixChannelBench {
             accepted = server.accept();
         }
 
-        private static int copy(byte[] got, byte[] into, int off) throws IOException {
+        private static byte[] orEnd(byte[] got) throws IOException {
             if (got == null) throw new IOException("end of stream");
-            int n = Math.min(got.length, into.length - off);
-            System.arraycopy(got, 0, into, off, n);
-            return got.length;
+            return got;
         }
 
-        public void clientWrite(byte[] bytes) throws IOException {
-            client.write(bytes);
+        public void clientWrite(byte[] bytes, int length) throws IOException {
+            client.write(bytes, 0, length);
         }
 
-        public int clientRead(byte[] into, int off) throws IOException {
-            return copy(client.read(), into, off);
+        public int clientRead() throws IOException {
+            clientBytes = orEnd(client.read());
+            return clientBytes.length;
         }
 
-        public void serverWrite(byte[] bytes) throws IOException {
-            accepted.write(bytes);
+        public byte[] clientBytes() {
+            return clientBytes;
         }
 
-        public int serverRead(byte[] into, int off) throws IOException {
-            return copy(accepted.read(), into, off);
+        public void serverWrite(byte[] bytes, int length) throws IOException {
+            accepted.write(bytes, 0, length);
+        }
+
+        public int serverRead() throws IOException {
+            serverBytes = orEnd(accepted.read());
+            return serverBytes.length;
+        }
+
+        public byte[] serverBytes() {
+            return serverBytes;
         }
 
         public void close() throws IOException {
@@ -91,6 +111,9 @@ public final class UnixChannelBench {
         final ServerSocketChannel server;
         final SocketChannel client;
         final SocketChannel accepted;
+        // As much as one read0 returns at most.
+        final byte[] clientBytes = new byte[4 * CHUNK];
+        final byte[] serverBytes = new byte[4 * CHUNK];
 
         JdkPair(Path path) throws IOException {
             UnixDomainSocketAddress address = UnixDomainSocketAddress.of(path);
@@ -99,31 +122,40 @@ public final class UnixChannelBench {
             accepted = server.accept();
         }
 
-        private static void writeAll(SocketChannel channel, byte[] bytes) throws IOException {
-            ByteBuffer buffer = ByteBuffer.wrap(bytes);
+        private static void writeAll(SocketChannel channel, byte[] bytes, int length)
+                throws IOException {
+            ByteBuffer buffer = ByteBuffer.wrap(bytes, 0, length);
             while (buffer.hasRemaining()) channel.write(buffer);
         }
 
-        private static int read(SocketChannel channel, byte[] into, int off) throws IOException {
-            int n = channel.read(ByteBuffer.wrap(into, off, into.length - off));
+        private static int read(SocketChannel channel, byte[] into) throws IOException {
+            int n = channel.read(ByteBuffer.wrap(into));
             if (n < 0) throw new IOException("end of stream");
             return n;
         }
 
-        public void clientWrite(byte[] bytes) throws IOException {
-            writeAll(client, bytes);
+        public void clientWrite(byte[] bytes, int length) throws IOException {
+            writeAll(client, bytes, length);
         }
 
-        public int clientRead(byte[] into, int off) throws IOException {
-            return read(client, into, off);
+        public int clientRead() throws IOException {
+            return read(client, clientBytes);
         }
 
-        public void serverWrite(byte[] bytes) throws IOException {
-            writeAll(accepted, bytes);
+        public byte[] clientBytes() {
+            return clientBytes;
         }
 
-        public int serverRead(byte[] into, int off) throws IOException {
-            return read(accepted, into, off);
+        public void serverWrite(byte[] bytes, int length) throws IOException {
+            writeAll(accepted, bytes, length);
+        }
+
+        public int serverRead() throws IOException {
+            return read(accepted, serverBytes);
+        }
+
+        public byte[] serverBytes() {
+            return serverBytes;
         }
 
         public void close() throws IOException {
@@ -151,14 +183,13 @@ public final class UnixChannelBench {
             byte[] chunk = new byte[CHUNK];
             Arrays.fill(chunk, (byte) 7);
             Future<Long> reader = peer.submit(() -> {
-                byte[] into = new byte[4 * CHUNK];
                 long total = 0;
-                while (total < STREAM_BYTES) total += pair.serverRead(into, 0);
+                while (total < STREAM_BYTES) total += pair.serverRead();
                 return total;
             });
             long cpuStart = os.getProcessCpuTime();
             long start = System.nanoTime();
-            for (long sent = 0; sent < STREAM_BYTES; sent += CHUNK) pair.clientWrite(chunk);
+            for (long sent = 0; sent < STREAM_BYTES; sent += CHUNK) pair.clientWrite(chunk, CHUNK);
             reader.get();
             double seconds = (System.nanoTime() - start) / 1e9;
             double cpuMs = (os.getProcessCpuTime() - cpuStart) / 1e6;
@@ -174,16 +205,18 @@ public final class UnixChannelBench {
         Path path = dir.resolve("echo");
         try (Pair pair = factory.open(path)) {
             byte[] message = new byte[ECHO_BYTES];
+            // The echo sends back whatever arrives, as it arrives.
             Callable<Void> echoer = () -> {
-                byte[] into = new byte[ECHO_BYTES];
                 for (int i = 0; i < ECHO_WARMUP + ECHOES; ++i) {
-                    for (int got = 0; got < ECHO_BYTES;) got += pair.serverRead(into, got);
-                    pair.serverWrite(into);
+                    for (int echoed = 0; echoed < ECHO_BYTES;) {
+                        int got = pair.serverRead();
+                        pair.serverWrite(pair.serverBytes(), got);
+                        echoed += got;
+                    }
                 }
                 return null;
             };
             Future<Void> server = peer.submit(echoer);
-            byte[] answer = new byte[ECHO_BYTES];
             long start = 0;
             long cpuStart = 0;
             for (int i = 0; i < ECHO_WARMUP + ECHOES; ++i) {
@@ -191,8 +224,8 @@ public final class UnixChannelBench {
                     cpuStart = os.getProcessCpuTime();
                     start = System.nanoTime();
                 }
-                pair.clientWrite(message);
-                for (int got = 0; got < ECHO_BYTES;) got += pair.clientRead(answer, got);
+                pair.clientWrite(message, ECHO_BYTES);
+                for (int got = 0; got < ECHO_BYTES;) got += pair.clientRead();
             }
             double micros = (System.nanoTime() - start) / 1e3 / ECHOES;
             double cpuMicros = (os.getProcessCpuTime() - cpuStart) / 1e3 / ECHOES;
