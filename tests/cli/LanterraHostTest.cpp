@@ -134,6 +134,7 @@ class LanterraHostTest : public ::testing::Test {
         EXPECT_EQ(host.violations(), std::vector<std::string>{});
         EXPECT_EQ(host.utfCharsHeld(), 0u);
         EXPECT_EQ(host.monitorsHeld(), 0u);
+        EXPECT_EQ(host.criticalsHeld(), 0u);
     }
 
     jobject openServer() {
@@ -231,6 +232,31 @@ TEST_F(LanterraHostTest, AConversationLeavesNothingHeldOrMisused) {
     socketClose(env, client);
     serverClose(env, server);
     EXPECT_FALSE(host.pending());
+}
+
+TEST_F(LanterraHostTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriticalRegions) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    std::vector<jbyte> big(4 << 20);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<jbyte>(i * 7 + i / 4096);
+    jbyteArray bigArray = host.newByteArray(big);
+    std::thread writer(
+        [&] { write(host.env(), client, bigArray, 0, static_cast<jint>(big.size())); });
+    std::vector<jbyte> got;
+    while (got.size() < big.size()) {
+        jbyteArray part = read(env, accepted);
+        ASSERT_NE(part, nullptr);
+        std::vector<jbyte> bytes = host.bytes(part);
+        got.insert(got.end(), bytes.begin(), bytes.end());
+        env->DeleteLocalRef(part);
+    }
+    writer.join();
+    EXPECT_TRUE(got == big);
+    socketClose(env, accepted);
+    socketClose(env, client);
+    serverClose(env, server);
 }
 
 TEST_F(LanterraHostTest, PathBytesTheVmCantSupplyCreateNothing) {
@@ -373,6 +399,17 @@ TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
     EXPECT_EQ(read(env, accepted), nullptr);
     expectThrown("java/lang/OutOfMemoryError", nullptr);
     EXPECT_EQ(received(read(env, accepted)), "kept");
+
+    // Elements the VM can't give: nothing is taken off the socket, and nothing is sent.
+    send(client, "still kept");
+    host.inject(Fault::GetPrimitiveArrayCritical);
+    EXPECT_EQ(read(env, accepted), nullptr);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+    host.inject(Fault::GetPrimitiveArrayCritical);
+    write(env, client, host.newByteArray({'x'}), 0, 1);
+    expectThrown("java/lang/OutOfMemoryError", nullptr);
+    send(client, "!");
+    EXPECT_EQ(received(read(env, accepted)), "still kept!");
 
     host.inject(Fault::NewStringUTF);
     EXPECT_EQ(identity(env, accepted), nullptr);
