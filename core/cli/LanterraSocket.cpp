@@ -91,6 +91,11 @@ Queued queuedBytes(int sock, int* nAvail) {
 // The most bytes one read0 takes, however many are queued.
 constexpr size_t maxReadBytes = 256 * 1024;
 
+// Up to this many bytes go through a buffer on the stack and one region copy, which costs less
+// than the two calls into the VM that hold and release the array's elements; larger transfers
+// use the array's elements directly and save a copy of every byte.
+constexpr size_t smallTransfer = 2048;
+
 struct Received {
     enum class Status { Done, Again };
     Status status;
@@ -116,22 +121,35 @@ jbyteArray exactCopy(JNIEnv* env, jbyteArray bytes, jsize count) {
     return exact.release();
 }
 
-// Takes up to `nAvail` queued bytes off `sock` straight into a new Java array. The array is made
+// Receives up to `wanted` queued bytes into the start of `bytes` without blocking: the count, or
+// -1 with *recvErrno set when recv fails, or -2 with an exception pending when the VM can't give
+// the array's elements.
+ssize_t receiveInto(JNIEnv* env, int sock, jbyteArray bytes, size_t wanted, int* recvErrno) {
+    if (wanted <= smallTransfer) {
+        jbyte staging[smallTransfer];
+        ssize_t nRead = ::recv(sock, staging, wanted, MSG_DONTWAIT);
+        *recvErrno = errno;
+        if (nRead > 0) env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(nRead), staging);
+        return nRead;
+    }
+    ScopedCriticalBytes into(env, bytes);
+    if (!heldOrThrow(env, into)) return -2;
+    // Non-blocking, so the elements are held only for the copy.
+    ssize_t nRead = ::recv(sock, into.get(), wanted, MSG_DONTWAIT);
+    *recvErrno = errno;
+    return nRead;
+}
+
+// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made
 // before anything is taken, so bytes never get lost to a VM that can't hold them.
 Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
     size_t wanted = std::min(static_cast<size_t>(nAvail), maxReadBytes);
     ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
     if (!bytes) return {Received::Status::Done, nullptr};
-    ssize_t nRead;
-    int recvErrno;
-    {
-        ScopedCriticalBytes into(env, bytes.get());
-        if (!heldOrThrow(env, into)) return {Received::Status::Done, nullptr};
-        // Non-blocking, so the array is held only for the copy: another reader may have taken
-        // what was queued meanwhile.
-        nRead = ::recv(sock, into.get(), wanted, MSG_DONTWAIT);
-        recvErrno = errno;
-    }
+    int recvErrno = 0;
+    ssize_t nRead = receiveInto(env, sock, bytes.get(), wanted, &recvErrno);
+    if (nRead == -2) return {Received::Status::Done, nullptr};
+    // Another reader may have taken what was queued meanwhile.
     if (nRead < 0 && (recvErrno == EAGAIN || recvErrno == EWOULDBLOCK || recvErrno == EINTR)) {
         return {Received::Status::Again, nullptr};
     }
@@ -149,18 +167,36 @@ Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
 
 enum class Sent { All, Failed, VmFailed };
 
+// Sends all `length` bytes, blocking as long as it takes; false with errno set when the
+// connection fails.
+bool sendBlocking(int sock, const jbyte* bytes, size_t length) {
+    while (length > 0) {
+        // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
+        ssize_t nWritten = ::send(sock, bytes, length, MSG_NOSIGNAL);
+        if (nWritten < 0 && errno == EINTR) continue;
+        if (nWritten <= 0) return false;
+        bytes += nWritten;
+        length -= static_cast<size_t>(nWritten);
+    }
+    return true;
+}
+
 // Sends bytes [off, off + len) of jBuf straight from the Java array. Failed: the connection
 // failed, errno set; VmFailed: the VM couldn't give the elements, an exception pending. The
 // elements are held only around non-blocking sends, never during a wait for room: a thread
 // holding them may keep the collector, and so the reading thread, waiting.
 Sent sendAll(JNIEnv* env, int sock, jbyteArray jBuf, jint off, jint len) {
+    if (static_cast<size_t>(len) <= smallTransfer) {
+        jbyte staging[smallTransfer];
+        env->GetByteArrayRegion(jBuf, off, len, staging);
+        return sendBlocking(sock, staging, static_cast<size_t>(len)) ? Sent::All : Sent::Failed;
+    }
     for (jint done = 0; done < len;) {
         ssize_t nWritten;
         int sendErrno;
         {
             ScopedCriticalBytes bytes(env, jBuf);
             if (!heldOrThrow(env, bytes)) return Sent::VmFailed;
-            // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
             nWritten = ::send(sock, bytes.get() + off + done, static_cast<size_t>(len - done),
                               MSG_NOSIGNAL | MSG_DONTWAIT);
             sendErrno = errno;

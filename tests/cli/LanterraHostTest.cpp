@@ -400,16 +400,18 @@ TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
     expectThrown("java/lang/OutOfMemoryError", nullptr);
     EXPECT_EQ(received(read(env, accepted)), "kept");
 
-    // Elements the VM can't give: nothing is taken off the socket, and nothing is sent.
-    send(client, "still kept");
+    // Elements the VM can't give (transfers too large for a copy through the stack): nothing
+    // is taken off the socket, and nothing is sent.
+    std::string large(3000, 'k');
+    send(client, large);
     host.inject(Fault::GetPrimitiveArrayCritical);
     EXPECT_EQ(read(env, accepted), nullptr);
     expectThrown("java/lang/OutOfMemoryError", nullptr);
     host.inject(Fault::GetPrimitiveArrayCritical);
-    write(env, client, host.newByteArray({'x'}), 0, 1);
+    write(env, client, host.newByteArray(std::vector<jbyte>(3000, 'x')), 0, 3000);
     expectThrown("java/lang/OutOfMemoryError", nullptr);
     send(client, "!");
-    EXPECT_EQ(received(read(env, accepted)), "still kept!");
+    EXPECT_EQ(received(read(env, accepted)), large + "!");
 
     host.inject(Fault::NewStringUTF);
     EXPECT_EQ(identity(env, accepted), nullptr);
