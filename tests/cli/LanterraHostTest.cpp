@@ -259,6 +259,25 @@ TEST_F(LanterraHostTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriti
     serverClose(env, server);
 }
 
+TEST_F(LanterraHostTest, AnObjectOfAnotherClassIsReadThroughItsOwnHandleField) {
+    jobject server = openServer();
+    jobject client = connectClient();
+    jobject accepted = accept(env, server);
+    ASSERT_NE(accepted, nullptr);
+    send(client, "one");
+    EXPECT_EQ(received(read(env, accepted)), "one");  // the field of UnixDomSocket is known now
+    host.defineClass("a/OtherSocket").intField("spare").intField("handle");
+    jobject other = host.newInstance("a/OtherSocket");
+    host.setIntField(other, "handle", host.intField(accepted, "handle"));
+    send(client, "two");
+    EXPECT_EQ(received(read(env, other)), "two");
+    send(client, "three");
+    EXPECT_EQ(received(read(env, accepted)), "three");
+    socketClose(env, accepted);
+    socketClose(env, client);
+    serverClose(env, server);
+}
+
 TEST_F(LanterraHostTest, PathBytesTheVmCantSupplyCreateNothing) {
     int before = openDescriptors();
     host.inject(Fault::GetStringUTFChars, 2);
