@@ -152,6 +152,23 @@ class LanterraHostTest : public ::testing::Test {
         return client;
     }
 
+    // A server, a client connected to it, and the server's end of that connection.
+    struct Connection {
+        jobject server, client, accepted;
+    };
+
+    Connection openConnection() {
+        jobject server = openServer();
+        jobject client = connectClient();
+        return {server, client, accept(env, server)};
+    }
+
+    void closeConnection(const Connection& c) {
+        socketClose(env, c.accepted);
+        socketClose(env, c.client);
+        serverClose(env, c.server);
+    }
+
     void send(jobject socket, const std::string& text) {
         std::vector<jbyte> bytes(text.begin(), text.end());
         write(env, socket, host.newByteArray(bytes), 0, static_cast<jint>(bytes.size()));
@@ -235,9 +252,7 @@ TEST_F(LanterraHostTest, AConversationLeavesNothingHeldOrMisused) {
 }
 
 TEST_F(LanterraHostTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriticalRegions) {
-    jobject server = openServer();
-    jobject client = connectClient();
-    jobject accepted = accept(env, server);
+    auto [server, client, accepted] = openConnection();
     ASSERT_NE(accepted, nullptr);
     std::vector<jbyte> big(4 << 20);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<jbyte>(i * 7 + i / 4096);
@@ -254,15 +269,11 @@ TEST_F(LanterraHostTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriti
     }
     writer.join();
     EXPECT_TRUE(got == big);
-    socketClose(env, accepted);
-    socketClose(env, client);
-    serverClose(env, server);
+    closeConnection({server, client, accepted});
 }
 
 TEST_F(LanterraHostTest, AnObjectOfAnotherClassIsReadThroughItsOwnHandleField) {
-    jobject server = openServer();
-    jobject client = connectClient();
-    jobject accepted = accept(env, server);
+    auto [server, client, accepted] = openConnection();
     ASSERT_NE(accepted, nullptr);
     send(client, "one");
     EXPECT_EQ(received(read(env, accepted)), "one");  // the field of UnixDomSocket is known now
@@ -273,9 +284,7 @@ TEST_F(LanterraHostTest, AnObjectOfAnotherClassIsReadThroughItsOwnHandleField) {
     EXPECT_EQ(received(read(env, other)), "two");
     send(client, "three");
     EXPECT_EQ(received(read(env, accepted)), "three");
-    socketClose(env, accepted);
-    socketClose(env, client);
-    serverClose(env, server);
+    closeConnection({server, client, accepted});
 }
 
 TEST_F(LanterraHostTest, PathBytesTheVmCantSupplyCreateNothing) {
@@ -409,9 +418,7 @@ TEST_F(LanterraHostTest, AMissingHandleFieldIsReportedPerOperation) {
 }
 
 TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
-    jobject server = openServer();
-    jobject client = connectClient();
-    jobject accepted = accept(env, server);
+    auto [server, client, accepted] = openConnection();
     ASSERT_NE(accepted, nullptr);
     send(client, "kept");
     host.inject(Fault::NewByteArray);
@@ -436,9 +443,7 @@ TEST_F(LanterraHostTest, AnArrayTheVmCantMakeLosesNoBytes) {
     EXPECT_EQ(identity(env, accepted), nullptr);
     expectThrown("java/lang/OutOfMemoryError", nullptr);
 
-    socketClose(env, accepted);
-    socketClose(env, client);
-    serverClose(env, server);
+    closeConnection({server, client, accepted});
 }
 
 std::atomic<int> signalsHandled{0};
