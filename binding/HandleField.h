@@ -19,21 +19,14 @@ inline jfieldID findHandleField(JNIEnv* env, jobject obj) {
 // field is read and the record copied. Returns out, or null when the monitor can't be entered,
 // the field can't be found (the VM's error is then pending) or the handle designates no
 // record. Callers report null as "Invalid handle", replacing whatever is pending.
-// findField(env, obj) finds the field as findHandleField does (a caller may keep the id).
-template <typename Record, typename FindField>
-Record* copyRecordOf(JNIEnv* env, jobject obj, const HandleRegistry<Record>& registry, Record* out,
-                     FindField&& findField) {
-    ScopedMonitor monitor(env, obj);
-    if (!monitor.entered()) return nullptr;
-    jfieldID fid = findField(env, obj);
-    if (fid == nullptr) return nullptr;
-    return registry.copy(env->GetIntField(obj, fid), out) ? out : nullptr;
-}
-
 template <typename Record>
 Record* copyRecordOf(JNIEnv* env, jobject obj, const HandleRegistry<Record>& registry,
                      Record* out) {
-    return copyRecordOf(env, obj, registry, out, findHandleField);
+    ScopedMonitor monitor(env, obj);
+    if (!monitor.entered()) return nullptr;
+    jfieldID fid = findHandleField(env, obj);
+    if (fid == nullptr) return nullptr;
+    return registry.copy(env->GetIntField(obj, fid), out) ? out : nullptr;
 }
 
 }  // namespace orvela

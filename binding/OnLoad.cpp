@@ -2,16 +2,12 @@
 #include <jni.h>
 
 #include "binding/DebugLevel.h"
-#include "binding/LoadGeneration.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #endif
 
-std::atomic<unsigned> orvela::loadGeneration{0};
-
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* /*jvm*/, void* /*reserved*/) {
-    ++orvela::loadGeneration;
     orvela::readDebugLevel();
 #if defined(_WIN32)
     // Above 3 the process stops here so that a debugger can be attached before any native runs.

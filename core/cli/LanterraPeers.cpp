@@ -9,7 +9,6 @@
 #include "binding/LastErrorMsg.h"
 #include "binding/ScopedMonitor.h"
 #include "binding/ThrowByName.h"
-#include "core/cli/HandleFieldCache.h"
 
 namespace orvela {
 
@@ -29,16 +28,11 @@ HandleRegistry<SocketPeer>& socketPeers() {
 }
 
 ServerSocketPeer* getServerSocketPeer(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy) {
-    static HandleFieldCache handleField;
-    return copyRecordOf(env, obj, serverSocketPeers(), peerCopy,
-                        [](JNIEnv* e, jobject o) { return handleField.find(e, o); });
+    return copyRecordOf(env, obj, serverSocketPeers(), peerCopy);
 }
 
-// Every read0 and write0 starts here, so the field id is kept rather than looked up each time.
 SocketPeer* getSocketPeer(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
-    static HandleFieldCache handleField;
-    return copyRecordOf(env, obj, socketPeers(), peerCopy,
-                        [](JNIEnv* e, jobject o) { return handleField.find(e, o); });
+    return copyRecordOf(env, obj, socketPeers(), peerCopy);
 }
 
 namespace {

@@ -272,21 +272,6 @@ TEST_F(LanterraHostTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriti
     closeConnection({server, client, accepted});
 }
 
-TEST_F(LanterraHostTest, AnObjectOfAnotherClassIsReadThroughItsOwnHandleField) {
-    auto [server, client, accepted] = openConnection();
-    ASSERT_NE(accepted, nullptr);
-    send(client, "one");
-    EXPECT_EQ(received(read(env, accepted)), "one");  // the field of UnixDomSocket is known now
-    host.defineClass("a/OtherSocket").intField("spare").intField("handle");
-    jobject other = host.newInstance("a/OtherSocket");
-    host.setIntField(other, "handle", host.intField(accepted, "handle"));
-    send(client, "two");
-    EXPECT_EQ(received(read(env, other)), "two");
-    send(client, "three");
-    EXPECT_EQ(received(read(env, accepted)), "three");
-    closeConnection({server, client, accepted});
-}
-
 TEST_F(LanterraHostTest, PathBytesTheVmCantSupplyCreateNothing) {
     int before = openDescriptors();
     host.inject(Fault::GetStringUTFChars, 2);

@@ -204,27 +204,6 @@ void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
         e->state->violation("DeleteLocalRef of a deleted or invalid reference");
 }
 
-// Weak references are references like any other here: the host collects nothing, so the object
-// stays reachable until the reference is deleted.
-jweak JNICALL NewWeakGlobalRef(JNIEnv* env, jobject obj) {
-    EnvImpl* e = enter(env, "NewWeakGlobalRef");
-    Object* o = e->state->deref(obj);
-    if (o == nullptr) return nullptr;
-    return e->state->newRef(o);
-}
-
-void JNICALL DeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
-    EnvImpl* e = enter(env, "DeleteWeakGlobalRef", true);
-    if (ref == nullptr) return;
-    if (!e->state->deleteRef(ref))
-        e->state->violation("DeleteWeakGlobalRef of a deleted or invalid reference");
-}
-
-jboolean JNICALL IsSameObject(JNIEnv* env, jobject ref1, jobject ref2) {
-    EnvImpl* e = enter(env, "IsSameObject");
-    return e->state->deref(ref1) == e->state->deref(ref2) ? JNI_TRUE : JNI_FALSE;
-}
-
 jclass JNICALL GetObjectClass(JNIEnv* env, jobject obj) {
     EnvImpl* e = enter(env, "GetObjectClass");
     Object* o = e->state->deref(obj);
@@ -604,9 +583,6 @@ void HostState::fillFunctionTables() {
     functions.ExceptionDescribe = ExceptionDescribe;
     functions.DeleteLocalRef = DeleteLocalRef;
     functions.GetObjectClass = GetObjectClass;
-    functions.NewWeakGlobalRef = NewWeakGlobalRef;
-    functions.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
-    functions.IsSameObject = IsSameObject;
     functions.GetFieldID = GetFieldID;
     functions.GetIntField = GetIntField;
     functions.SetIntField = SetIntField;

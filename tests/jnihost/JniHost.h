@@ -26,8 +26,8 @@
 // prints "JNI slot <name> not implemented by the test host" and aborts.
 //
 // Each thread has its own JNIEnv (host.env() on that thread) and its own pending exception.
-// All references the host hands out (weak global ones too) are local references that stay valid
-// until deleted; using a deleted reference aborts.
+// All references the host hands out are local references that stay valid until deleted;
+// using a deleted reference aborts.
 //
 // Strictness: a call made with an exception pending (other than the calls JNI allows then)
 // is a violation, as are a release of UTF chars not obtained, a MonitorExit by a thread that

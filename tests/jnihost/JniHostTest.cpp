@@ -107,23 +107,6 @@ TEST_F(JniHostTest, ByteArrayRegionsOutsideTheArrayThrowAndCopyNothing) {
     EXPECT_EQ(host.takePending()->className, "java/lang/NegativeArraySizeException");
 }
 
-TEST_F(JniHostTest, WeakReferencesNameTheSameObjectUntilDeleted) {
-    jobject obj = host.newInstance("a/C");
-    jclass cls = env->GetObjectClass(obj);
-    jweak weak = env->NewWeakGlobalRef(cls);
-    EXPECT_TRUE(env->IsSameObject(weak, cls));
-    EXPECT_TRUE(env->IsSameObject(nullptr, nullptr));
-    EXPECT_FALSE(env->IsSameObject(weak, obj));
-    EXPECT_FALSE(env->IsSameObject(weak, nullptr));
-    size_t refs = host.liveLocalRefs();
-    env->DeleteWeakGlobalRef(weak);
-    EXPECT_EQ(host.liveLocalRefs(), refs - 1);
-    EXPECT_TRUE(host.violations().empty());
-    env->DeleteWeakGlobalRef(weak);
-    EXPECT_EQ(host.violations(),
-              std::vector<std::string>{"DeleteWeakGlobalRef of a deleted or invalid reference"});
-}
-
 TEST_F(JniHostTest, CriticalElementsAreTheArrayAndNoOtherCallMayRunWhileHeld) {
     jbyteArray array = host.newByteArray({1, 2, 3});
     jbyteArray empty = host.newByteArray({});
