@@ -39,6 +39,8 @@ struct Object {
     std::vector<jbyte> bytes;            // Kind::ByteArray
     std::optional<std::string> message;  // throwables
     Monitor monitor;
+    size_t refCount = 0;  // live references to it
+    size_t slot = 0;      // its index in HostState::objects
 };
 
 struct FieldDef {
@@ -62,7 +64,9 @@ struct ClassDef {
     Object* mirror = nullptr;
 };
 
-// What a jobject points to. Deleting the reference frees it; the object lives on.
+// What a jobject points to. Deleting the reference frees it. The object lives on, except a
+// byte array whose last reference goes: nothing else can reach it, so it is freed as a
+// collector would free it, and a long run doesn't pile up every buffer it ever returned.
 struct Ref {
     Object* obj;
 };
@@ -103,7 +107,8 @@ struct HostState {
     JNIInvokeInterface_ invoke;
     VmImpl vm;
 
-    // Guards everything below, and every object's fields, bytes and monitor.
+    // Guards everything below, and every object's fields and monitor (not the elements of a
+    // byte array, whose length is fixed when it is made).
     std::mutex mutex;
     std::map<std::thread::id, std::unique_ptr<EnvImpl>> envs;
     std::map<std::string, std::unique_ptr<ClassDef>> classes;
@@ -125,6 +130,7 @@ struct HostState {
     jobject newRefLocked(Object* obj);
     jobject newRef(Object* obj);
     bool deleteRef(jobject ref);  // false when ref is not a live reference
+    void freeObjectLocked(Object* obj);
     Object* deref(jobject ref);   // null for null; aborts on a deleted or forged reference
     const FieldDef* field(jfieldID id);
     const MethodDef* method(jmethodID id);
