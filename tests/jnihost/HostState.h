@@ -131,7 +131,7 @@ struct HostState {
     jobject newRef(Object* obj);
     bool deleteRef(jobject ref);  // false when ref is not a live reference
     void freeObjectLocked(Object* obj);
-    Object* deref(jobject ref);   // null for null; aborts on a deleted or forged reference
+    Object* deref(jobject ref);  // null for null; aborts on a deleted or forged reference
     const FieldDef* field(jfieldID id);
     const MethodDef* method(jmethodID id);
 
