@@ -22,7 +22,7 @@ jint nextHandleCandidate();
 // memory. Lookup, copy, update and removal are atomic with respect to each other.
 template <typename Record>
 class HandleRegistry {
-public:
+  public:
     HandleRegistry() = default;
     HandleRegistry(const HandleRegistry&) = delete;
     HandleRegistry& operator=(const HandleRegistry&) = delete;
@@ -78,7 +78,7 @@ public:
         return records_.size();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::unordered_map<jint, std::unique_ptr<Record>> records_;
 };

@@ -5,6 +5,8 @@
 
 namespace orvela {
 
-char* getLastErrorMsg() { return strerror(errno); }
+char* getLastErrorMsg() {
+    return strerror(errno);
+}
 
 }  // namespace orvela

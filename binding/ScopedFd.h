@@ -23,14 +23,18 @@ class ScopedFd {
     ScopedFd(const ScopedFd&) = delete;
     ScopedFd& operator=(const ScopedFd&) = delete;
 
-    int get() const { return fd_; }
+    int get() const {
+        return fd_;
+    }
     // Hands the descriptor on without closing it.
     int release() {
         int fd = fd_;
         fd_ = -1;
         return fd;
     }
-    explicit operator bool() const { return fd_ >= 0; }
+    explicit operator bool() const {
+        return fd_ >= 0;
+    }
 
   private:
     int fd_;

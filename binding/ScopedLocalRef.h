@@ -7,7 +7,7 @@ namespace orvela {
 // A JNI local reference, deleted when the scope ends.
 template <typename T>
 class ScopedLocalRef {
-public:
+  public:
     ScopedLocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
     ~ScopedLocalRef() {
         if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
@@ -24,7 +24,7 @@ public:
     }
     explicit operator bool() const { return ref_ != nullptr; }
 
-private:
+  private:
     JNIEnv* env_;
     T ref_;
 };

@@ -7,7 +7,7 @@ namespace orvela {
 // Holds a Java object's monitor for the scope. entered() is false when MonitorEnter failed;
 // the monitor is then not held and nothing is released.
 class ScopedMonitor {
-public:
+  public:
     ScopedMonitor(JNIEnv* env, jobject obj)
         : env_(env), obj_(obj), entered_(env->MonitorEnter(obj) == JNI_OK) {}
     ~ScopedMonitor() {
@@ -19,7 +19,7 @@ public:
 
     bool entered() const { return entered_; }
 
-private:
+  private:
     JNIEnv* env_;
     jobject obj_;
     bool entered_;

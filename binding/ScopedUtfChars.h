@@ -7,7 +7,7 @@ namespace orvela {
 // The modified UTF-8 bytes of a Java string, released when the scope ends. When the VM can't
 // supply them, c_str() is null and the VM's exception is pending.
 class ScopedUtfChars {
-public:
+  public:
     ScopedUtfChars(JNIEnv* env, jstring str)
         : env_(env), str_(str), chars_(str ? env->GetStringUTFChars(str, nullptr) : nullptr) {}
     ~ScopedUtfChars() {
@@ -19,7 +19,7 @@ public:
     const char* c_str() const { return chars_; }
     explicit operator bool() const { return chars_ != nullptr; }
 
-private:
+  private:
     JNIEnv* env_;
     jstring str_;
     const char* chars_;

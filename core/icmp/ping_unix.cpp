@@ -20,8 +20,8 @@
 #include <limits>
 #include <mutex>
 
-#include "binding/ScopedLocalRef.h"
 #include "binding/ScopedFd.h"
+#include "binding/ScopedLocalRef.h"
 
 extern "C" {
 ORVELA_EXPORT int packetsize = 64;

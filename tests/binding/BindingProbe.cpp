@@ -46,8 +46,7 @@ JNIEXPORT void JNICALL Java_com_orvela_test_binding_BindingProbe_throwTwice(JNIE
 }
 
 JNIEXPORT jstring JNICALL Java_com_orvela_test_binding_BindingProbe_lastErrorMsg(JNIEnv* env,
-                                                                                 jclass,
-                                                                                 jint err) {
+                                                                                 jclass, jint err) {
     errno = err;
     return env->NewStringUTF(orvela::getLastErrorMsg());
 }
@@ -64,8 +63,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_add(JNIEnv* env
 }
 
 // Reads the record through the object's "handle" field, as the channel natives do.
-JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_valueOf(JNIEnv* env,
-                                                                         jobject obj) {
+JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_valueOf(JNIEnv* env, jobject obj) {
     ProbeRecord copy{};
     if (orvela::copyRecordOf(env, obj, registry(), &copy) == nullptr) {
         orvela::throwReplacingPending(env, "java/io/IOException", "Invalid handle");

@@ -1,4 +1,4 @@
-# The ping service: native unit tests, the export list, and the suite in the real JVM.
+# The ping service: native unit tests and the suite in the real JVM.
 # Raw sockets need root (CI runs as root).
 set(ping_tests ${CMAKE_CURRENT_LIST_DIR})
 
@@ -14,10 +14,6 @@ add_dependencies(ping_natives_tests icmpprobe)
 target_compile_definitions(ping_natives_tests PRIVATE
                            ICMPPROBE_LIBRARY="$<TARGET_FILE:icmpprobe>")
 
-add_test(NAME ping.exports
-         COMMAND ${ping_tests}/check_exports.sh $<TARGET_FILE:icmpprobe>
-                 $<TARGET_OBJECTS:icmpprobe_ping> $<TARGET_OBJECTS:icmpprobe>
-         COMMAND_EXPAND_LISTS)
 
 if(ORVELA_BUILD_JAVA)
     # Crafts and captures datagrams for the tests.
