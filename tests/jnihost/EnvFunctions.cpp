@@ -449,9 +449,13 @@ jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize len) {
         s.raise(e, "java/lang/OutOfMemoryError", std::nullopt);
         return nullptr;
     }
-    // The bytes are zeroed before the lock is taken, so that other threads' calls don't wait
-    // for it.
-    std::vector<jbyte> bytes(static_cast<size_t>(len), 0);
+    std::vector<jbyte> bytes;
+    if (static_cast<size_t>(len) >= HostState::kSpareMinBytes) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        bytes = s.takeSpareBytesLocked(static_cast<size_t>(len));
+    }
+    // The bytes are zeroed without the lock, so that other threads' calls don't wait for it.
+    bytes.assign(static_cast<size_t>(len), 0);
     std::lock_guard<std::mutex> lock(s.mutex);
     Object* o = s.newObjectLocked(Object::Kind::ByteArray, s.findClassLocked("[B"));
     o->bytes = std::move(bytes);

@@ -91,11 +91,27 @@ Object* HostState::newObjectLocked(Object::Kind kind, ClassDef* cls) {
 }
 
 void HostState::freeObjectLocked(Object* obj) {
+    if (obj->bytes.capacity() >= kSpareMinBytes && spareBytes.size() < kSpareMaxCount) {
+        spareBytes.push_back(std::move(obj->bytes));
+    }
     // The last object takes the freed one's slot.
     size_t slot = obj->slot;
     objects[slot] = std::move(objects.back());
     objects[slot]->slot = slot;
     objects.pop_back();
+}
+
+std::vector<jbyte> HostState::takeSpareBytesLocked(size_t len) {
+    auto best = spareBytes.end();
+    for (auto it = spareBytes.begin(); it != spareBytes.end(); ++it) {
+        if (it->capacity() >= len &&
+            (best == spareBytes.end() || it->capacity() < best->capacity()))
+            best = it;
+    }
+    if (best == spareBytes.end()) return {};
+    std::vector<jbyte> bytes = std::move(*best);
+    spareBytes.erase(best);
+    return bytes;
 }
 
 jobject HostState::newRefLocked(Object* obj) {

@@ -116,6 +116,12 @@ struct HostState {
     std::unordered_set<Ref*> refs;
     std::unordered_set<const void*> memberIds;
     std::unordered_set<const char*> utfChars;
+    // The storage of freed byte arrays, kept for new ones as a VM reuses its heap: Wine's
+    // heap takes every block above 64 KiB from fresh pages, which a VM's arrays don't pay.
+    // Only blocks of at least kSpareMinBytes are kept, at most kSpareMaxCount of them.
+    static constexpr size_t kSpareMinBytes = 64 * 1024;
+    static constexpr size_t kSpareMaxCount = 8;
+    std::vector<std::vector<jbyte>> spareBytes;
     std::vector<std::string> violations;
     bool strict = false;
     size_t monitorsHeld = 0;
@@ -131,6 +137,9 @@ struct HostState {
     jobject newRef(Object* obj);
     bool deleteRef(jobject ref);  // false when ref is not a live reference
     void freeObjectLocked(Object* obj);
+    // Spare storage with room for len bytes (the smallest that has it), else none; its
+    // contents are undefined.
+    std::vector<jbyte> takeSpareBytesLocked(size_t len);
     Object* deref(jobject ref);  // null for null; aborts on a deleted or forged reference
     const FieldDef* field(jfieldID id);
     const MethodDef* method(jmethodID id);
