@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <memory>
-#include <new>
 
 #include "binding/HandleField.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 #include "core/cli/DuctwayOverlapped.h"
 #include "core/cli/DuctwayPipeInfo.h"
+#include "core/cli/DuctwayScratch.h"
 
 namespace orvela {
 
@@ -37,8 +37,8 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
     DWORD bytesToRead = bytesAvail != 0 ? bytesAvail : 1;
     // The array handed to Java can hold no more than a jint counts.
     if (bytesToRead > 0x7fffffffu) bytesToRead = 0x7fffffffu;
-    std::unique_ptr<jbyte[]> buf(new (std::nothrow) jbyte[bytesToRead]);
-    if (!buf) {
+    PipeScratch buf(bytesToRead);
+    if (buf.get() == nullptr) {
         throwOutOfMemory(env);
         return nullptr;
     }
@@ -88,8 +88,8 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
         JNU_ThrowByName(env, "java/lang/ArrayIndexOutOfBoundsException", nullptr);
         return;
     }
-    std::unique_ptr<jbyte[]> buf(new (std::nothrow) jbyte[jLen > 0 ? jLen : 1]);
-    if (!buf) {
+    PipeScratch buf(static_cast<size_t>(jLen));
+    if (buf.get() == nullptr) {
         throwOutOfMemory(env);
         return;
     }

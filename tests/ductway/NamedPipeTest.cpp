@@ -181,6 +181,41 @@ TEST_F(NamedPipeTest, BothEndsExchangeExactlyWhatWasWritten) {
     expectNothingPending();
 }
 
+TEST_F(NamedPipeTest, StreamOfMixedSizesArrivesIntactThroughTheReusedBuffers) {
+    std::string name = uniquePipeName();
+    jobject server = newServer(name);
+    jobject client = connectClient(server, name);
+
+    // Every byte tells its place in the stream, so bytes left over in a reused buffer from an
+    // earlier, longer transfer would show. 1.5 MiB goes beyond what a thread keeps.
+    const size_t sizes[] = {100, 200 * 1024, 3, 1536 * 1024, 64 * 1024, 1};
+    std::string stream;
+    for (size_t size : sizes) {
+        for (size_t i = 0; i < size; ++i) stream += static_cast<char>(stream.size() % 251);
+    }
+    std::string received;
+    std::thread reader([&] {
+        JNIEnv* readerEnv = host_.env();
+        while (received.size() < stream.size()) {
+            std::optional<std::string> part =
+                textOf(natives_->clientRead0(readerEnv, client, 20000));
+            if (!part) break;
+            received += *part;
+        }
+    });
+    size_t offset = 0;
+    for (size_t size : sizes) {
+        natives_->serverWrite0(env(), server, bytesOf(stream.substr(offset, size)), 0,
+                               static_cast<jint>(size), 20000);
+        expectNothingPending();
+        offset += size;
+    }
+    reader.join();
+    expectNothingPending();
+    EXPECT_TRUE(received == stream) << "received " << received.size() << " of " << stream.size();
+    closeBoth(server, client);
+}
+
 TEST_F(NamedPipeTest, TimedOutWriteIsCancelledAndThePipeStaysUsable) {
     std::string name = uniquePipeName();
     jobject server = host_.newInstance(kServerClass);

@@ -456,9 +456,16 @@ jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize len) {
         s.raise(e, "java/lang/OutOfMemoryError", std::nullopt);
         return nullptr;
     }
+    std::vector<jbyte> bytes;
+    if (static_cast<size_t>(len) >= HostState::kSpareMinBytes) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        bytes = s.takeSpareBytesLocked(static_cast<size_t>(len));
+    }
+    // The bytes are zeroed without the lock, so that other threads' calls don't wait for it.
+    bytes.assign(static_cast<size_t>(len), 0);
     std::lock_guard<std::mutex> lock(s.mutex);
     Object* o = s.newObjectLocked(Object::Kind::ByteArray, s.findClassLocked("[B"));
-    o->bytes.assign(static_cast<size_t>(len), 0);
+    o->bytes = std::move(bytes);
     return static_cast<jbyteArray>(s.newRefLocked(o));
 }
 
@@ -466,9 +473,11 @@ jsize JNICALL GetArrayLength(JNIEnv* env, jarray array) {
     EnvImpl* e = enter(env, "GetArrayLength");
     Object* o = objectOf(e, array, Object::Kind::ByteArray, "GetArrayLength");
     if (o == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(e->state->mutex);
     return static_cast<jsize>(o->bytes.size());
 }
+
+// An array's length never changes, and, as in a VM, its elements are copied without a lock:
+// a thread that filled one array doesn't hold up another copying out of a different one.
 
 // True when [start, start+len) lies in o's bytes; else ArrayIndexOutOfBoundsException pending.
 bool regionInBounds(EnvImpl* e, Object* o, jsize start, jsize len) {
@@ -485,7 +494,6 @@ void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsiz
     EnvImpl* e = enter(env, "GetByteArrayRegion");
     Object* o = objectOf(e, array, Object::Kind::ByteArray, "GetByteArrayRegion");
     if (o == nullptr || !regionInBounds(e, o, start, len) || len == 0) return;
-    std::lock_guard<std::mutex> lock(e->state->mutex);
     std::memcpy(buf, o->bytes.data() + start, static_cast<size_t>(len));
 }
 
@@ -494,7 +502,6 @@ void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsiz
     EnvImpl* e = enter(env, "SetByteArrayRegion");
     Object* o = objectOf(e, array, Object::Kind::ByteArray, "SetByteArrayRegion");
     if (o == nullptr || !regionInBounds(e, o, start, len) || len == 0) return;
-    std::lock_guard<std::mutex> lock(e->state->mutex);
     std::memcpy(o->bytes.data() + start, buf, static_cast<size_t>(len));
 }
 

@@ -85,13 +85,39 @@ Object* HostState::newObjectLocked(Object::Kind kind, ClassDef* cls) {
     if (kind == Object::Kind::Instance) {
         for (const FieldDef& f : cls->fields) obj->ints[f.name] = 0;
     }
+    obj->slot = objects.size();
     objects.push_back(std::move(obj));
     return objects.back().get();
+}
+
+void HostState::freeObjectLocked(Object* obj) {
+    if (obj->bytes.capacity() >= kSpareMinBytes && spareBytes.size() < kSpareMaxCount) {
+        spareBytes.push_back(std::move(obj->bytes));
+    }
+    // The last object takes the freed one's slot.
+    size_t slot = obj->slot;
+    objects[slot] = std::move(objects.back());
+    objects[slot]->slot = slot;
+    objects.pop_back();
+}
+
+std::vector<jbyte> HostState::takeSpareBytesLocked(size_t len) {
+    auto best = spareBytes.end();
+    for (auto it = spareBytes.begin(); it != spareBytes.end(); ++it) {
+        if (it->capacity() >= len &&
+            (best == spareBytes.end() || it->capacity() < best->capacity()))
+            best = it;
+    }
+    if (best == spareBytes.end()) return {};
+    std::vector<jbyte> bytes = std::move(*best);
+    spareBytes.erase(best);
+    return bytes;
 }
 
 jobject HostState::newRefLocked(Object* obj) {
     Ref* ref = new Ref{obj};
     refs.insert(ref);
+    ++obj->refCount;
     return reinterpret_cast<jobject>(ref);
 }
 
@@ -104,7 +130,12 @@ bool HostState::deleteRef(jobject ref) {
     std::lock_guard<std::mutex> lock(mutex);
     Ref* r = reinterpret_cast<Ref*>(ref);
     if (refs.erase(r) == 0) return false;
+    Object* obj = r->obj;
     delete r;
+    if (--obj->refCount == 0 && obj->kind == Object::Kind::ByteArray && obj->monitor.depth == 0 &&
+        obj->monitor.waiters == 0) {
+        freeObjectLocked(obj);
+    }
     return true;
 }
 

@@ -39,6 +39,8 @@ struct Object {
     std::vector<jbyte> bytes;            // Kind::ByteArray
     std::optional<std::string> message;  // throwables
     Monitor monitor;
+    size_t refCount = 0;  // live references to it
+    size_t slot = 0;      // its index in HostState::objects
 };
 
 struct FieldDef {
@@ -62,7 +64,9 @@ struct ClassDef {
     Object* mirror = nullptr;
 };
 
-// What a jobject points to. Deleting the reference frees it; the object lives on.
+// What a jobject points to. Deleting the reference frees it. The object lives on, except a
+// byte array whose last reference goes: nothing else can reach it, so it is freed as a
+// collector would free it, and a long run doesn't pile up every buffer it ever returned.
 struct Ref {
     Object* obj;
 };
@@ -105,7 +109,8 @@ struct HostState {
     JNIInvokeInterface_ invoke;
     VmImpl vm;
 
-    // Guards everything below, and every object's fields, bytes and monitor.
+    // Guards everything below, and every object's fields and monitor (not the elements of a
+    // byte array, whose length is fixed when it is made).
     std::mutex mutex;
     std::map<std::thread::id, std::unique_ptr<EnvImpl>> envs;
     std::map<std::string, std::unique_ptr<ClassDef>> classes;
@@ -113,6 +118,12 @@ struct HostState {
     std::unordered_set<Ref*> refs;
     std::unordered_set<const void*> memberIds;
     std::unordered_set<const char*> utfChars;
+    // The storage of freed byte arrays, kept for new ones as a VM reuses its heap: Wine's
+    // heap takes every block above 64 KiB from fresh pages, which a VM's arrays don't pay.
+    // Only blocks of at least kSpareMinBytes are kept, at most kSpareMaxCount of them.
+    static constexpr size_t kSpareMinBytes = 64 * 1024;
+    static constexpr size_t kSpareMaxCount = 8;
+    std::vector<std::vector<jbyte>> spareBytes;
     std::vector<std::string> violations;
     bool strict = false;
     size_t monitorsHeld = 0;
@@ -128,7 +139,11 @@ struct HostState {
     jobject newRefLocked(Object* obj);
     jobject newRef(Object* obj);
     bool deleteRef(jobject ref);  // false when ref is not a live reference
-    Object* deref(jobject ref);   // null for null; aborts on a deleted or forged reference
+    void freeObjectLocked(Object* obj);
+    // Spare storage with room for len bytes (the smallest that has it), else none; its
+    // contents are undefined.
+    std::vector<jbyte> takeSpareBytesLocked(size_t len);
+    Object* deref(jobject ref);  // null for null; aborts on a deleted or forged reference
     const FieldDef* field(jfieldID id);
     const MethodDef* method(jmethodID id);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "tests/jnihost/JniHost.h"
 
@@ -132,6 +133,24 @@ TEST_F(JniHostTest, CriticalElementsAreTheArrayAndNoOtherCallMayRunWhileHeld) {
     EXPECT_EQ(env->GetPrimitiveArrayCritical(array, nullptr), nullptr);
     EXPECT_EQ(host.takePending()->className, "java/lang/OutOfMemoryError");
     EXPECT_EQ(host.criticalsHeld(), 0u);
+}
+
+TEST_F(JniHostTest, ArraysMadeFromDroppedArraysStorageStartZeroedAtTheirOwnLength) {
+    // Dropped arrays' storage is reused: a new array must not show what an old one held.
+    for (jsize size : {200 * 1024, 100 * 1024, 70 * 1024}) {
+        jbyteArray old = env->NewByteArray(size);
+        std::vector<jbyte> filler(static_cast<size_t>(size), 0x55);
+        env->SetByteArrayRegion(old, 0, size, filler.data());
+        env->DeleteLocalRef(old);
+    }
+    for (jsize size : {64 * 1024, 150 * 1024, 300 * 1024}) {
+        jbyteArray fresh = env->NewByteArray(size);
+        EXPECT_EQ(env->GetArrayLength(fresh), size);
+        EXPECT_EQ(host.bytes(fresh), std::vector<jbyte>(static_cast<size_t>(size), 0)) << size;
+        env->DeleteLocalRef(fresh);
+    }
+    EXPECT_FALSE(host.pending());
+    EXPECT_TRUE(host.violations().empty());
 }
 
 TEST_F(JniHostTest, InjectionsFailTheChosenCallsOnly) {
