@@ -10,6 +10,7 @@
 #include <string>
 
 #include "binding/LastErrorMsg.h"
+#include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
@@ -18,7 +19,6 @@
 #include "core/cli/LanterraPeers.h"
 #include "core/cli/LanterraTrace.h"
 #include "core/cli/LanterraWait.h"
-#include "binding/ScopedFd.h"
 
 namespace orvela {
 namespace {
