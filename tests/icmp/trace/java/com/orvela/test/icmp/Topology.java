@@ -7,6 +7,7 @@ import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -49,17 +50,52 @@ final class Topology {
         return probeAs(List.of(), commands);
     }
 
-    /** As probe, with `wrapper` (e.g. setpriv and its options) in front of the child VM. */
+    /**
+     * As probe, with `wrapper` (e.g. setpriv and its options) in front of the child VM. Such a
+     * child may run as another user, so it gets copies of the jars and libraries in a directory
+     * anyone can read: the build tree may sit where only root can enter.
+     */
     List<String> probeAs(List<String> wrapper, String... commands) throws Exception {
-        List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
-        cmd.addAll(wrapper);
-        cmd.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
-                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"),
-                "-cp", System.getProperty("orvela.test.classpath"), ProbeMain.class.getName()));
-        cmd.addAll(Arrays.asList(commands));
-        Result r = run(120, cmd.toArray(new String[0]));
-        assertEquals(0, r.exit, r.out + r.err);
-        return r.out.lines().toList();
+        String libPath = System.getProperty("orvela.test.libpath");
+        String classPath = System.getProperty("orvela.test.classpath");
+        Path shared = null;
+        if (!wrapper.isEmpty()) {
+            shared = Files.createTempDirectory("orvtr-shared",
+                    PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwxr-xr-x")));
+            List<String> jars = new ArrayList<>();
+            for (String jar : classPath.split(":")) {
+                Path copy = shared.resolve(Path.of(jar).getFileName());
+                Files.copy(Path.of(jar), copy);
+                jars.add(copy.toString());
+            }
+            for (String dir : libPath.split(":")) {
+                try (var libs = Files.list(Path.of(dir))) {
+                    for (Path lib : libs.filter(f -> f.toString().endsWith(".so")).toList()) {
+                        Files.copy(lib, shared.resolve(lib.getFileName()));
+                    }
+                }
+            }
+            classPath = String.join(":", jars);
+            libPath = shared.toString();
+        }
+        try {
+            List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
+            cmd.addAll(wrapper);
+            cmd.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                    "-Djava.library.path=" + libPath, "-cp", classPath,
+                    ProbeMain.class.getName()));
+            cmd.addAll(Arrays.asList(commands));
+            Result r = run(120, cmd.toArray(new String[0]));
+            assertEquals(0, r.exit, r.out + r.err);
+            return r.out.lines().toList();
+        } finally {
+            if (shared != null) {
+                try (var files = Files.list(shared)) {
+                    for (Path f : files.toList()) Files.delete(f);
+                }
+                Files.delete(shared);
+            }
+        }
     }
 
     record Result(int exit, String out, String err) {}
