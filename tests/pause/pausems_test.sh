@@ -14,6 +14,11 @@ else
     name=$prog
     nl=$'\n'
 fi
+# The emulator's own "can't run this program here" passes through as a skip.
+if [[ ${#runner[@]} -gt 0 ]]; then
+    "${runner[@]}" "$prog" >/dev/null 2>&1
+    [[ $? -eq 77 ]] && exit 77
+fi
 out_file=$(mktemp)
 trap 'rm -f "$out_file"' EXIT
 failures=0
