@@ -33,14 +33,20 @@ public final class DumpChild {
         void run() throws IOException;
     }
 
+    private static final Dumper ORB = new Dumper() {
+        public void dump0() { Orb.dump0(); }
+        public void dump1(String filename) throws IOException { Orb.dump1(filename); }
+    };
+    private static final Dumper STACKPRINTER = new Dumper() {
+        public void dump0() { Stackprinter.dump0(); }
+        public void dump1(String filename) throws IOException { Stackprinter.dump1(filename); }
+    };
+
     public static void main(String[] args) throws Exception {
-        Dumper dumper = args[0].equals("Orb") ? new Dumper() {
-            public void dump0() { Orb.dump0(); }
-            public void dump1(String filename) throws IOException { Orb.dump1(filename); }
-        } : new Dumper() {
-            public void dump0() { Stackprinter.dump0(); }
-            public void dump1(String filename) throws IOException { Stackprinter.dump1(filename); }
-        };
+        boolean orb = args[0].equals("Orb");
+        Dumper dumper = orb ? ORB : STACKPRINTER;
+        // The other class, whose natives another library carries.
+        Dumper other = orb ? STACKPRINTER : ORB;
         // The first file channel makes the JDK open a descriptor of its own for good; that
         // happens here, before anything counts descriptors.
         Files.readAllBytes(Path.of("/proc/self/status"));
@@ -48,8 +54,8 @@ public final class DumpChild {
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
             case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
-            case "overlap" -> overlapping(dumper, Path.of(args[2]), Path.of(args[3]));
-            case "failures" -> failures(dumper, Path.of(args[2]));
+            case "overlap" -> overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
+            case "failures" -> failures(dumper, Path.of(args[2]), Path.of(args[3]));
             case "noHandler" -> noHandler(dumper, Path.of(args[2]));
             default -> throw new IllegalArgumentException(args[1]);
         }
@@ -101,10 +107,12 @@ public final class DumpChild {
     }
 
     /**
-     * A second dump1 asked for while the first one's file stands in for standard error: it
-     * waits its turn, so each file gets a dump and standard error is back afterwards.
+     * A second dump1, through the other class and so through another library, asked for while
+     * the first one's file stands in for standard error: it waits its turn, so each file gets a
+     * dump and standard error is back afterwards.
      */
-    private static void overlapping(Dumper dumper, Path first, Path second) throws Exception {
+    private static void overlapping(Dumper dumper, Dumper other, Path first, Path second)
+            throws Exception {
         String before = openDescriptors();
         Thread firstCall = new Thread(() -> {
             try {
@@ -115,16 +123,18 @@ public final class DumpChild {
         }, "orvela-dump-first");
         firstCall.start();
         while (!contains(first, "Full thread dump")) LockSupport.parkNanos(20_000_000);
-        onCallerThread(() -> dumper.dump1(second.toString()));
+        onCallerThread(() -> other.dump1(second.toString()));
         firstCall.join();
         System.err.println(AFTER_MARKER);
         System.out.println("descriptors " + before + " " + openDescriptors());
     }
 
     /** Every failure of dump1, each line: case | exception | descriptors before and after. */
-    private static void failures(Dumper dumper, Path missingDirFile) throws Exception {
+    private static void failures(Dumper dumper, Path missingDirFile, Path link)
+            throws Exception {
         String existingDir = missingDirFile.getParent().getParent().toString();
         report("missing-directory", dumper, missingDirFile.toString(), ALL_FREE);
+        report("symbolic-link", dumper, link.toString(), ALL_FREE);
         report("null", dumper, null, ALL_FREE);
         report("no-descriptor", dumper, existingDir + "/no-descriptor", 0);
         report("one-descriptor", dumper, existingDir + "/one-descriptor", 1);
