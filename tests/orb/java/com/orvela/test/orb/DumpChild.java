@@ -22,6 +22,7 @@ public final class DumpChild {
     static final String WITNESS_THREAD = "orvela-dump-witness";
     static final String DURING_MARKER = "written to stderr while the file stands in";
     static final String AFTER_MARKER = "written to stderr after dump1 returned";
+    static final boolean WINDOWS = System.getProperty("os.name").startsWith("Windows");
 
     interface Dumper {
         void dump0();
@@ -49,16 +50,34 @@ public final class DumpChild {
         Dumper other = orb ? STACKPRINTER : ORB;
         // The first file channel makes the JDK open a descriptor of its own for good; that
         // happens here, before anything counts descriptors.
-        Files.readAllBytes(Path.of("/proc/self/status"));
+        if (!WINDOWS) Files.readAllBytes(Path.of("/proc/self/status"));
+        // The Windows VM keeps the handles of ended threads for reuse: a few threads at once
+        // here, so that the scenarios' threads find them and the count only shows our own.
+        warmUpThreads(3);
         startWitness();
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
             case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
             case "overlap" -> overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
+            case "overlapThenDump0" -> {
+                overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
+                // Where standard error is now, shown by a dump that goes there.
+                onCallerThread(dumper::dump0);
+                System.out.println("dump0 returned");
+            }
             case "failures" -> failures(dumper, Path.of(args[2]), Path.of(args[3]));
             case "noHandler" -> noHandler(dumper, Path.of(args[2]));
             default -> throw new IllegalArgumentException(args[1]);
         }
+    }
+
+    private static void warmUpThreads(int count) throws InterruptedException {
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < count; ++i) {
+            threads.add(new Thread(() -> LockSupport.parkNanos(100_000_000L)));
+        }
+        for (Thread thread : threads) thread.start();
+        for (Thread thread : threads) thread.join();
     }
 
     /** A thread of the program's own, to be found by name in the dump. */
@@ -182,8 +201,12 @@ public final class DumpChild {
         System.out.println("file exists " + Files.exists(file));
     }
 
-    /** The process's open descriptors with what each refers to, as one line. */
+    /**
+     * The process's open descriptors with what each refers to, as one line; on Windows the
+     * numbers of kernel handles and C runtime descriptors.
+     */
     static String openDescriptors() throws IOException {
+        if (WINDOWS) return WindowsCensus.census();
         try (var fds = Files.list(Path.of("/proc/self/fd"))) {
             return fds.map(fd -> {
                 try {
