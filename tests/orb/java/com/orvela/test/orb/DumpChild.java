@@ -23,6 +23,7 @@ public final class DumpChild {
     static final String DURING_MARKER = "written to stderr while the file stands in";
     static final String AFTER_MARKER = "written to stderr after dump1 returned";
     static final boolean WINDOWS = System.getProperty("os.name").startsWith("Windows");
+    static final int DUMP0_CALLERS = 4;
 
     interface Dumper {
         void dump0();
@@ -53,7 +54,7 @@ public final class DumpChild {
         if (!WINDOWS) Files.readAllBytes(Path.of("/proc/self/status"));
         // The Windows VM keeps the handles of ended threads for reuse: a few threads at once
         // here, so that the scenarios' threads find them and the count only shows our own.
-        warmUpThreads(3);
+        warmUpThreads(DUMP0_CALLERS + 1);
         startWitness();
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
@@ -104,8 +105,16 @@ public final class DumpChild {
         if (failure[0] != null) throw failure[0];
     }
 
+    /** dump0 from several threads at once, as management commands arriving together. */
     private static void dump0UntilReleased(Dumper dumper) throws Exception {
-        onCallerThread(dumper::dump0);
+        String before = openDescriptors();
+        List<Thread> callers = new ArrayList<>();
+        for (int i = 0; i < DUMP0_CALLERS; ++i) {
+            callers.add(new Thread(dumper::dump0, "orvela-dump-caller-" + i));
+        }
+        for (Thread caller : callers) caller.start();
+        for (Thread caller : callers) caller.join();
+        System.out.println("descriptors " + before + " " + openDescriptors());
         System.out.println("dump0 returned");
         // The parent closes standard input once it has seen the dump.
         System.in.readAllBytes();
@@ -206,7 +215,7 @@ public final class DumpChild {
      * numbers of kernel handles and C runtime descriptors.
      */
     static String openDescriptors() throws IOException {
-        if (WINDOWS) return WindowsCensus.census();
+        if (WINDOWS) return settledCensus();
         try (var fds = Files.list(Path.of("/proc/self/fd"))) {
             return fds.map(fd -> {
                 try {
@@ -216,6 +225,21 @@ public final class DumpChild {
                 }
             }).filter(Objects::nonNull).sorted().collect(Collectors.joining(","));
         }
+    }
+
+    /**
+     * The Windows census once it holds still: a thread that has been joined may not have closed
+     * its handles yet.
+     */
+    private static String settledCensus() {
+        String census = WindowsCensus.census();
+        for (int i = 0; i < 50; ++i) {
+            LockSupport.parkNanos(100_000_000L);
+            String again = WindowsCensus.census();
+            if (again.equals(census)) break;
+            census = again;
+        }
+        return census;
     }
 
     private static boolean contains(Path file, String text) {
