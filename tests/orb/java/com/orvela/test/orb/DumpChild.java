@@ -212,34 +212,33 @@ public final class DumpChild {
 
     /**
      * The process's open descriptors with what each refers to, as one line; on Windows the
-     * numbers of kernel handles and C runtime descriptors.
+     * numbers of kernel handles and C runtime descriptors. Taken once it holds still: the VM
+     * opens files of its own for a moment, and a thread that has been joined may not have closed
+     * its handles yet.
      */
     static String openDescriptors() throws IOException {
-        if (WINDOWS) return settledCensus();
+        String census = descriptorCensus();
+        for (int i = 0; i < 50; ++i) {
+            LockSupport.parkNanos(100_000_000L);
+            String again = descriptorCensus();
+            if (again.equals(census)) break;
+            census = again;
+        }
+        return census;
+    }
+
+    private static String descriptorCensus() throws IOException {
+        if (WINDOWS) return WindowsCensus.census();
         try (var fds = Files.list(Path.of("/proc/self/fd"))) {
             return fds.map(fd -> {
                 try {
                     return fd.getFileName() + ">" + Files.readSymbolicLink(fd);
                 } catch (IOException gone) {
-                    return null;  // the listing's own descriptor, closed by now
+                    return null;  // closed by now
                 }
-            }).filter(Objects::nonNull).sorted().collect(Collectors.joining(","));
+            }).filter(Objects::nonNull).filter(fd -> !fd.endsWith("/fd")).sorted()
+                    .collect(Collectors.joining(","));
         }
-    }
-
-    /**
-     * The Windows census once it holds still: a thread that has been joined may not have closed
-     * its handles yet.
-     */
-    private static String settledCensus() {
-        String census = WindowsCensus.census();
-        for (int i = 0; i < 50; ++i) {
-            LockSupport.parkNanos(100_000_000L);
-            String again = WindowsCensus.census();
-            if (again.equals(census)) break;
-            census = again;
-        }
-        return census;
     }
 
     private static boolean contains(Path file, String text) {
