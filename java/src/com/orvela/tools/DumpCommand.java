@@ -2,6 +2,8 @@ package com.orvela.tools;
 
 import com.orvela.core.orb.Orb;
 import com.sun.management.HotSpotDiagnosticMXBean;
+import java.io.FileNotFoundException;
+import java.io.FileOutputStream;
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
 import java.nio.file.Files;
@@ -34,6 +36,17 @@ final class DumpCommand {
             return 0;
         }
         Path file = Path.of(rest.get(0));
+        // Opened here first for the system's own reason when it can't be written.
+        try {
+            new FileOutputStream(file.toFile(), true).close();
+        } catch (FileNotFoundException e) {
+            String reason = Orvela.describe(e);
+            String prefix = file + " (";
+            if (reason.startsWith(prefix) && reason.endsWith(")")) {
+                reason = reason.substring(prefix.length(), reason.length() - 1);
+            }
+            throw new ToolException(1, file + ": " + reason);
+        }
         System.out.println("dumping threads into " + file + " (takes ten seconds)...");
         try {
             Orb.dump1(file.toString());

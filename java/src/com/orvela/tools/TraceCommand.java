@@ -27,7 +27,7 @@ final class TraceCommand {
         String host = args.single("host");
         int dest = Ipv4.parse(host);
         int id = (int) (ProcessHandle.current().pid() & 0xffff);
-        System.out.printf("trace to %s (%s), %d hops max, %d byte packets%n", host,
+        String header = String.format("trace to %s (%s), %d hops max, %d byte packets", host,
             Ipv4.format(dest), maxHops, size);
         int[] hop = {0};
         boolean[] reached = {false};
@@ -38,7 +38,8 @@ final class TraceCommand {
                     failure[0] = setupFailure(rc);
                     return;
                 }
-                ++hop[0];
+                // Said once the trace runs: a trace that can't start says only why.
+                if (++hop[0] == 1) System.out.println(header);
                 System.out.printf("%2d  %s%n", hop[0], describe(address, rc, latency));
                 reached[0] = address == dest;
             });
