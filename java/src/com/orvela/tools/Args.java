@@ -34,14 +34,16 @@ final class Args {
                 if (withValue.indexOf(letter) >= 0) {
                     String value = word.substring(at + 1);
                     if (value.isEmpty()) {
-                        if (++i >= argv.length) throw new UsageException("option -" + letter + " needs a value");
+                        if (++i >= argv.length)
+                            throw new UsageException("option -" + letter + " needs a value");
                         value = argv[i];
                     }
                     values.put(letter, value);
                     break;
                 }
                 if (switches.indexOf(letter) < 0) {
-                    throw new UsageException("unknown option " + (word.startsWith("--") ? word : "-" + letter));
+                    throw new UsageException(
+                        "unknown option " + (word.startsWith("--") ? word : "-" + letter));
                 }
                 values.put(letter, "");
             }
@@ -60,7 +62,9 @@ final class Args {
 
     boolean has(char letter) { return values.containsKey(letter); }
 
-    /** The option's whole-number value, {@code fallback} when not given; min..max or a usage error. */
+    /**
+     * The option's whole-number value, {@code fallback} when not given; min..max or a usage error.
+     */
     int number(char letter, int fallback, int min, int max) throws UsageException {
         String text = values.get(letter);
         if (text == null) return fallback;
@@ -68,25 +72,26 @@ final class Args {
         try {
             value = Integer.parseInt(text);
         } catch (NumberFormatException e) {
-            throw new UsageException("option -" + letter + " needs a whole number, not '" + text + "'");
+            throw new UsageException(
+                "option -" + letter + " needs a whole number, not '" + text + "'");
         }
         if (value < min || value > max) {
-            throw new UsageException("option -" + letter + " must be " + min + ".." + max + ", not " + value);
+            throw new UsageException(
+                "option -" + letter + " must be " + min + ".." + max + ", not " + value);
         }
         return value;
     }
 
     /** The option's value as written, {@code fallback} when not given. */
-    String text(char letter, String fallback) {
-        return values.getOrDefault(letter, fallback);
-    }
+    String text(char letter, String fallback) { return values.getOrDefault(letter, fallback); }
 
     List<String> operands() { return operands; }
 
     /** The one operand, which must not be empty. */
     String single(String what) throws UsageException {
         if (operands.isEmpty()) throw new UsageException("missing " + what);
-        if (operands.size() > 1) throw new UsageException("unexpected argument '" + operands.get(1) + "'");
+        if (operands.size() > 1)
+            throw new UsageException("unexpected argument '" + operands.get(1) + "'");
         String only = operands.get(0);
         if (only.isBlank()) throw new UsageException("empty " + what);
         return only;
@@ -94,6 +99,7 @@ final class Args {
 
     /** No operand at all. */
     void none() throws UsageException {
-        if (!operands.isEmpty()) throw new UsageException("unexpected argument '" + operands.get(0) + "'");
+        if (!operands.isEmpty())
+            throw new UsageException("unexpected argument '" + operands.get(0) + "'");
     }
 }

@@ -36,10 +36,10 @@ final class ChannelCommands {
             + "other file at the path is left alone. The socket file is removed at exit, Ctrl-C\n"
             + "included.\n");
 
-    static final Orvela.Spec CONNECT = new Orvela.Spec("", "", ChannelCommands::connect,
-        "[--] socket-path message...",
-        "command-line channel client: sends a message and prints the answer",
-        "The answer is awaited for up to 5000 ms.\n");
+    static final Orvela.Spec CONNECT =
+        new Orvela.Spec("", "", ChannelCommands::connect, "[--] socket-path message...",
+            "command-line channel client: sends a message and prints the answer",
+            "The answer is awaited for up to 5000 ms.\n");
 
     private static final int S_IFMT = 0170000;
     private static final int S_IFSOCK = 0140000;
@@ -80,8 +80,8 @@ final class ChannelCommands {
                 } catch (IOException e) {
                     System.err.println("orvela serve: client rejected: " + Orvela.describe(e));
                     if (++failures >= GIVE_UP_AFTER_FAILURES) {
-                        throw new ToolException(1, "giving up after " + failures
-                            + " failed clients in a row");
+                        throw new ToolException(
+                            1, "giving up after " + failures + " failed clients in a row");
                     }
                     continue;
                 }
@@ -108,11 +108,11 @@ final class ChannelCommands {
                 ("hello " + user + ", you said: " + text).getBytes(StandardCharsets.UTF_8));
             return true;
         } catch (InterruptedIOException e) {
-            System.err.printf("orvela serve: client '%s' sent nothing within %d ms%n", user,
-                readTimeout);
+            System.err.printf(
+                "orvela serve: client '%s' sent nothing within %d ms%n", user, readTimeout);
         } catch (IOException e) {
-            System.err.println("orvela serve: "
-                + (user == null ? "client rejected: " : "client '" + user + "': ")
+            System.err.println(
+                "orvela serve: " + (user == null ? "client rejected: " : "client '" + user + "': ")
                 + Orvela.describe(e));
         }
         return false;

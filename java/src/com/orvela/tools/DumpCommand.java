@@ -64,8 +64,10 @@ final class DumpCommand {
 
     private static boolean dumpsGoToStderr() {
         try {
-            return Boolean.parseBoolean(ManagementFactory
-                .getPlatformMXBean(HotSpotDiagnosticMXBean.class).getVMOption(OPTION).getValue());
+            return Boolean.parseBoolean(
+                ManagementFactory.getPlatformMXBean(HotSpotDiagnosticMXBean.class)
+                    .getVMOption(OPTION)
+                    .getValue());
         } catch (RuntimeException e) {
             return false; // not HotSpot, or no such option
         }
@@ -75,8 +77,9 @@ final class DumpCommand {
     private static int restartWithOption(List<String> rest) throws Exception {
         String java = ProcessHandle.current().info().command().orElse(null);
         if (Boolean.getBoolean(RESTARTED) || java == null) {
-            throw new ToolException(1, "this VM prints thread dumps on standard output; start it"
-                + " with -XX:+" + OPTION + " (the orvela launcher does)");
+            throw new ToolException(1,
+                "this VM prints thread dumps on standard output; start it"
+                    + " with -XX:+" + OPTION + " (the orvela launcher does)");
         }
         List<String> command = new ArrayList<>();
         command.add(java);

@@ -4,16 +4,16 @@ import com.orvela.core.icmp.ASM;
 
 /** One latency probe, reported in one line. */
 final class LatencyCommand {
-    static final Orvela.Spec SPEC = new Orvela.Spec("stw", "", LatencyCommand::run,
-        "[-s size] [-t ttl] [-w timeout] [--] host",
-        "one latency probe with a self-built echo datagram",
-        "  -s size     datagram bytes (IPv4 header included), 64..1024 (default 64)\n"
-            + "  -t ttl      time to live, 2..255 (default 64)\n"
-            + "  -w timeout  milliseconds each of the three tries waits, 1..3600000"
-            + " (default 2000)\n"
-            + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
-            + " line.\n"
-            + "Needs root or CAP_NET_RAW (raw sockets).\n");
+    static final Orvela.Spec SPEC =
+        new Orvela.Spec("stw", "", LatencyCommand::run, "[-s size] [-t ttl] [-w timeout] [--] host",
+            "one latency probe with a self-built echo datagram",
+            "  -s size     datagram bytes (IPv4 header included), 64..1024 (default 64)\n"
+                + "  -t ttl      time to live, 2..255 (default 64)\n"
+                + "  -w timeout  milliseconds each of the three tries waits, 1..3600000"
+                + " (default 2000)\n"
+                + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
+                + " line.\n"
+                + "Needs root or CAP_NET_RAW (raw sockets).\n");
 
     private LatencyCommand() {}
 

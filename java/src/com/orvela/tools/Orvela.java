@@ -16,7 +16,7 @@ public final class Orvela {
 
     /** How a command reads its command line and what its help says. */
     record Spec(String withValue, String switches, Command command, String usage, String summary,
-                String details) {}
+        String details) {}
 
     private static final Map<String, Spec> COMMANDS = new TreeMap<>();
 
@@ -104,6 +104,7 @@ public final class Orvela {
         COMMANDS.forEach((name, spec) -> System.out.printf("  %-8s %s%n", name, spec.summary()));
         System.out.println();
         System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood.");
-        System.out.println("ping, latency and trace open raw sockets: they need root or CAP_NET_RAW.");
+        System.out.println(
+            "ping, latency and trace open raw sockets: they need root or CAP_NET_RAW.");
     }
 }

@@ -72,8 +72,9 @@ final class PingCommand {
             JNIPinger.nativeSendPing(-1, dest, (short) 0, (short) 0);
             int sd = JNIPinger.nativeICMPInit();
             if (sd < 0) {
-                throw new ToolException(2, "cannot open a raw ICMP socket: raw sockets need root"
-                    + " or CAP_NET_RAW");
+                throw new ToolException(2,
+                    "cannot open a raw ICMP socket: raw sockets need root"
+                        + " or CAP_NET_RAW");
             }
             Thread main = Thread.currentThread();
             Interrupts.onInterrupt(() -> {
@@ -117,7 +118,7 @@ final class PingCommand {
                 }
                 long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(wait);
                 while (received.get() < transmitted - errors && !stopped && !outputClosed
-                       && System.nanoTime() < deadline) {
+                    && System.nanoTime() < deadline) {
                     Thread.sleep(1);
                 }
             } catch (InterruptedException e) {
@@ -161,14 +162,15 @@ final class PingCommand {
 
         private void printStatistics(int transmitted, int got, int errors, long elapsedMs) {
             System.out.printf("%n--- %s ping statistics ---%n", host);
-            System.out.printf("%d packets transmitted, %d received,%s %d%% packet loss, time %dms%n",
-                transmitted, got, errors > 0 ? " +" + errors + " errors," : "",
+            System.out.printf(
+                "%d packets transmitted, %d received,%s %d%% packet loss, time %dms%n", transmitted,
+                got, errors > 0 ? " +" + errors + " errors," : "",
                 transmitted == 0 ? 0 : (transmitted - got) * 100 / transmitted, elapsedMs);
             if (got > 0) {
                 double avg = sumMs / got;
                 double mdev = Math.sqrt(Math.max(0, sumSquares / got - avg * avg));
-                System.out.printf("rtt min/avg/max/mdev = %.3f/%.3f/%.3f/%.3f ms%n", minMs, avg,
-                    maxMs, mdev);
+                System.out.printf(
+                    "rtt min/avg/max/mdev = %.3f/%.3f/%.3f/%.3f ms%n", minMs, avg, maxMs, mdev);
             }
         }
     }
