@@ -27,8 +27,8 @@ final class TraceCommand {
         String host = args.single("host");
         int dest = Ipv4.parse(host);
         int id = (int) (ProcessHandle.current().pid() & 0xffff);
-        String header = String.format("trace to %s (%s), %d hops max, %d byte packets", host,
-            Ipv4.format(dest), maxHops, size);
+        String header = "trace to " + host.replace("%", "%%") + " (" + Ipv4.format(dest) + "), "
+            + maxHops + " hops max, %d byte packets%n";
         int[] hop = {0};
         boolean[] reached = {false};
         String[] failure = {null};
@@ -38,8 +38,9 @@ final class TraceCommand {
                     failure[0] = setupFailure(rc);
                     return;
                 }
-                // Said once the trace runs: a trace that can't start says only why.
-                if (++hop[0] == 1) System.out.println(header);
+                // Said once the trace runs (a trace that can't start says only why), with the
+                // packet size the trace reports using.
+                if (++hop[0] == 1) System.out.printf(header, datalen);
                 System.out.printf("%2d  %s%n", hop[0], describe(address, rc, latency));
                 reached[0] = address == dest;
             });
