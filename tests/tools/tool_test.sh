@@ -79,6 +79,15 @@ check "ping below 1 ms on loopback" $? "$out"
 timeout 30 java -jar "$work/orvela.jar" ping -c 1000 -i 100 127.0.0.1 | head -2 >/dev/null
 check "ping | head -2 ends" $(( PIPESTATUS[0] == 124 )) "still running after 30 s"
 
+# Two at once: each counts its own replies only.
+orvela ping -c 20 -i 0 127.0.0.1 >"$work/ping.1" & first=$!
+orvela ping -c 20 -i 0 127.0.0.1 >"$work/ping.2"
+wait "$first"
+grep -q '^20 packets transmitted, 20 received, 0% packet loss' "$work/ping.1" &&
+    grep -q '^20 packets transmitted, 20 received, 0% packet loss' "$work/ping.2" &&
+    ! grep -q DUP "$work/ping.1" "$work/ping.2"
+check "two pings at once" $? "$(tail -2 "$work/ping.1" "$work/ping.2")"
+
 # Ctrl-C: statistics, and status 0 since replies came.
 env --default-signal=INT java -jar "$work/orvela.jar" ping -c 1000 -i 100 127.0.0.1 >"$work/ping.out" &
 pid=$!
@@ -108,6 +117,12 @@ check "serve survives failing clients" $? "$out / $(cat "$work/serve.err")"
 [[ $(grep -c '^orvela serve: client rejected: ' "$work/serve.err") -eq 2 ]] &&
     grep -q "^orvela serve: client 'root' sent nothing within 1000 ms$" "$work/serve.err"
 check "serve logs failing clients" $? "$(cat "$work/serve.err")"
+clients=()
+for i in $(seq 6); do orvela connect "$sock" "burst $i" >"$work/burst.$i" 2>&1 & clients+=($!); done
+wait "${clients[@]}"
+answered=0
+for i in $(seq 6); do grep -qx "client: hello root, you said: burst $i" "$work/burst.$i" && ((++answered)); done
+check "serve answers a burst of clients" $(( answered != 6 )) "$answered of 6: $(cat "$work"/burst.*)"
 kill -INT "$server"
 wait "$server"
 [[ ! -e "$sock" ]]

@@ -25,7 +25,8 @@ final class ChannelCommands {
         "[-n clients] [-t timeout] [-r timeout] [-m mode] [--] socket-path",
         "command-line channel server: names each client's user and answers it",
         "  -n clients  clients to serve, then stop, 1..2147483647 (default: no limit)\n"
-            + "  -t timeout  milliseconds to wait for each client, 0 = no limit (default 0);\n"
+            + "  -t timeout  milliseconds to wait for each client, 0..3600000, 0 = no limit"
+            + " (default 0);\n"
             + "              when it passes the server stops with status 1\n"
             + "  -r timeout  milliseconds a client has to send its request, 1..3600000"
             + " (default 5000)\n"

@@ -103,7 +103,8 @@ public final class Orvela {
         System.out.println("commands:");
         COMMANDS.forEach((name, spec) -> System.out.printf("  %-8s %s%n", name, spec.summary()));
         System.out.println();
-        System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood.");
+        System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood"
+            + " (ping, latency, trace: 1 no answer, 2 any other failure).");
         System.out.println(
             "ping, latency and trace open raw sockets: they need root or CAP_NET_RAW.");
     }
