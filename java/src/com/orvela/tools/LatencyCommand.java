@@ -28,9 +28,11 @@ final class LatencyCommand {
         ASM.getLatency(0, dest & 0xffffffffL, ttl, size, 0, timeout,
             (id, seq, to, rc, latency, datalen, to2) -> {
                 if (seq == 0) {
+                    // No try was made: the probe's sockets or buffers could not be had.
                     result[0] = 2;
-                    System.err.println("orvela latency: cannot open raw sockets: they need root"
-                        + " or CAP_NET_RAW");
+                    System.err.println("orvela latency: "
+                        + (rc == -11 ? "out of memory"
+                                     : "cannot open raw sockets: they need root or CAP_NET_RAW"));
                 } else if (rc == 0) {
                     result[0] = 0;
                     System.out.printf("latency to %s: %.3f ms (%d bytes, try %d of 3)%n",
