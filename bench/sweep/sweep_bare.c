@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         perror("socket");
         return 1;
     }
-    int bytes = 4 << 20;
+    int bytes = 8 << 20;
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     id = (uint16_t)(getpid() & 0xFFFF);

@@ -2,13 +2,14 @@ package com.orvela.test.icmp;
 
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.HopListener;
+import com.orvela.core.icmp.LatencyListener;
 import java.util.ArrayList;
 import java.util.List;
 
 /**
  * Runs traces and latency probes in a child VM (inside a test namespace) and prints every report
  * on a line of its own, for the tests to read; after each command, "took MS": the milliseconds
- * from its start to its last report (or to its end, when it made none). Each argument is one command, its fields separated by commas:
+ * from its (last) native call to its last report, or to its end when it made none. Each argument is one command, its fields separated by commas:
  * <pre>
  *   trace,ID,DEST,TTL,SIZE,TOS,TIMEOUT        one "hop ..." line per report, then "end"
  *   trace-throw,ID,DEST,TTL,SIZE,TOS,TIMEOUT  the listener throws on its first report
@@ -29,7 +30,7 @@ public final class ProbeMain {
         Class.forName(ASM.class.getName());
         for (String command : args) {
             String[] f = command.split(",");
-            long start = System.nanoTime();
+            callStart = System.nanoTime();
             lastReport = 0;
             switch (f[0]) {
                 case "trace" -> {
@@ -55,24 +56,27 @@ public final class ProbeMain {
                 default -> throw new IllegalArgumentException(command);
             }
             long end = lastReport != 0 ? lastReport : System.nanoTime();
-            System.out.println("took " + (end - start) / 1_000_000);
+            System.out.println("took " + (end - callStart) / 1_000_000);
         }
         System.out.flush();
     }
 
     private static int latency(long dest, int ttl, long size, int timeout) {
         int[] id = {0};
-        ASM.getLatency(0, dest, ttl, size, 0, timeout, (i, seq, d, rc, latency, datalen, d2) -> {
+        LatencyListener listener = (i, seq, d, rc, latency, datalen, d2) -> {
             lastReport = System.nanoTime();
             id[0] = i;
             synchronized (System.out) {
                 System.out.println("latency " + i + " " + seq + " " + dotted(d) + " " + rc + " "
                         + latency + " " + datalen + " " + dotted(d2));
             }
-        });
+        };
+        callStart = System.nanoTime();
+        ASM.getLatency(0, dest, ttl, size, 0, timeout, listener);
         return id[0];
     }
 
+    private static volatile long callStart;
     private static volatile long lastReport;
     private static volatile int nextLatencyId = 101;
     private static volatile boolean probing = true;
@@ -105,6 +109,7 @@ public final class ProbeMain {
     }
 
     private static void trace(String[] f, HopListener listener) {
+        callStart = System.nanoTime();
         ASM.getTrace(Integer.parseInt(f[1]), address(f[2]), Integer.parseInt(f[3]),
                 Long.parseLong(f[4]), Integer.parseInt(f[5]), Integer.parseInt(f[6]), listener);
     }
