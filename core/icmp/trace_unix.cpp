@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -106,9 +107,30 @@ void dumpWords(const unsigned char* data, int available, int firstLabel, int lab
 
 using Clock = std::chrono::steady_clock;
 
-Clock::time_point deadlineAfter(int timeout) {
-    return Clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
+Clock::duration waitFor(int timeout) {
+    return std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
 }
+
+Clock::time_point deadlineAfter(int timeout) {
+    return Clock::now() + waitFor(timeout);
+}
+
+// The deadlines of a series of tries (the probes of a hop, the tries of a latency probe): each
+// try gets the time-out from its start, but not past the end of its own slot, the slots
+// following one another from the first try on. Late wake-ups on a busy host so don't add up.
+class TrySlots {
+  public:
+    explicit TrySlots(int timeout) : slot_(waitFor(timeout)), end_(Clock::now()) {}
+
+    Clock::time_point next() {
+        end_ = Clock::time_point::max() - end_ < slot_ ? Clock::time_point::max() : end_ + slot_;
+        return std::min(Clock::now() + slot_, end_);
+    }
+
+  private:
+    Clock::duration slot_;
+    Clock::time_point end_;
+};
 
 // Waits until `sock` is ready for `events` or `deadline` has passed; false when it is not
 // ready by then (or the wait failed).
@@ -501,6 +523,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     for (int ttl = 1; !done && ttl <= max_ttl; ++ttl) {
         uint32_t lastaddr = 0;
+        TrySlots slots(timeout);
         // Each hop measures its own round trip: a hop that got no answer reports -1.0.
         latency = -1.0;
         for (int probe = 0; !done && probe < nprobes; ++probe) {
@@ -509,7 +532,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
             rc = 0;
             ++seq;
             timeval sent_tv{};
-            const Clock::time_point deadline = deadlineAfter(timeout);
+            const Clock::time_point deadline = slots.next();
             sendProbeUntil(sock, id, seq, ttl, reinterpret_cast<const sockaddr*>(&whereto),
                            outpacket.get(), datalen, &sent_tv, deadline);
             sockaddr_in from{};
@@ -762,9 +785,10 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
 
     int seq = 0;
     if (rc == 0) {
+        TrySlots slots(timeout);
         for (; !done && seq < nprobes; ++seq) {
             // The deadline covers the send too: a send that can't go out by then fails the try.
-            const Clock::time_point deadline = deadlineAfter(timeout);
+            const Clock::time_point deadline = slots.next();
             const double sendTime = sendPingPacketUntil(sendsock.get(), pingBuffer.get(), id, seq,
                                                         ttl, datalen, &to, deadline);
             for (;;) {
