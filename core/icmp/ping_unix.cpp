@@ -369,7 +369,7 @@ ORVELA_EXPORT int icmp_init() {
     std::lock_guard<std::mutex> lock(socketsMutex);
     std::unique_ptr<OpenSocket>* slot = nullptr;
     try {
-        if (entry) slot = &sockets[socket.get()];
+        if (entry) slot = &sockets.emplace(socket.get(), nullptr).first->second;
     } catch (const std::bad_alloc&) {
     }
     if (slot == nullptr) {
