@@ -142,6 +142,18 @@ class TraceTest {
     }
 
     @Test
+    void anOnLinkAddressThatNeverResolvesEndsEachProbeWithinItsTimeOut() throws Exception {
+        // Large datagrams waiting for address resolution fill the small send buffer.
+        List<String> lines = net.probe("latency,198.18.0.99,64,1024,300",
+                "trace,15,198.18.0.99,0,1024,-1,300");
+        Latency latency = Latency.of(lines).get(0);
+        assertEquals(List.of(-1, 3), List.of(latency.rc(), latency.seq()));
+        Hop hop = Hop.of(lines).get(0);
+        assertEquals(List.of(-12, 3, 1), List.of(hop.rc(), hop.seq(), hop.done()));
+        for (int millis : Topology.took(lines)) assertTrue(millis < 1000, lines.toString());
+    }
+
+    @Test
     void probesOnTheWireFollowTheLayout() throws Exception {
         Path capture = Files.createTempFile("orvtr-probes", ".pcap");
         Path log = Files.createTempFile("orvtr-tcpdump", ".txt");
