@@ -82,17 +82,10 @@ constexpr size_t maxReadBytes = 256 * 1024;
 // is queued, and take that straight into the Java array.
 constexpr size_t readStaging = 8 * 1024;
 
-// Writes up to this many bytes go through a buffer on the stack and one region copy, which costs
-// less than the two calls into the VM that hold and release the array's elements; larger ones
-// are sent from the array's elements directly, saving a copy of every byte.
+// Writes up to this many bytes go through a buffer on the stack; larger ones through one on the
+// heap, a piece of up to writePiece bytes at a time.
 constexpr size_t smallTransfer = 2048;
-
-// True when `elements` holds the array's elements; otherwise false with an exception pending.
-bool heldOrThrow(JNIEnv* env, const ScopedCriticalBytes& elements) {
-    if (elements) return true;
-    if (!env->ExceptionCheck()) throwOutOfMemory(env);
-    return false;
-}
+constexpr size_t writePiece = 256 * 1024;
 
 bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
@@ -134,17 +127,18 @@ Taken shortened(JNIEnv* env, Connection& conn, jbyteArray bytes, size_t count) {
     return arrayOfStaged(env, conn, copy.get(), count);
 }
 
-// Takes what is queued on the connection without waiting: bytes a failed read0 left with the
-// connection first, then one recv; a full first recv is followed by the rest of what is queued
+// Takes what is queued on the connection: bytes a failed read0 left with the connection first,
+// then one recv, which waits for bytes when `block` is set (a close by another thread ends that
+// wait with the end of the stream); a full first recv is followed by the rest of what is queued
 // (up to maxReadBytes), received straight into the array.
-Taken takeQueued(JNIEnv* env, Connection& conn) {
+Taken takeQueued(JNIEnv* env, Connection& conn, bool block) {
     if (conn.holding()) {
         if (jbyteArray held = conn.takeHeld(env)) return {Took::Bytes, held};
         if (env->ExceptionCheck()) return {Took::Failed, nullptr};
     }
     const int sock = conn.socket().fd();
     jbyte staging[readStaging];
-    ssize_t nRead = ::recv(sock, staging, sizeof staging, MSG_DONTWAIT);
+    ssize_t nRead = ::recv(sock, staging, sizeof staging, block ? 0 : MSG_DONTWAIT);
     if (nRead < 0) {
         if (wouldBlock(errno)) return {Took::Nothing, nullptr};
         throwIOException(env, getLastErrorMsg());
@@ -191,49 +185,46 @@ Taken takeQueued(JNIEnv* env, Connection& conn) {
 
 enum class Sent { All, Failed, Thrown, Closed };
 
-// Sends bytes [off, off + len) of jBuf. Failed: the connection failed, errno set; Thrown: an
-// exception is pending; Closed: another thread closed this end. Small writes block in send,
-// which a close wakes. Large ones are sent from the array's elements, held only around
-// non-blocking sends and never during a wait for room: a thread holding them may keep the
-// collector, and so the reading thread, waiting.
-Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len) {
-    const int sock = socket.fd();
-    const bool small = static_cast<size_t>(len) <= smallTransfer;
-    jbyte staging[smallTransfer];
-    if (small) env->GetByteArrayRegion(jBuf, off, len, staging);
-    const WaitLimit noLimit(0);
-    for (jint done = 0; done < len;) {
-        ssize_t nWritten;
-        int sendErrno;
-        if (small) {
-            // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
-            nWritten = ::send(sock, staging + done, static_cast<size_t>(len - done), MSG_NOSIGNAL);
-            sendErrno = errno;
-        } else {
-            ScopedCriticalBytes bytes(env, jBuf);
-            if (!heldOrThrow(env, bytes)) return Sent::Thrown;
-            nWritten = ::send(sock, bytes.get() + off + done, static_cast<size_t>(len - done),
-                              MSG_NOSIGNAL | MSG_DONTWAIT);
-            sendErrno = errno;
-        }
+// Sends all `length` bytes, blocking as long as it takes; a close by another thread shuts the
+// socket down, which ends a blocked send at once.
+Sent sendBlocking(const SharedSocket& socket, const jbyte* bytes, size_t length) {
+    while (length > 0) {
+        // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
+        ssize_t nWritten = ::send(socket.fd(), bytes, length, MSG_NOSIGNAL);
         if (nWritten > 0) {
-            done += static_cast<jint>(nWritten);
+            bytes += nWritten;
+            length -= static_cast<size_t>(nWritten);
             continue;
         }
         if (socket.closed()) return Sent::Closed;
-        errno = sendErrno;
         if (nWritten < 0 && errno == EINTR) continue;
-        if (nWritten < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            switch (awaitSocket(env, socket, POLLOUT, noLimit, WaitPurpose::Write)) {
-                case Waited::Ready:
-                    continue;
-                case Waited::Closed:
-                    return Sent::Closed;
-                case Waited::Failed:
-                    return Sent::Thrown;
-            }
-        }
         return Sent::Failed;
+    }
+    return Sent::All;
+}
+
+// Sends bytes [off, off + len) of jBuf, copied out of the array a piece at a time: one blocking
+// send per piece, and no hold on the array's elements while the send waits for room (that would
+// keep the collector, and so the reading thread, waiting). Failed: the connection failed, errno
+// set; Thrown: an exception is pending; Closed: another thread closed this end.
+Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len) {
+    if (static_cast<size_t>(len) <= smallTransfer) {
+        jbyte staging[smallTransfer];
+        env->GetByteArrayRegion(jBuf, off, len, staging);
+        return sendBlocking(socket, staging, static_cast<size_t>(len));
+    }
+    const size_t pieceSize = std::min(static_cast<size_t>(len), writePiece);
+    std::unique_ptr<jbyte[]> piece(new (std::nothrow) jbyte[pieceSize]);
+    if (!piece) {
+        throwOutOfMemory(env);
+        return Sent::Thrown;
+    }
+    for (jint done = 0; done < len;) {
+        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), pieceSize));
+        env->GetByteArrayRegion(jBuf, off + done, count, piece.get());
+        Sent sent = sendBlocking(socket, piece.get(), static_cast<size_t>(count));
+        if (sent != Sent::All) return sent;
+        done += count;
     }
     return Sent::All;
 }
@@ -319,11 +310,13 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
     if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     traceLine(1, "reading from socket\n");
     Connection& conn = *peer.conn;
+    // Without a limit, one blocking recv takes the bytes or waits for them. With one, what is
+    // queued is taken with one recv; only an empty socket is waited on, and a wait whose bytes
+    // another reader took is followed by another for the rest of the limit.
+    const bool unlimited = peer.timeout <= 0;
     WaitLimit limit(peer.timeout);
-    // What is queued is taken with one recv; only an empty socket is waited on, and a wait
-    // whose bytes another reader took is followed by another for the rest of the limit.
     for (;;) {
-        Taken taken = takeQueued(env, conn);
+        Taken taken = takeQueued(env, conn, unlimited);
         switch (taken.what) {
             case Took::Bytes:
                 return taken.bytes;
@@ -332,6 +325,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
                 return nullptr;
             case Took::Nothing:
                 break;
+        }
+        if (unlimited) {
+            traceLine(1, "Interrupted, try again\n");
+            continue;
         }
         switch (awaitSocket(env, conn.socket(), POLLIN, limit, WaitPurpose::Read)) {
             case Waited::Ready:

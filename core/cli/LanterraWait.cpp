@@ -26,13 +26,19 @@ int WaitLimit::remainingMs() const {
 namespace {
 
 void traceBefore(WaitPurpose purpose) {
-    if (purpose == WaitPurpose::Accept) traceLine(2, "accept select...\n");
-    if (purpose == WaitPurpose::Read) traceLine(2, "read select...\n");
+    if (purpose == WaitPurpose::Accept) {
+        traceLine(2, "accept select...\n");
+    } else {
+        traceLine(2, "read select...\n");
+    }
 }
 
 void traceAfter(WaitPurpose purpose, int rc) {
-    if (purpose == WaitPurpose::Accept) traceLine(1, "accept select rc=%i\n", rc);
-    if (purpose == WaitPurpose::Read) traceLine(2, "read select rc=%d\n", rc);
+    if (purpose == WaitPurpose::Accept) {
+        traceLine(1, "accept select rc=%i\n", rc);
+    } else {
+        traceLine(2, "read select rc=%d\n", rc);
+    }
 }
 
 }  // namespace

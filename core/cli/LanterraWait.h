@@ -8,8 +8,8 @@
 
 namespace orvela {
 
-// Who waits; accept and read waits write their own diagnostic lines.
-enum class WaitPurpose { Accept, Read, Write };
+// Who waits; each writes its own diagnostic lines.
+enum class WaitPurpose { Accept, Read };
 
 // A call's time limit, fixed when the call starts: every wait of the call gets what is left of
 // it, so retries (a lost race, a signal) never stretch the call past its limit.
@@ -31,7 +31,7 @@ enum class Waited {
     Failed,  // an exception is pending
 };
 
-// Waits until `socket` has `events` (POLLIN or POLLOUT) or is closed, for descriptors of any
+// Waits until `socket` has `events` (POLLIN) or is closed, for descriptors of any
 // number, until `limit` passes. Failed leaves InterruptedIOException "timeout", IOException with
 // the system text, or IOException "Unexpected file desc set" pending.
 Waited awaitSocket(JNIEnv* env, const SharedSocket& socket, short events, const WaitLimit& limit,
