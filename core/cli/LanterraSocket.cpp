@@ -83,9 +83,10 @@ constexpr size_t maxReadBytes = 256 * 1024;
 constexpr size_t readStaging = 8 * 1024;
 
 // Writes up to this many bytes go through a buffer on the stack; larger ones through one on the
-// heap, a piece of up to writePiece bytes at a time.
+// heap, a piece of up to writePiece bytes at a time (small enough for malloc to reuse memory
+// rather than map fresh pages for every write).
 constexpr size_t smallTransfer = 2048;
-constexpr size_t writePiece = 256 * 1024;
+constexpr size_t writePiece = 64 * 1024;
 
 bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
