@@ -10,10 +10,10 @@
 
 namespace orvela {
 
-WaitLimit::WaitLimit(int timeoutMs)
-    : limited_(timeoutMs > 0),
-      end_(std::chrono::steady_clock::now() +
-           std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0)) {}
+WaitLimit::WaitLimit(int timeoutMs) : limited_(timeoutMs > 0) {
+    // Only a limited call reads the clock.
+    if (limited_) end_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
 
 int WaitLimit::remainingMs() const {
     if (!limited_) return -1;

@@ -22,7 +22,7 @@ class WaitLimit {
 
   private:
     bool limited_;
-    std::chrono::steady_clock::time_point end_;
+    std::chrono::steady_clock::time_point end_{};
 };
 
 enum class Waited {
