@@ -32,11 +32,7 @@ public final class DebugTraceMain {
             if (accepted.read().length != 10_000) throw new IOException("short read");
             accepted.close();
             client.close();
-            try {
-                client.cleanup();
-            } catch (IOException closedAlready) {
-                // the file is removed all the same
-            }
+            client.cleanup();  // after close, as documented
             server.setSoTimeout(1);
             try {
                 server.accept();
