@@ -278,9 +278,9 @@ class ChannelNativesTest {
     }
 
     /**
-     * A connection closed while another thread reads it: the reader sees the end of its own stream,
-     * never bytes of the connection that the server accepts next (which may get the same
-     * descriptor number), and that connection's own reader gets them.
+     * A connection closed while another thread reads it, with or without a time limit: the reader
+     * sees the end of its own stream, never bytes of the connection that the server accepts next
+     * (which may get the same descriptor number), and that connection's own reader gets them.
      */
     @Test
     void closingWhileAThreadReadsNeverHandsItAnotherConnection() throws Exception {
@@ -288,6 +288,7 @@ class ChannelNativesTest {
             for (int round = 0; round < 2000; ++round) {
                 UnixDomSocket clientA = new UnixDomSocket(dir + "/s");
                 UnixDomSocket acceptedA = server.accept();
+                acceptedA.setSoTimeout(round % 2 == 0 ? 0 : 60_000);  // both kinds of wait
                 CountDownLatch started = new CountDownLatch(1);
                 CompletableFuture<Object> reader = onItsOwnThread(acceptedA::read, started);
                 letItWait(started);
@@ -315,6 +316,7 @@ class ChannelNativesTest {
     void closingWhileAThreadAcceptsNeverHandsItAnotherServersClient() throws Exception {
         for (int round = 0; round < 300; ++round) {
             UnixDomServerSocket first = new UnixDomServerSocket(dir + "/a" + round, 1);
+            first.setSoTimeout(round % 2 == 0 ? 0 : 60_000);  // both kinds of wait
             CountDownLatch started = new CountDownLatch(1);
             CompletableFuture<Object> acceptor = onItsOwnThread(first::accept, started);
             letItWait(started);
