@@ -41,7 +41,8 @@ public final class UnixDomServerSocket implements Closeable {
 
     /**
      * Closes the server. Threads waiting in {@link #accept} return at once (see there); the
-     * socket is released when the last of them has returned.
+     * socket is released when the last of them has returned. Calls made after the close throw
+     * an IOException "Invalid handle".
      */
     @Override
     public void close() throws IOException {

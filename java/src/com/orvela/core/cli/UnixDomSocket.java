@@ -71,7 +71,8 @@ public final class UnixDomSocket implements Closeable {
     /**
      * Closes the connection; the peer sees the end of the stream. Threads in {@link #read} or
      * {@link #write} on this socket return at once (see there) and never reach another
-     * connection; the socket is released when the last of them has returned.
+     * connection; the socket is released when the last of them has returned. Calls made after
+     * the close throw an IOException "Invalid handle".
      */
     @Override
     public void close() throws IOException {
