@@ -93,9 +93,12 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
             return nullptr;
         } else {
             OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
-            bool moreData =
-                outcome.kind == OverlappedOutcome::Failed && outcome.error == ERROR_MORE_DATA;
-            if (outcome.kind != OverlappedOutcome::Done && !moreData) {
+            // Bytes that reached the buffer are returned, also when the read was cancelled
+            // or filled the buffer with part of a longer message.
+            bool gotBytes =
+                outcome.transferred > 0 &&
+                (outcome.kind == OverlappedOutcome::TimedOut || outcome.error == ERROR_MORE_DATA);
+            if (outcome.kind != OverlappedOutcome::Done && !gotBytes) {
                 if (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error)) {
                     return nullptr;
                 }
