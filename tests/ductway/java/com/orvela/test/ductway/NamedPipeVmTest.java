@@ -240,7 +240,7 @@ class NamedPipeVmTest {
     }
 
     @Test
-    void secondReadAtOnceFailsCleanlyAndNoByteIsSwallowed() throws Exception {
+    void secondReadOrWriteAtOnceIsRefusedAndNoByteIsSwallowedOrAdded() throws Exception {
         try (NamedPipeServer server = connected(uniqueName(), BYTE_MODE)) {
             List<Future<byte[]>> reads = List.of(background(() -> server.read(60_000)),
                     background(() -> server.read(60_000)));
@@ -259,6 +259,21 @@ class NamedPipeVmTest {
             assertEquals(List.of("refused", "x"), outcomes);
             assertEquals("ok", peer.ask("send yz"));
             assertEquals("yz", readFully(server, 2));
+
+            // Likewise a second write while one waits for the peer: refused, and exactly the
+            // first one's bytes arrive.
+            int size = 8 << 20;
+            byte[] data = new byte[size];
+            for (int i = 0; i < size; i++) data[i] = PipePeer.pattern(i);
+            Future<?> first = background(() -> {
+                server.write(data, 0, size, 120_000);
+                return null;
+            });
+            Thread.sleep(1000);  // the first write is waiting for the peer
+            assertThrows(IOException.class, () -> server.write(data, 0, 1, 120_000));
+            assertEquals("ok " + size, peer.ask("drain " + size));
+            result(first);
+            assertEquals("error java.io.InterruptedIOException: timeout", peer.ask("read 500"));
             closePeer();
         }
     }
