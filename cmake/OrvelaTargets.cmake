@@ -10,6 +10,15 @@ endif()
 option(ORVELA_BUILD_JAVA "Build the Java classes and the tests that run in a real JVM"
        ${_orvela_java_default})
 option(ORVELA_BUILD_TESTS "Build the test suites" ON)
+# A Windows x64 Java runtime runs under Wine here (none for x86): the win64 preset builds the
+# framework jar with the host's JDK and runs JUnit suites in that VM (OrvelaWindowsJunit).
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(_orvela_windows_jvm_default ON)
+else()
+    set(_orvela_windows_jvm_default OFF)
+endif()
+option(ORVELA_WINDOWS_JVM "Build the Java classes and run JUnit suites in the Windows x64 VM"
+       ${_orvela_windows_jvm_default})
 
 # JNI headers: the installed JDK's jni.h; its jni_md.h on the host, our own for Windows targets.
 # The JDK that javac belongs to provides jni.h (a newer JDK elsewhere on the machine must not).

@@ -1,0 +1,153 @@
+package com.orvela.test.windows;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.io.File;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.TimeUnit;
+import java.util.function.Predicate;
+
+/**
+ * A child VM of the running one (under Wine: a second Windows VM process), with the suite's
+ * class path and library path, its standard output and error collected as they come. Each start
+ * costs seconds under Wine: suites start few and reuse them.
+ */
+public final class WindowsVm implements AutoCloseable {
+    /** Generous: VMs start slowly under Wine, and CI machines are busy. */
+    private static final long PATIENCE_SECONDS = 180;
+
+    private final String command;
+    private final Process process;
+    private final StringBuffer out = new StringBuffer();
+    private final StringBuffer err = new StringBuffer();
+    private final Thread outPump;
+    private final Thread errPump;
+
+    private WindowsVm(List<String> command, Map<String, String> environment) throws IOException {
+        this.command = String.join(" ", command);
+        ProcessBuilder builder = new ProcessBuilder(command);
+        builder.environment().putAll(environment);
+        this.process = builder.start();
+        outPump = pump(process.getInputStream(), out);
+        errPump = pump(process.getErrorStream(), err);
+    }
+
+    /** Starts {@code mainClass} with the given VM options, extra environment and arguments. */
+    public static WindowsVm start(List<String> vmOptions, Map<String, String> environment,
+            Class<?> mainClass, String... args) throws IOException {
+        List<String> command = new ArrayList<>();
+        command.add(javaExecutable());
+        command.add("-Djava.library.path=" + System.getProperty("orvela.test.libpath"));
+        command.addAll(vmOptions);
+        command.addAll(List.of("-cp", System.getProperty("orvela.test.classpath")));
+        command.add(mainClass.getName());
+        command.addAll(List.of(args));
+        return new WindowsVm(command, environment);
+    }
+
+    /**
+     * Starts {@code mainClass} as a user would: this class path alone (entries joined by the
+     * platform's separator), no java.library.path.
+     */
+    public static WindowsVm startWithClassPath(String classPath, Class<?> mainClass, String... args)
+            throws IOException {
+        List<String> command = new ArrayList<>(List.of(javaExecutable(), "-cp", classPath,
+                mainClass.getName()));
+        command.addAll(List.of(args));
+        return new WindowsVm(command, Map.of());
+    }
+
+    public static WindowsVm start(Class<?> mainClass, String... args) throws IOException {
+        return start(List.of(), Map.of(), mainClass, args);
+    }
+
+    private static String javaExecutable() {
+        return System.getProperty("java.home") + File.separator + "bin" + File.separator + "java";
+    }
+
+    /** Waits until both streams together satisfy {@code seen}; fails if the child ends or stalls. */
+    public WindowsVm awaitOutput(Predicate<WindowsVm> seen) throws InterruptedException {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(PATIENCE_SECONDS);
+        while (!seen.test(this)) {
+            assertTrue(process.isAlive() && System.nanoTime() < deadline, this::describe);
+            Thread.sleep(20);
+        }
+        return this;
+    }
+
+    /** Waits until standard output holds {@code line} as a whole line. */
+    public WindowsVm awaitLine(String line) throws InterruptedException {
+        return awaitOutput(vm -> vm.out().lines().anyMatch(line::equals));
+    }
+
+    /** Sends one line to the child's standard input. */
+    public void send(String line) throws IOException {
+        OutputStream in = process.getOutputStream();
+        in.write((line + "\n").getBytes(StandardCharsets.UTF_8));
+        in.flush();
+    }
+
+    /** Waits for the child to end and expects exit status 0. */
+    public WindowsVm awaitSuccess() throws Exception {
+        if (!process.waitFor(PATIENCE_SECONDS, TimeUnit.SECONDS)) {
+            process.destroyForcibly();
+            process.waitFor();
+        }
+        outPump.join();
+        errPump.join();
+        assertEquals(0, process.exitValue(), this::describe);
+        return this;
+    }
+
+    /** Closes the child's standard input, its sign to finish. */
+    public void release() throws IOException {
+        process.getOutputStream().close();
+    }
+
+    public String out() {
+        return out.toString().replace("\r\n", "\n");
+    }
+
+    public String err() {
+        return err.toString().replace("\r\n", "\n");
+    }
+
+    public String describe() {
+        return "child " + command + "\n--- stdout\n" + out() + "\n--- stderr\n" + err();
+    }
+
+    /** Ends a child that is still running (a failed test's), and waits for it. */
+    @Override
+    public void close() {
+        if (!process.isAlive()) return;
+        process.destroyForcibly();
+        try {
+            process.waitFor(PATIENCE_SECONDS, TimeUnit.SECONDS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    private static Thread pump(InputStream in, StringBuffer into) {
+        Thread pump = new Thread(() -> {
+            byte[] buf = new byte[8192];
+            try {
+                for (int n; (n = in.read(buf)) > 0;) {
+                    into.append(new String(buf, 0, n, StandardCharsets.UTF_8));
+                }
+            } catch (IOException e) {
+                into.append("[read failed: ").append(e).append(']');
+            }
+        });
+        pump.setDaemon(true);
+        pump.start();
+        return pump;
+    }
+}
