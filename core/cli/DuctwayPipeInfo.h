@@ -31,9 +31,10 @@ class PipeInfo {
     // A server instance whose connect0 has handed a client to Java: the next connect0 drops
     // that client first. Cleared by disconnect0.
     bool clientHandedOut = false;
-    // A read0 or write0 is under way on the record: a second one of the same kind would
-    // share its event, see the other's completion as its own and leave its own operation
-    // pending on a buffer that is gone. Set and cleared by OperationClaim.
+    // A connect0, read0 or write0 is under way on the record: a second one of the same kind
+    // would share its event, see the other's completion as its own and leave its own
+    // operation pending on a buffer that is gone. Set and cleared by OperationClaim.
+    bool connectBusy = false;
     bool readBusy = false;
     bool writeBusy = false;
 
@@ -73,5 +74,22 @@ NewPipeInfo newPipeInfo(JNIEnv* env);
 // Hands a new record to the registry and returns its handle. On failure (memory ran out)
 // the record's handles are released, OutOfMemoryError is pending and 0 is returned.
 jint registerPipeInfo(JNIEnv* env, NewPipeInfo record);
+
+// Marks one kind of operation (connectBusy, readBusy or writeBusy) as under way on the record
+// for as long as the claim lives. A claim that could not be had leaves the flag alone.
+class OperationClaim {
+  public:
+    OperationClaim(jint handle, bool PipeInfo::*busy);
+    OperationClaim(const OperationClaim&) = delete;
+    OperationClaim& operator=(const OperationClaim&) = delete;
+    ~OperationClaim();
+
+    bool held() const { return held_; }
+
+  private:
+    jint handle_;
+    bool PipeInfo::*busy_;
+    bool held_ = false;
+};
 
 }  // namespace orvela

@@ -21,31 +21,6 @@ bool isEndOfStream(DWORD err) {
     return err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
 }
 
-// Marks one kind of operation (readBusy or writeBusy) as under way on the record, for as long
-// as the claim lives. A claim that could not be had leaves the flag alone.
-class OperationClaim {
-  public:
-    OperationClaim(jint handle, bool PipeInfo::*busy) : handle_(handle), busy_(busy) {
-        pipeRegistry().update(handle_, [this](PipeInfo& p) {
-            if (p.*busy_) return;
-            p.*busy_ = true;
-            held_ = true;
-        });
-    }
-    OperationClaim(const OperationClaim&) = delete;
-    OperationClaim& operator=(const OperationClaim&) = delete;
-    ~OperationClaim() {
-        if (held_) pipeRegistry().update(handle_, [this](PipeInfo& p) { p.*busy_ = false; });
-    }
-
-    bool held() const { return held_; }
-
-  private:
-    jint handle_;
-    bool PipeInfo::*busy_;
-    bool held_ = false;
-};
-
 }  // namespace
 
 jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {

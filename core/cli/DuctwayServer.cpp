@@ -111,6 +111,11 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
     PipeInfo pipeCopy;
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
+    OperationClaim claim(p->handle, &PipeInfo::connectBusy);
+    if (!claim.held()) {
+        throwIOException(env, "Another connect is in progress on this pipe.");
+        return;
+    }
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {

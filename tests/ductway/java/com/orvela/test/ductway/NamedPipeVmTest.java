@@ -278,6 +278,21 @@ class NamedPipeVmTest {
         }
     }
 
+    @Test
+    void secondConnectAtOnceIsRefusedAndTheFirstKeepsItsLimit() throws Exception {
+        try (NamedPipeServer server = new NamedPipeServer(uniqueName(), DUPLEX, BYTE_MODE, 255, 4096, 4096, 0)) {
+            Future<?> first = background(() -> {
+                server.connect(3000);
+                return null;
+            });
+            Thread.sleep(1000);  // the first connect is waiting for a client
+            IOException refused = assertThrows(IOException.class, () -> server.connect(3000));
+            assertEquals("Another connect is in progress on this pipe.", refused.getMessage());
+            ExecutionException timedOut = assertThrows(ExecutionException.class, () -> result(first));
+            assertInstanceOf(InterruptedIOException.class, timedOut.getCause());
+        }
+    }
+
     private static void assertInvalid(IOException e) {
         assertTrue(e.getMessage().equalsIgnoreCase("invalid handle"), e::toString);
     }
