@@ -207,8 +207,9 @@ int icmpProtocol() {
     return found->p_proto;
 }
 
-// The listener's report method, looked up once per call. A failed look-up or a report that
-// throws leaves its exception pending and stops the caller, which then makes no other JNI call.
+// A method of the listener, looked up once per call. A failed look-up of a required method or
+// a call that throws leaves its exception pending and stops the caller, which then makes no
+// other JNI call.
 class Listener {
   public:
     Listener(JNIEnv* env, jobject listener) : env_(env), listener_(listener) {}
@@ -223,9 +224,17 @@ class Listener {
         return method_ != nullptr;
     }
 
+    // A method listeners may lack (those of callers that predate it): without it the look-up's
+    // NoSuchMethodError is cleared and calls do nothing.
+    bool bindOptional(const char* name, const char* signature) {
+        if (bind(name, signature)) return true;
+        if (env_->ExceptionCheck()) env_->ExceptionClear();
+        return false;
+    }
+
     template <typename... Args>
     bool call(Args... args) {
-        if (env_ == nullptr) return true;
+        if (env_ == nullptr || method_ == nullptr) return true;
         env_->CallVoidMethod(listener_, method_, args...);
         return !env_->ExceptionCheck();
     }
@@ -474,6 +483,10 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     Listener report(env, listener);
     if (!report.bind("handleHop", "(IIIIDIII)V")) return kRcSocket;
+    Listener unreachable(env, listener);
+    unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    // Read once: the hop's answers are kept in a buffer of this many.
+    const int probes = nprobes;
 
     if (top_ttl > 1) max_ttl = top_ttl;
     const int datalen = limitLength(datalength);
@@ -501,7 +514,15 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     Buffer packet = allocateBuffer(datalen);
     Buffer outpacket = allocateBuffer(datalen);
-    if (!packet || !outpacket) {
+    // The hop's destination-unreachable answers, reported just before the hop.
+    struct UnreachableAnswer {
+        int seq;
+        uint32_t address;
+        int code;
+    };
+    std::unique_ptr<UnreachableAnswer[]> answers(new (std::nothrow)
+                                                     UnreachableAnswer[probes > 0 ? probes : 1]);
+    if (!packet || !outpacket || !answers) {
         perror("traceroute: malloc");
         return setupFailure(kRcNoBuffer);
     }
@@ -523,11 +544,12 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     for (int ttl = 1; !done && ttl <= max_ttl; ++ttl) {
         uint32_t lastaddr = 0;
+        int answered = 0;
         TrySlots slots(timeout);
         // Each hop measures its own round trip: a hop that got no answer reports -1.0.
         latency = -1.0;
-        for (int probe = 0; !done && probe < nprobes; ++probe) {
-            const bool lastProbe = probe == nprobes - 1;
+        for (int probe = 0; !done && probe < probes; ++probe) {
+            const bool lastProbe = probe == probes - 1;
             // The status of this probe alone: an answer after an earlier time-out ends the hop.
             rc = 0;
             ++seq;
@@ -552,6 +574,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
                 }
                 const double newlatency = deltaT(&sent_tv, &t2);
                 if (probe == 0 || newlatency > latency) latency = newlatency;
+                if (i > 0) answers[answered++] = {seq, sender, i - 1};  // one per probe
                 switch (i) {
                     case 3:  // protocol unreachable
                     case 4:  // port unreachable: the destination itself answered
@@ -586,8 +609,14 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
                    address, rc, latency, datalen, done);
             fflush(stdout);
         }
-        if (!report.call(jint{id}, jint{seq}, address, jint{rc}, jdouble{latency}, jint{datalen},
-                         jdest, jint{done})) {
+        bool reported = true;
+        for (int a = 0; reported && a < answered; ++a) {
+            reported =
+                unreachable.call(jint{id}, jint{answers[a].seq},
+                                 static_cast<jint>(answers[a].address), jint{answers[a].code});
+        }
+        if (!reported || !report.call(jint{id}, jint{seq}, address, jint{rc}, jdouble{latency},
+                                      jint{datalen}, jdest, jint{done})) {
             break;
         }
     }

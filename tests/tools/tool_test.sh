@@ -152,22 +152,32 @@ check "dump under java -jar" $? "$(head -3 "$work/jar.txt" 2>&1)"
 check "bin/orvela finds the installed libraries" $? "ping failed"
 
 # Unreachable: a host with no route refuses the send, with the system's reason; a router that
-# has none for the destination answers unreachable (!U), and the trace stops there.
+# has none for the destination answers unreachable, marked as traceroute marks it, and the trace
+# stops there: host unreachable (route "unreachable"), network unreachable ("throw") and
+# administratively prohibited ("prohibit", after which the route trace itself would go on).
 ip netns add "$ns-a" && ip netns add "$ns-b" &&
     ip link add "$ns-x" netns "$ns-a" type veth peer name "$ns-y" netns "$ns-b" &&
     ip -n "$ns-a" addr add 198.18.0.1/30 dev "$ns-x" && ip -n "$ns-b" addr add 198.18.0.2/30 dev "$ns-y" &&
     ip -n "$ns-a" link set "$ns-x" up && ip -n "$ns-b" link set "$ns-y" up &&
     ip -n "$ns-a" link set lo up && ip -n "$ns-b" link set lo up &&
     ip netns exec "$ns-b" sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 &&
-    ip -n "$ns-a" route add 198.18.5.0/24 via 198.18.0.2 &&
-    ip -n "$ns-b" route add unreachable 198.18.5.0/24
+    ip -n "$ns-a" route add 198.18.4.0/22 via 198.18.0.2 &&
+    ip -n "$ns-b" route add unreachable 198.18.5.0/24 &&
+    ip -n "$ns-b" route add throw 198.18.6.0/24 &&
+    ip -n "$ns-b" route add prohibit 198.18.7.0/24
 check "namespaces" $? "could not build them"
 out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" ping -c 1 -W 200 198.18.9.1 2>&1)
 [[ $? -eq 1 ]] && grep -q '^orvela ping: icmp_seq=1: send failed: Network is unreachable$' <<<"$out"
 check "ping names why a send failed" $? "$out"
-out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" trace -m 5 -w 500 198.18.5.1 2>&1)
-[[ $? -eq 1 ]] && grep -qE '^ 1  198\.18\.0\.2  [0-9.]+ ms !U$' <<<"$out" && [[ $(wc -l <<<"$out") -eq 2 ]]
-check "trace marks an unreachable answer" $? "$out"
+# The router sends route errors in a burst of five, then one a second: !X takes one answer,
+# the others three (one per probe), and each row waits a second.
+for row in "7 !X" "5 !H" "6 !N"; do
+    sleep 1
+    out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" trace -m 5 -w 500 "198.18.${row% *}.1" 2>&1)
+    [[ $? -eq 1 ]] && grep -qE "^ 1  198\.18\.0\.2  [0-9.]+ ms ${row#* }\$" <<<"$out" &&
+        [[ $(wc -l <<<"$out") -eq 2 ]]
+    check "trace marks an unreachable answer ${row#* }" $? "$out"
+done
 
 echo "orvela tool: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

@@ -1,6 +1,9 @@
 package com.orvela.tools;
 
 import com.orvela.core.icmp.ASM;
+import com.orvela.core.icmp.HopListener;
+import java.util.LinkedHashSet;
+import java.util.Set;
 
 /** A route trace, reported the way traceroute reports it. */
 final class TraceCommand {
@@ -11,8 +14,9 @@ final class TraceCommand {
             + "  -s size      probe bytes (IPv4 header included), 64..1024 (default 64)\n"
             + "  -w timeout   milliseconds each probe waits, 1..3600000 (default 2000)\n"
             + "Up to three probes per hop; a hop shows its answer's round trip, or * without one.\n"
-            + "!U after a time: the hop answered unreachable (network, host, fragmentation needed\n"
-            + "or source route failed: the route trace reports these four alike).\n"
+            + "After the time, a hop's unreachable answer, which ends the trace: !N network,\n"
+            + "!H host, !P protocol, !X administratively prohibited, !F fragmentation needed,\n"
+            + "!S source route failed, !<code> another ICMP code.\n"
             + "Exit status: 0 the host was reached, 1 it was not, 2 any other failure or a bad"
             + " command line.\n"
             + "Needs root or CAP_NET_RAW (raw sockets).\n");
@@ -32,8 +36,17 @@ final class TraceCommand {
         int[] hop = {0};
         boolean[] reached = {false};
         String[] failure = {null};
-        ASM.getTrace(id, dest & 0xffffffffL, maxHops, size, -1, timeout,
-            (tid, seq, address, rc, latency, datalen, to, done) -> {
+        Set<String> marks = new LinkedHashSet<>();
+        HopListener listener = new HopListener() {
+            @Override
+            public void handleUnreachable(int tid, int seq, int address, int icmpCode) {
+                // The destination's port unreachable is the answer a trace waits for.
+                if (icmpCode != 3 || address != dest) marks.add(mark(icmpCode));
+            }
+
+            @Override
+            public void handleHop(int tid, int seq, int address, int rc, double latency,
+                    int datalen, int to, int done) {
                 if (seq == 0 && done == 1 && rc != 0) {
                     failure[0] = setupFailure(rc);
                     return;
@@ -41,9 +54,20 @@ final class TraceCommand {
                 // Said once the trace runs (a trace that can't start says only why), with the
                 // packet size the trace reports using.
                 if (++hop[0] == 1) System.out.printf(header, datalen);
-                System.out.printf("%2d  %s%n", hop[0], describe(address, rc, latency));
+                String suffix = marks.isEmpty() ? "" : " " + String.join(" ", marks);
+                System.out.printf("%2d  %s%n", hop[0], describe(address, rc, latency, suffix));
                 reached[0] = address == dest;
-            });
+                // The route trace goes on past a prohibited hop; traceroute stops there.
+                boolean unreachable = !marks.isEmpty();
+                marks.clear();
+                if (unreachable && done == 0) throw new EndOfTrace();
+            }
+        };
+        try {
+            ASM.getTrace(id, dest & 0xffffffffL, maxHops, size, -1, timeout, listener);
+        } catch (EndOfTrace e) {
+            // the hop's line is out
+        }
         if (failure[0] != null) throw new ToolException(2, failure[0]);
         return reached[0] ? 0 : 1;
     }
@@ -64,16 +88,48 @@ final class TraceCommand {
         }
     }
 
-    private static String describe(int address, int rc, double latency) {
+    /** Ends a trace from its listener. */
+    private static final class EndOfTrace extends RuntimeException {
+        private static final long serialVersionUID = 1L;
+
+        EndOfTrace() {
+            super(null, null, false, false);
+        }
+    }
+
+    /** traceroute's mark for an unreachable answer with ICMP code `code`. */
+    private static String mark(int code) {
+        switch (code) {
+            case 0:
+                return "!N";
+            case 1:
+                return "!H";
+            case 2:
+                return "!P";
+            case 4:
+                return "!F";
+            case 5:
+                return "!S";
+            case 9:
+            case 10:
+            case 13:
+                return "!X";
+            default:
+                return "!" + code;
+        }
+    }
+
+    private static String describe(int address, int rc, double latency, String marks) {
         if (address == 0) return "*";
         String where = Ipv4.format(address);
         switch (rc) {
             case 0:
-                return String.format("%s  %.3f ms", where, latency);
             case -6:
-                return String.format("%s  %.3f ms !U", where, latency);
+                return String.format("%s  %.3f ms%s", where, latency, marks);
             case -12:
-                return where + "  *";
+                // An earlier probe's answer, then silence.
+                if (marks.isEmpty()) return where + "  *";
+                return String.format("%s  %.3f ms%s  *", where, latency, marks);
             default:
                 return String.format("%s  (status %d)", where, rc);
         }

@@ -12,6 +12,8 @@ import java.util.List;
  * from its (last) native call to its last report, or to its end when it made none. Each argument is one command, its fields separated by commas:
  * <pre>
  *   trace,ID,DEST,TTL,SIZE,TOS,TIMEOUT        one "hop ..." line per report, then "end"
+ *   trace-codes,ID,DEST,TTL,SIZE,TOS,TIMEOUT  as trace, with an "unreachable ID SEQ ADDRESS
+ *                                             CODE" line per handleUnreachable call
  *   trace-throw,ID,DEST,TTL,SIZE,TOS,TIMEOUT  the listener throws on its first report
  *   latency,DEST,TTL,SIZE,TIMEOUT             one "latency ..." line
  *   sleep,MS                                  waits
@@ -35,6 +37,22 @@ public final class ProbeMain {
             switch (f[0]) {
                 case "trace" -> {
                     trace(f, ProbeMain::printHop);
+                    System.out.println("end");
+                }
+                case "trace-codes" -> {
+                    trace(f, new HopListener() {
+                        @Override
+                        public void handleHop(int id, int seq, int address, int rc,
+                                double latency, int datalen, int dest, int done) {
+                            printHop(id, seq, address, rc, latency, datalen, dest, done);
+                        }
+
+                        @Override
+                        public void handleUnreachable(int id, int seq, int address, int code) {
+                            System.out.println("unreachable " + id + " " + seq + " "
+                                    + dotted(address) + " " + code);
+                        }
+                    });
                     System.out.println("end");
                 }
                 case "trace-throw" -> {
