@@ -18,7 +18,9 @@ import java.util.concurrent.Future;
 /**
  * One-way throughput with 64 KiB writes and the round trip of a 100-byte echo, through
  * UnixDomSocket.write0/read0 and through the JDK's SocketChannel on a UnixDomainSocketAddress,
- * side by side in one run. Usage: {@code <results tsv>}.
+ * side by side in one run. The JDK is measured twice: reading into a buffer the caller reuses
+ * (its raw figure), and handing each read to the caller as a new byte[] of what arrived, the
+ * work read0 does. Usage: {@code <results tsv>}.
  */
 public final class UnixChannelBench {
     private static final int CHUNK = 64 * 1024;
@@ -99,11 +101,7 @@ public final class UnixChannelBench {
             accepted.close();
             client.close();
             server.close();
-            try {
-                client.cleanup();
-            } catch (IOException closedAlready) {
-                // the file is removed all the same
-            }
+            client.cleanup();  // after close, as documented
         }
     }
 
@@ -111,11 +109,16 @@ public final class UnixChannelBench {
         final ServerSocketChannel server;
         final SocketChannel client;
         final SocketChannel accepted;
+        final boolean newArrays;
         // As much as one read0 returns at most.
-        final byte[] clientBytes = new byte[4 * CHUNK];
-        final byte[] serverBytes = new byte[4 * CHUNK];
+        final byte[] clientBuffer = new byte[4 * CHUNK];
+        final byte[] serverBuffer = new byte[4 * CHUNK];
+        byte[] clientBytes = clientBuffer;
+        byte[] serverBytes = serverBuffer;
 
-        JdkPair(Path path) throws IOException {
+        /** newArrays: each read ends in a new array of exactly the bytes that arrived. */
+        JdkPair(Path path, boolean newArrays) throws IOException {
+            this.newArrays = newArrays;
             UnixDomainSocketAddress address = UnixDomainSocketAddress.of(path);
             server = ServerSocketChannel.open(StandardProtocolFamily.UNIX).bind(address);
             client = SocketChannel.open(address);
@@ -139,7 +142,9 @@ public final class UnixChannelBench {
         }
 
         public int clientRead() throws IOException {
-            return read(client, clientBytes);
+            int n = read(client, clientBuffer);
+            if (newArrays) clientBytes = Arrays.copyOf(clientBuffer, n);
+            return n;
         }
 
         public byte[] clientBytes() {
@@ -151,7 +156,9 @@ public final class UnixChannelBench {
         }
 
         public int serverRead() throws IOException {
-            return read(accepted, serverBytes);
+            int n = read(accepted, serverBuffer);
+            if (newArrays) serverBytes = Arrays.copyOf(serverBuffer, n);
+            return n;
         }
 
         public byte[] serverBytes() {
@@ -238,42 +245,63 @@ public final class UnixChannelBench {
 
     public static void main(String[] args) throws Exception {
         Path dir = Files.createTempDirectory("unix-channel-bench");
-        PairFactory lanterra = LanterraPair::new;
-        PairFactory jdk = JdkPair::new;
-        Result[][] results = new Result[4][ROUNDS];
+        PairFactory[] sides = {
+            LanterraPair::new, path -> new JdkPair(path, false), path -> new JdkPair(path, true),
+        };
+        Result[][] streams = new Result[sides.length][ROUNDS];
+        Result[][] echoes = new Result[sides.length][ROUNDS];
         // Interleaved rounds on a shared machine; the best round of each counts.
         for (int round = 0; round < ROUNDS; ++round) {
-            results[0][round] = throughput(lanterra, dir);
-            results[1][round] = throughput(jdk, dir);
-            results[2][round] = roundTrip(lanterra, dir);
-            results[3][round] = roundTrip(jdk, dir);
+            for (int side = 0; side < sides.length; ++side) {
+                streams[side][round] = throughput(sides[side], dir);
+            }
+            for (int side = 0; side < sides.length; ++side) {
+                echoes[side][round] = roundTrip(sides[side], dir);
+            }
         }
         peer.shutdown();
         Files.deleteIfExists(dir);
 
-        Result mib = best(results[0], true);
-        Result mibJdk = best(results[1], true);
-        Result rtt = best(results[2], false);
-        Result rttJdk = best(results[3], false);
-        String[][] rows = {
-            {"throughput_64k_writes", fmt(mib.value(), 0), fmt(mibJdk.value(), 0), "MiB/s"},
-            {"cpu_per_GiB_streamed", fmt(mib.cpuPerUnit(), 0), fmt(mibJdk.cpuPerUnit(), 0), "ms"},
-            {"echo_100B_round_trip", fmt(rtt.value(), 2), fmt(rttJdk.value(), 2), "us"},
-            {"cpu_per_echo", fmt(rtt.cpuPerUnit(), 2), fmt(rttJdk.cpuPerUnit(), 2), "us"},
-        };
-        System.out.printf("best of %d rounds           %10s %10s %7s%n", ROUNDS, "Lanterra", "JDK",
-                "ratio");
+        Result[] mib = new Result[sides.length];
+        Result[] rtt = new Result[sides.length];
+        for (int side = 0; side < sides.length; ++side) {
+            mib[side] = best(streams[side], true);
+            rtt[side] = best(echoes[side], false);
+        }
+        System.out.printf("best of %d rounds        %10s %10s %14s%n", ROUNDS, "Lanterra", "JDK",
+                "JDK new byte[]");
+        String[] anchors = {"jdk-socketchannel", "jdk-socketchannel-new-arrays"};
         try (PrintWriter tsv = new PrintWriter(Files.newBufferedWriter(Path.of(args[0])))) {
             tsv.println("metric\tvalue\tanchor\tratio\tunit");
-            for (String[] row : rows) {
-                double ratio = Double.parseDouble(row[1]) / Double.parseDouble(row[2]);
-                System.out.printf("%-26s %10s %10s %7.2f  %s%n", row[0], row[1], row[2], ratio,
-                        row[3]);
-                tsv.printf("unix-channel.%s\t%s\tjdk-socketchannel %s\t%.2f\t%s%n", row[0], row[1],
-                        row[2], ratio, row[3]);
-            }
+            row(tsv, anchors, "throughput_64k_writes", "MiB/s", 0, true, mib, Result::value);
+            row(tsv, anchors, "cpu_per_GiB_streamed", "ms", 0, false, mib, Result::cpuPerUnit);
+            row(tsv, anchors, "echo_100B_round_trip", "us", 2, false, rtt, Result::value);
+            row(tsv, anchors, "cpu_per_echo", "us", 2, false, rtt, Result::cpuPerUnit);
         }
-        System.out.println("ratio: Lanterra / JDK (throughput: higher is better; times: lower)");
+        System.out.println("ratio: times better than the anchor (above 1 is better)");
+    }
+
+    /**
+     * One figure beside both JDK figures, on the console and as one tsv line per anchor; the
+     * ratio is how many times better Lanterra does than the anchor.
+     */
+    private static void row(PrintWriter tsv, String[] anchors, String metric, String unit,
+            int decimals, boolean higherIsBetter, Result[] sides,
+            java.util.function.ToDoubleFunction<Result> figure) {
+        String value = fmt(figure.applyAsDouble(sides[0]), decimals);
+        System.out.printf("%-23s %10s %10s %14s  %s", metric, value,
+                fmt(figure.applyAsDouble(sides[1]), decimals),
+                fmt(figure.applyAsDouble(sides[2]), decimals), unit);
+        for (int i = 0; i < anchors.length; ++i) {
+            String anchor = fmt(figure.applyAsDouble(sides[i + 1]), decimals);
+            double v = Double.parseDouble(value);
+            double a = Double.parseDouble(anchor);
+            double ratio = higherIsBetter ? v / a : a / v;
+            System.out.printf("  x%.2f", ratio);
+            tsv.printf("unix-channel.%s\t%s\t%s %s\t%.2f\t%s%n", metric, value, anchors[i], anchor,
+                    ratio, unit);
+        }
+        System.out.println();
     }
 
     private static String fmt(double value, int decimals) {

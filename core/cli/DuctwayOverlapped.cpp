@@ -1,5 +1,6 @@
 #include "core/cli/DuctwayOverlapped.h"
 
+#include "binding/ScopedLocalRef.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 
@@ -12,7 +13,7 @@ OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout) {
         if (GetOverlappedResult(file, ov, &transferred, FALSE)) {
             return {OverlappedOutcome::Done, transferred, 0};
         }
-        return {OverlappedOutcome::Failed, 0, GetLastError()};
+        return {OverlappedOutcome::Failed, transferred, GetLastError()};
     }
     DWORD waitErr = rc == WAIT_TIMEOUT ? 0 : GetLastError();
 
@@ -24,18 +25,29 @@ OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout) {
         return {OverlappedOutcome::Done, transferred, 0};
     }
     DWORD resultErr = GetLastError();
-    if (waitErr != 0) return {OverlappedOutcome::Failed, 0, waitErr};
-    if (cancelErr != 0) return {OverlappedOutcome::Failed, 0, cancelErr};
-    if (resultErr == ERROR_OPERATION_ABORTED) return {OverlappedOutcome::TimedOut, 0, 0};
-    return {OverlappedOutcome::Failed, 0, resultErr};
+    if (waitErr != 0) return {OverlappedOutcome::Failed, transferred, waitErr};
+    if (cancelErr != 0) return {OverlappedOutcome::Failed, transferred, cancelErr};
+    if (resultErr == ERROR_OPERATION_ABORTED) return {OverlappedOutcome::TimedOut, transferred, 0};
+    return {OverlappedOutcome::Failed, transferred, resultErr};
 }
 
 void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
-    if (outcome.kind == OverlappedOutcome::TimedOut) {
-        throwTimeout(env);
-    } else {
+    if (outcome.kind != OverlappedOutcome::TimedOut) {
         throwIOError(env, outcome.error);
+        return;
     }
+    throwTimeout(env);
+    if (outcome.transferred == 0) return;
+    // What the peer already took must not be sent again by a caller that retries: the count
+    // goes into the exception's bytesTransferred.
+    ScopedLocalRef<jthrowable> timeout(env, env->ExceptionOccurred());
+    if (!timeout) return;
+    env->ExceptionClear();
+    ScopedLocalRef<jclass> cls(env, env->GetObjectClass(timeout.get()));
+    jfieldID fid = env->GetFieldID(cls.get(), "bytesTransferred", "I");
+    if (fid == nullptr) return;  // NoSuchFieldError is pending
+    env->SetIntField(timeout.get(), fid, static_cast<jint>(outcome.transferred));
+    env->Throw(timeout.get());
 }
 
 }  // namespace orvela

@@ -9,8 +9,11 @@ namespace orvela {
 struct OverlappedOutcome {
     enum Kind { Done, TimedOut, Failed };
     Kind kind;
-    DWORD transferred;  // bytes moved when Done
-    DWORD error;        // the system's code when Failed
+    // Bytes moved, also by an operation that failed or was cancelled part-way: a write that
+    // timed out may have been partly taken by the peer, a read of a longer message
+    // (ERROR_MORE_DATA) has filled its buffer.
+    DWORD transferred;
+    DWORD error;  // the system's code when Failed
 };
 
 // Waits up to jTimeout milliseconds (-1: no limit) for the pending operation on `file` whose
@@ -21,8 +24,8 @@ struct OverlappedOutcome {
 // twice.
 OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint jTimeout);
 
-// Reports an outcome other than Done: java/io/InterruptedIOException "timeout", or
-// java/io/IOException with the system's text.
+// Reports an outcome other than Done: java/io/InterruptedIOException "timeout" whose
+// bytesTransferred is the outcome's count, or java/io/IOException with the system's text.
 void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome);
 
 }  // namespace orvela

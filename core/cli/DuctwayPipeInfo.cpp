@@ -91,4 +91,16 @@ jint registerPipeInfo(JNIEnv* env, NewPipeInfo record) {
     return handle;
 }
 
+OperationClaim::OperationClaim(jint handle, bool PipeInfo::*busy) : handle_(handle), busy_(busy) {
+    pipeRegistry().update(handle_, [this](PipeInfo& p) {
+        if (p.*busy_) return;
+        p.*busy_ = true;
+        held_ = true;
+    });
+}
+
+OperationClaim::~OperationClaim() {
+    if (held_) pipeRegistry().update(handle_, [this](PipeInfo& p) { p.*busy_ = false; });
+}
+
 }  // namespace orvela

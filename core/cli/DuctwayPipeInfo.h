@@ -15,7 +15,7 @@ namespace orvela {
 // The OVERLAPPED fields are templates that never go to the system: each operation works on a
 // copy of the whole record (getPipeInfo), so every operation has an overlapped block of its
 // own on its own stack, while the events are shared by all copies. One connect, one read and
-// one write may be outstanding at once; two of the same kind would share an event.
+// one write may be outstanding at once; a second read or write is refused while one runs.
 class PipeInfo {
   public:
     HANDLE hPipe = nullptr;
@@ -31,6 +31,12 @@ class PipeInfo {
     // A server instance whose connect0 has handed a client to Java: the next connect0 drops
     // that client first. Cleared by disconnect0.
     bool clientHandedOut = false;
+    // A connect0, read0 or write0 is under way on the record: a second one of the same kind
+    // would share its event, see the other's completion as its own and leave its own
+    // operation pending on a buffer that is gone. Set and cleared by OperationClaim.
+    bool connectBusy = false;
+    bool readBusy = false;
+    bool writeBusy = false;
 
     // Creates the three manual-reset events and points the templates at them. False, with the
     // system's code in *err, when an event can't be created; destroy() releases what was made.
@@ -68,5 +74,22 @@ NewPipeInfo newPipeInfo(JNIEnv* env);
 // Hands a new record to the registry and returns its handle. On failure (memory ran out)
 // the record's handles are released, OutOfMemoryError is pending and 0 is returned.
 jint registerPipeInfo(JNIEnv* env, NewPipeInfo record);
+
+// Marks one kind of operation (connectBusy, readBusy or writeBusy) as under way on the record
+// for as long as the claim lives. A claim that could not be had leaves the flag alone.
+class OperationClaim {
+  public:
+    OperationClaim(jint handle, bool PipeInfo::*busy);
+    OperationClaim(const OperationClaim&) = delete;
+    OperationClaim& operator=(const OperationClaim&) = delete;
+    ~OperationClaim();
+
+    bool held() const { return held_; }
+
+  private:
+    jint handle_;
+    bool PipeInfo::*busy_;
+    bool held_ = false;
+};
 
 }  // namespace orvela

@@ -27,6 +27,11 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
     PipeInfo pipeCopy;
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return nullptr;
+    OperationClaim claim(p->handle, &PipeInfo::readBusy);
+    if (!claim.held()) {
+        throwIOException(env, "Another read is in progress on this pipe.");
+        return nullptr;
+    }
 
     DWORD bytesAvail = 0;
     if (!PeekNamedPipe(p->hPipe, nullptr, 0, nullptr, &bytesAvail, nullptr)) {
@@ -43,29 +48,40 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
         return nullptr;
     }
 
-    // ReadFile resets the copy's event (hReadEvent) itself as it starts the read.
+    // ReadFile resets the copy's event (hReadEvent) itself as it starts the read. In message
+    // read mode a message longer than the buffer fills it and reports ERROR_MORE_DATA: those
+    // bytes are returned, the rest of the message stays for the next read.
     DWORD bytesRead = 0;
     if (ReadFile(p->hPipe, buf.get(), bytesToRead, nullptr, &p->ovRead)) {
-        if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE)) {
+        if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE) &&
+            GetLastError() != ERROR_MORE_DATA) {
             DWORD err = GetLastError();
             if (!isEndOfStream(err)) throwIOError(env, err);
             return nullptr;
         }
     } else {
         DWORD err = GetLastError();
-        if (err != ERROR_IO_PENDING) {
+        if (err == ERROR_MORE_DATA) {
+            GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE);
+        } else if (err != ERROR_IO_PENDING) {
             if (!isEndOfStream(err)) throwIOError(env, err);
             return nullptr;
-        }
-        OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
-        if (outcome.kind != OverlappedOutcome::Done) {
-            if (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error)) {
+        } else {
+            OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
+            // Bytes that reached the buffer are returned, also when the read was cancelled
+            // or filled the buffer with part of a longer message.
+            bool gotBytes =
+                outcome.transferred > 0 &&
+                (outcome.kind == OverlappedOutcome::TimedOut || outcome.error == ERROR_MORE_DATA);
+            if (outcome.kind != OverlappedOutcome::Done && !gotBytes) {
+                if (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error)) {
+                    return nullptr;
+                }
+                throwNotDone(env, outcome);
                 return nullptr;
             }
-            throwNotDone(env, outcome);
-            return nullptr;
+            bytesRead = outcome.transferred;
         }
-        bytesRead = outcome.transferred;
     }
 
     jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesRead));
@@ -78,6 +94,11 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
     PipeInfo pipeCopy;
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
+    OperationClaim claim(p->handle, &PipeInfo::writeBusy);
+    if (!claim.held()) {
+        throwIOException(env, "Another write is in progress on this pipe.");
+        return;
+    }
     // The range is checked before anything is allocated for it.
     if (jBuf == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", nullptr);
@@ -97,7 +118,8 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
     if (env->ExceptionCheck()) return;
 
     // WriteFile resets hWriteEvent itself as it starts. A write on a pipe completes whole or
-    // fails, so the count is not compared with jLen.
+    // fails, so the count is not compared with jLen; one that times out reports in
+    // bytesTransferred what the peer took.
     if (WriteFile(p->hPipe, buf.get(), static_cast<DWORD>(jLen), nullptr, &p->ovWrite)) return;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {

@@ -75,6 +75,12 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_advertisePor
     }
     ScopedUtfChars name(env, jFilename);
     if (!name) return;
+    // An empty name gives an unnamed mapping that no other program can open: nothing would be
+    // published.
+    if (name.c_str()[0] == '\0') {
+        throwIOError(env, ERROR_INVALID_NAME);
+        return;
+    }
 
     Advertisement ad;
     // An existing block of that name is handed back and simply gets the new port.

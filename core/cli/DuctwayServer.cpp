@@ -26,26 +26,50 @@ void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
     pipeRegistry().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
 }
 
+// What is left of a time limit of jTimeout milliseconds (-1: none) that began at `start`.
+jint remainingMillis(ULONGLONG start, jint jTimeout) {
+    if (jTimeout < 0) return jTimeout;
+    ULONGLONG elapsed = GetTickCount64() - start;
+    return elapsed >= static_cast<ULONGLONG>(jTimeout) ? 0 : static_cast<jint>(jTimeout - elapsed);
+}
+
 // Starts the connect on the copy's own overlapped block and waits for the client. Returns
 // true when a client is attached; otherwise the exception is pending.
 bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
-    if (!ResetEvent(p->hConnectEvent)) {
-        throwIOError(env, GetLastError());
+    ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (!ResetEvent(p->hConnectEvent)) {
+            throwIOError(env, GetLastError());
+            return false;
+        }
+        if (ConnectNamedPipe(p->hPipe, &p->ovConnect)) return true;
+        DWORD err = GetLastError();
+        // A client opened the instance before the connect: it is attached already, and the
+        // system need not signal the event for it.
+        if (err == ERROR_PIPE_CONNECTED) return true;
+        if (err == ERROR_NO_DATA) {
+            // A client opened the instance and closed it again before the connect: nobody is
+            // left to serve. The instance is freed and the wait goes on within the limit.
+            if (!DisconnectNamedPipe(p->hPipe)) {
+                throwIOError(env, GetLastError());
+                return false;
+            }
+            if (remainingMillis(start, jTimeout) == 0) {
+                throwTimeout(env);
+                return false;
+            }
+            continue;
+        }
+        if (err != ERROR_IO_PENDING) {
+            throwIllegalArgument(env, err);
+            return false;
+        }
+        OverlappedOutcome outcome =
+            awaitOverlapped(p->hPipe, &p->ovConnect, remainingMillis(start, jTimeout));
+        if (outcome.kind == OverlappedOutcome::Done) return true;
+        throwNotDone(env, outcome);
         return false;
     }
-    if (ConnectNamedPipe(p->hPipe, &p->ovConnect)) return true;
-    DWORD err = GetLastError();
-    // A client opened the instance before the connect: it is attached already, and the
-    // system need not signal the event for it.
-    if (err == ERROR_PIPE_CONNECTED) return true;
-    if (err != ERROR_IO_PENDING) {
-        throwIllegalArgument(env, err);
-        return false;
-    }
-    OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovConnect, jTimeout);
-    if (outcome.kind == OverlappedOutcome::Done) return true;
-    throwNotDone(env, outcome);
-    return false;
 }
 
 }  // namespace
@@ -87,6 +111,11 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
     PipeInfo pipeCopy;
     PipeInfo* p = requirePipeInfo(env, obj, &pipeCopy);
     if (p == nullptr) return;
+    OperationClaim claim(p->handle, &PipeInfo::connectBusy);
+    if (!claim.held()) {
+        throwIOException(env, "Another connect is in progress on this pipe.");
+        return;
+    }
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {

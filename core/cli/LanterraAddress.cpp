@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
@@ -27,14 +28,21 @@ std::string pathOf(const sockaddr_un& address, socklen_t addrLen) {
     return std::string(address.sun_path, strnlen(address.sun_path, length));
 }
 
-int openStreamSocket(JNIEnv* env, jstring jPath) {
+int openStreamSocket(JNIEnv* env, jstring jPath, bool nonBlocking) {
     if (jPath == nullptr) {
         JNU_ThrowByName(env, "java/lang/NullPointerException", "path");
         return -1;
     }
-    int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
     if (sock < 0) throwIOException(env, getLastErrorMsg());
     return sock;
+}
+
+bool pathGivenOrThrow(JNIEnv* env, const char* path) {
+    if (path[0] != '\0') return true;
+    errno = ENOENT;
+    throwIOException(env, getLastErrorMsg());
+    return false;
 }
 
 }  // namespace orvela

@@ -17,9 +17,13 @@ sockaddr_un unixAddress(const char* path);
 // that bound no path (or an abstract one), never running past the path field.
 std::string pathOf(const sockaddr_un& address, socklen_t addrLen);
 
-// A new Unix-domain stream socket for a connection to or at the path `jPath`; -1 with
-// NullPointerException pending when there is no path, or IOException with the system text when
-// the system makes no socket.
-int openStreamSocket(JNIEnv* env, jstring jPath);
+// A new Unix-domain stream socket for a connection to or at the path `jPath` (non-blocking when
+// asked); -1 with NullPointerException pending when there is no path, or IOException with the
+// system text when the system makes no socket.
+int openStreamSocket(JNIEnv* env, jstring jPath, bool nonBlocking = false);
+
+// False, with IOException and the system's text for a missing file pending, for an empty path:
+// it would name an abstract socket, which has no file and so no permissions to guard it.
+bool pathGivenOrThrow(JNIEnv* env, const char* path);
 
 }  // namespace orvela

@@ -1,12 +1,8 @@
 #include "core/cli/LanterraPeers.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 
 #include "binding/HandleField.h"
-#include "binding/LastErrorMsg.h"
 #include "binding/ScopedMonitor.h"
 #include "binding/ThrowByName.h"
 
@@ -81,12 +77,7 @@ void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry) {
         return;
     }
     env->SetIntField(obj, handleField, 0);
-    // Closing alone doesn't wake a thread blocked on the socket in accept0 or read0; shutting it
-    // down first does, and that thread then sees an error or the end of the stream.
-    ::shutdown(record->sockFd, SHUT_RDWR);
-    if (::close(record->sockFd) != 0) {
-        throwIOException(env, getLastErrorMsg());
-    }
+    socketOf(*record).close();
 }
 
 template void setTimeoutOf(JNIEnv*, jobject, HandleRegistry<ServerSocketPeer>&, jint);

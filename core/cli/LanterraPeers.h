@@ -2,24 +2,37 @@
 
 #include <jni.h>
 
+#include <memory>
+
 #include "binding/HandleRegistry.h"
+#include "binding/SharedSocket.h"
+#include "core/cli/LanterraConnection.h"
 
 namespace orvela {
 
 // The record of a UnixDomServerSocket (its listening socket), and the hand-over record that
-// accept0 makes for each accepted connection.
+// accept0 makes for each accepted connection. A copy holds the socket open: close0 marks it
+// closed and wakes the copies' users, and the last of them closes it.
 struct ServerSocketPeer {
-    int sockFd;
+    std::shared_ptr<SharedSocket> sock;
     int timeout;  // milliseconds for accept0; 0 or less waits without limit
     long uid;     // hand-over records only: the user the client runs as
 };
 
-// The record of a UnixDomSocket, on either side of a connection.
+// The record of a UnixDomSocket, on either side of a connection; copies share the connection
+// as those of a ServerSocketPeer share the socket.
 struct SocketPeer {
-    int sockFd;
+    std::shared_ptr<Connection> conn;
     int timeout;  // milliseconds for read0; 0 or less waits without limit
     long uid;     // server side: the client's user; client side: noUid
 };
+
+inline SharedSocket& socketOf(const ServerSocketPeer& peer) {
+    return *peer.sock;
+}
+inline SharedSocket& socketOf(const SocketPeer& peer) {
+    return peer.conn->socket();
+}
 
 // The uid of a socket that was not accepted from a client: it names nobody.
 constexpr long noUid = -1;
@@ -47,7 +60,8 @@ SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy);
 template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout);
 
-// close0 of both classes: frees the object's record, zeroes its handle, closes the socket.
+// close0 of both classes: frees the object's record, zeroes its handle and closes the socket,
+// which every call still using it sees at once; the last of them closes the number.
 template <typename Record>
 void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry);
 

@@ -1,10 +1,12 @@
 // The natives of com.orvela.core.cli.UnixDomServerSocket: the listening end of the local
 // command-line channel, which accepts clients and establishes the user each runs as.
 #include <jni.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,6 +15,7 @@
 #include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
+#include "binding/SharedSocket.h"
 #include "binding/ThrowByName.h"
 #include "core/cli/LanterraAddress.h"
 #include "core/cli/LanterraIdentity.h"
@@ -25,34 +28,50 @@ namespace {
 
 constexpr const char* socketClassName = "com/orvela/core/cli/UnixDomSocket";
 
-// Closes the accepted descriptor of a hand-over record that UnixDomSocket.create0(int) did not
-// take; when it did, the record and its descriptor are that method's.
-void releaseHandOver(jint handOver) {
-    if (std::unique_ptr<ServerSocketPeer> record = handOverPeers().remove(handOver)) {
-        ::close(record->sockFd);
-    }
-}
-
-// Accepts one connection from the listening descriptor; -1 with an exception pending.
+// Takes one queued connection off the listening socket, waiting for one first as long as the
+// server's limit allows. The listening socket is non-blocking: when another acceptor took the
+// client that woke this one, it goes back to waiting for the rest of the limit. -1 with an
+// exception pending; "Invalid handle" once another thread has closed the server.
 int acceptClient(JNIEnv* env, const ServerSocketPeer& server, std::string* clientPath) {
-    if (server.timeout > 0) {
-        if (!awaitReadable(env, server.sockFd, server.timeout, WaitPurpose::Accept)) return -1;
-    } else {
-        traceLine(1, "accepting, no timeout\n");
+    SharedSocket& listening = *server.sock;
+    WaitLimit limit(server.timeout);
+    if (server.timeout <= 0) traceLine(1, "accepting, no timeout\n");
+    for (;;) {
+        if (listening.closed()) {
+            throwIOException(env, "Invalid handle");
+            return -1;
+        }
+        sockaddr_un acceptedAddr{};
+        socklen_t addrLen = sizeof acceptedAddr;
+        int fd = ::accept4(listening.fd(), reinterpret_cast<sockaddr*>(&acceptedAddr), &addrLen,
+                           SOCK_CLOEXEC);
+        if (fd >= 0) {
+            *clientPath = pathOf(acceptedAddr, addrLen);
+            traceLine(2, "addrLen: %d\n", static_cast<int>(addrLen));
+            traceLine(2, "acceptedAddr.sun_path: %s\n", clientPath->c_str());
+            traceLine(1, "accepted fd %i\n", fd);
+            return fd;
+        }
+        // A client that gave up while queued is no reason to stop waiting for the next.
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (listening.closed()) {
+                throwIOException(env, "Invalid handle");
+            } else {
+                throwIOException(env, getLastErrorMsg());
+            }
+            return -1;
+        }
+        switch (awaitSocket(env, listening, POLLIN, limit, WaitPurpose::Accept)) {
+            case Waited::Ready:
+                continue;
+            case Waited::Closed:
+                throwIOException(env, "Invalid handle");
+                return -1;
+            case Waited::Failed:
+                return -1;
+        }
     }
-    sockaddr_un acceptedAddr{};
-    socklen_t addrLen = sizeof acceptedAddr;
-    int fd = ::accept4(server.sockFd, reinterpret_cast<sockaddr*>(&acceptedAddr), &addrLen,
-                       SOCK_CLOEXEC);
-    if (fd < 0) {
-        throwIOException(env, getLastErrorMsg());
-        return -1;
-    }
-    *clientPath = pathOf(acceptedAddr, addrLen);
-    traceLine(2, "addrLen: %d\n", static_cast<int>(addrLen));
-    traceLine(2, "acceptedAddr.sun_path: %s\n", clientPath->c_str());
-    traceLine(1, "accepted fd %i\n", fd);
-    return fd;
 }
 
 }  // namespace
@@ -65,24 +84,26 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_create0(JNIEnv* env, jobject,
                                                                             jstring jPath,
                                                                             jint jBacklog) {
-    ScopedFd sock(openStreamSocket(env, jPath));
+    // Non-blocking, so that an accept never waits past the caller's limit.
+    ScopedFd sock(openStreamSocket(env, jPath, true));
     if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
-    if (!path) return 0;
+    if (!path || !pathGivenOrThrow(env, path.c_str())) return 0;
     sockaddr_un address = unixAddress(path.c_str());
     if (::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(sock.get(), jBacklog) != 0) {
         throwIOException(env, getLastErrorMsg());
         return 0;
     }
-    std::unique_ptr<ServerSocketPeer> record(new (std::nothrow)
-                                                 ServerSocketPeer{sock.get(), 0, noUid});
-    jint handle = serverSocketPeers().add(std::move(record));
-    if (handle == 0) {
-        throwOutOfMemory(env);
+    std::shared_ptr<SharedSocket> listening = SharedSocket::adopt(sock.release());
+    if (!listening) {
+        throwIOException(env, getLastErrorMsg());
         return 0;
     }
-    sock.release();
+    std::unique_ptr<ServerSocketPeer> record(new (std::nothrow)
+                                                 ServerSocketPeer{std::move(listening), 0, noUid});
+    jint handle = serverSocketPeers().add(std::move(record));
+    if (handle == 0) throwOutOfMemory(env);
     return handle;
 }
 
@@ -107,22 +128,26 @@ JNIEXPORT jobject JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_accept0(J
         throwIOException(env, client.failure);
         return nullptr;
     }
-    std::unique_ptr<ServerSocketPeer> record(new (std::nothrow)
-                                                 ServerSocketPeer{conn.get(), 0, client.uid});
+    std::shared_ptr<SharedSocket> accepted = SharedSocket::adopt(conn.release());
+    if (!accepted) {
+        throwIOException(env, getLastErrorMsg());
+        return nullptr;
+    }
+    std::unique_ptr<ServerSocketPeer> record(
+        new (std::nothrow) ServerSocketPeer{std::move(accepted), 0, client.uid});
     jint handOver = handOverPeers().add(std::move(record));
     if (handOver == 0) {
         throwOutOfMemory(env);
         return nullptr;
     }
-    conn.release();  // the hand-over record owns the descriptor now
     traceLine(2, "Uid set to %ld\n", client.uid);
 
     jmethodID constructor = env->GetMethodID(socketClass.get(), "<init>", "(I)V");
     jobject socket =
         constructor != nullptr ? env->NewObject(socketClass.get(), constructor, handOver) : nullptr;
     // Whether or not the object came to be, a record its constructor did not take is released
-    // here, and one it took is not touched again.
-    releaseHandOver(handOver);
+    // here (closing the connection), and one it took is not touched again.
+    handOverPeers().remove(handOver);
     return socket;
 }
 

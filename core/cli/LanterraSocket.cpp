@@ -1,6 +1,7 @@
 // The natives of com.orvela.core.cli.UnixDomSocket: one connection of the local command-line
 // channel, made by a client (create0(String)) or handed over by the server's accept0.
 #include <jni.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -17,13 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "binding/HandleField.h"
 #include "binding/LastErrorMsg.h"
 #include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
+#include "binding/ScopedMonitor.h"
 #include "binding/ScopedUtfChars.h"
+#include "binding/SharedSocket.h"
 #include "binding/ThrowByName.h"
 #include "core/cli/LanterraAddress.h"
 #include "core/cli/LanterraClientPath.h"
+#include "core/cli/LanterraConnection.h"
 #include "core/cli/LanterraIdentity.h"
 #include "core/cli/LanterraPeers.h"
 #include "core/cli/LanterraTrace.h"
@@ -69,149 +74,158 @@ bool lookUpUserName(long uid, std::string* name) {
     }
 }
 
-enum class Queued { Data, EndOfStream, Nothing, Failed };
-
-// How many bytes wait on `sock` after it was reported readable. Readiness with nothing
-// queued means end of stream, a pending error, or data another reader took first.
-Queued queuedBytes(int sock, int* nAvail) {
-    int rc = ::ioctl(sock, FIONREAD, nAvail);
-    traceLine(2, "ioctl rc=%i\n", rc);
-    if (rc < 0) return Queued::Failed;
-    traceLine(1, "available: %i\n", *nAvail);
-    if (*nAvail > 0) return Queued::Data;
-    char probe;
-    ssize_t peeked = ::recv(sock, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (peeked == 0) return Queued::EndOfStream;
-    if (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        return Queued::Failed;
-    }
-    return Queued::Nothing;
-}
-
 // The most bytes one read0 takes, however many are queued.
 constexpr size_t maxReadBytes = 256 * 1024;
 
-// Up to this many bytes go through a buffer on the stack and one region copy, which costs less
-// than the two calls into the VM that hold and release the array's elements; larger transfers
-// use the array's elements directly and save a copy of every byte.
-constexpr size_t smallTransfer = 2048;
+// A read0 first takes up to this many bytes through a buffer on the stack: one recv and one
+// region copy for a message of this size. Only when the buffer fills does it ask how much more
+// is queued, and take that straight into the Java array.
+constexpr size_t readStaging = 8 * 1024;
 
-struct Received {
-    enum class Status { Done, Again };
-    Status status;
-    jbyteArray bytes;  // Done: the bytes, or null with an exception pending
+// Writes up to this many bytes go through a buffer on the stack; larger ones through one on the
+// heap, a piece of up to writePiece bytes at a time (small enough for malloc to reuse memory
+// rather than map fresh pages for every write).
+constexpr size_t smallTransfer = 2048;
+constexpr size_t writePiece = 64 * 1024;
+
+bool wouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+enum class Took {
+    Bytes,        // `bytes` holds them
+    Nothing,      // nothing queued now
+    EndOfStream,  // the peer finished, or another thread closed this end
+    Failed,       // an exception is pending
 };
 
-// True when `elements` holds the array's elements; otherwise false with an exception pending.
-bool heldOrThrow(JNIEnv* env, const ScopedCriticalBytes& elements) {
-    if (elements) return true;
-    if (!env->ExceptionCheck()) throwOutOfMemory(env);
-    return false;
-}
+struct Taken {
+    Took what;
+    jbyteArray bytes;
+};
 
-// A new array of the first `count` bytes of `bytes`; null with an exception pending.
-jbyteArray exactCopy(JNIEnv* env, jbyteArray bytes, jsize count) {
-    ScopedLocalRef<jbyteArray> exact(env, env->NewByteArray(count));
-    if (!exact) return nullptr;
-    ScopedCriticalBytes from(env, bytes);
-    if (!heldOrThrow(env, from)) return nullptr;
-    ScopedCriticalBytes to(env, exact.get());
-    if (!heldOrThrow(env, to)) return nullptr;
-    std::memcpy(to.get(), from.get(), static_cast<size_t>(count));
-    return exact.release();
-}
-
-// Receives up to `wanted` queued bytes into the start of `bytes` without blocking: the count, or
-// -1 with *recvErrno set when recv fails, or -2 with an exception pending when the VM can't give
-// the array's elements.
-ssize_t receiveInto(JNIEnv* env, int sock, jbyteArray bytes, size_t wanted, int* recvErrno) {
-    if (wanted <= smallTransfer) {
-        jbyte staging[smallTransfer];
-        ssize_t nRead = ::recv(sock, staging, wanted, MSG_DONTWAIT);
-        *recvErrno = errno;
-        if (nRead > 0) env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(nRead), staging);
-        return nRead;
+// A new array of `count` staged bytes. When the VM can't make it, the bytes stay with the
+// connection for the next read0 and OutOfMemoryError is pending.
+Taken arrayOfStaged(JNIEnv* env, Connection& conn, const jbyte* staged, size_t count) {
+    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(count));
+    if (bytes == nullptr) {
+        conn.hold(staged, count);
+        return {Took::Failed, nullptr};
     }
-    ScopedCriticalBytes into(env, bytes);
-    if (!heldOrThrow(env, into)) return -2;
-    // Non-blocking, so the elements are held only for the copy.
-    ssize_t nRead = ::recv(sock, into.get(), wanted, MSG_DONTWAIT);
-    *recvErrno = errno;
-    return nRead;
+    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(count), staged);
+    return {Took::Bytes, bytes};
 }
 
-// Takes up to `nAvail` queued bytes off `sock` into a new Java array. The array is made
-// before anything is taken, so bytes never get lost to a VM that can't hold them.
-Received receiveQueued(JNIEnv* env, int sock, int nAvail) {
-    size_t wanted = std::min(static_cast<size_t>(nAvail), maxReadBytes);
-    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(wanted)));
-    if (!bytes) return {Received::Status::Done, nullptr};
-    int recvErrno = 0;
-    ssize_t nRead = receiveInto(env, sock, bytes.get(), wanted, &recvErrno);
-    if (nRead == -2) return {Received::Status::Done, nullptr};
-    // Another reader may have taken what was queued meanwhile.
-    if (nRead < 0 && (recvErrno == EAGAIN || recvErrno == EWOULDBLOCK || recvErrno == EINTR)) {
-        return {Received::Status::Again, nullptr};
+// The first `count` bytes of `bytes` as an array of their own; when the VM can't make it they
+// stay with the connection, as above.
+Taken shortened(JNIEnv* env, Connection& conn, jbyteArray bytes, size_t count) {
+    std::unique_ptr<jbyte[]> copy(new (std::nothrow) jbyte[count]);
+    if (!copy) {
+        throwOutOfMemory(env);
+        return {Took::Failed, nullptr};
     }
+    env->GetByteArrayRegion(bytes, 0, static_cast<jsize>(count), copy.get());
+    return arrayOfStaged(env, conn, copy.get(), count);
+}
+
+// Takes what is queued on the connection: bytes a failed read0 left with the connection first,
+// then one recv, which waits for bytes when `block` is set (a close by another thread ends that
+// wait with the end of the stream); a full first recv is followed by the rest of what is queued
+// (up to maxReadBytes), received straight into the array.
+Taken takeQueued(JNIEnv* env, Connection& conn, bool block) {
+    if (conn.holding()) {
+        if (jbyteArray held = conn.takeHeld(env)) return {Took::Bytes, held};
+        if (env->ExceptionCheck()) return {Took::Failed, nullptr};
+    }
+    const int sock = conn.socket().fd();
+    jbyte staging[readStaging];
+    ssize_t nRead = ::recv(sock, staging, sizeof staging, block ? 0 : MSG_DONTWAIT);
     if (nRead < 0) {
-        errno = recvErrno;
+        if (wouldBlock(errno)) return {Took::Nothing, nullptr};
         throwIOException(env, getLastErrorMsg());
-        return {Received::Status::Done, nullptr};
+        return {Took::Failed, nullptr};
     }
-    traceLine(1, "read %i bytes\n", static_cast<int>(nRead));
-    if (nRead == 0) return {Received::Status::Done, nullptr};  // end of stream
-    if (static_cast<size_t>(nRead) == wanted) return {Received::Status::Done, bytes.release()};
-    // Fewer than queued: only a concurrent reader makes that happen.
-    return {Received::Status::Done, exactCopy(env, bytes.get(), static_cast<jsize>(nRead))};
+    if (nRead == 0) return {Took::EndOfStream, nullptr};
+    size_t staged = static_cast<size_t>(nRead);
+    size_t more = 0;
+    if (staged == sizeof staging) {
+        int nAvail = 0;
+        int rc = ::ioctl(sock, FIONREAD, &nAvail);
+        traceLine(2, "ioctl rc=%i\n", rc);
+        traceLine(1, "available: %i\n", nAvail);
+        if (rc == 0 && nAvail > 0)
+            more = std::min(static_cast<size_t>(nAvail), maxReadBytes - staged);
+    }
+    if (more == 0) {
+        traceLine(1, "read %i bytes\n", static_cast<int>(staged));
+        return arrayOfStaged(env, conn, staging, staged);
+    }
+    ScopedLocalRef<jbyteArray> bytes(env, env->NewByteArray(static_cast<jsize>(staged + more)));
+    if (!bytes) {
+        conn.hold(staging, staged);
+        return {Took::Failed, nullptr};
+    }
+    env->SetByteArrayRegion(bytes.get(), 0, static_cast<jsize>(staged), staging);
+    ssize_t nMore = -1;
+    {
+        ScopedCriticalBytes into(env, bytes.get());
+        // Non-blocking, so the elements are held only for the copy.
+        if (into) nMore = ::recv(sock, into.get() + staged, more, MSG_DONTWAIT);
+    }
+    // What is not taken now (the VM gave no elements, another reader came first, or the
+    // connection failed, which the next call reports) stays queued.
+    if (nMore < 0) {
+        env->ExceptionClear();
+        nMore = 0;
+    }
+    size_t total = staged + static_cast<size_t>(nMore);
+    traceLine(1, "read %i bytes\n", static_cast<int>(total));
+    if (total == staged + more) return {Took::Bytes, bytes.release()};
+    return shortened(env, conn, bytes.get(), total);
 }
 
-enum class Sent { All, Failed, VmFailed };
+enum class Sent { All, Failed, Thrown, Closed };
 
-// Sends all `length` bytes, blocking as long as it takes; false with errno set when the
-// connection fails.
-bool sendBlocking(int sock, const jbyte* bytes, size_t length) {
+// Sends all `length` bytes, blocking as long as it takes; a close by another thread shuts the
+// socket down, which ends a blocked send at once.
+Sent sendBlocking(const SharedSocket& socket, const jbyte* bytes, size_t length) {
     while (length > 0) {
         // MSG_NOSIGNAL: a peer that went away is an IOException, not a SIGPIPE.
-        ssize_t nWritten = ::send(sock, bytes, length, MSG_NOSIGNAL);
+        ssize_t nWritten = ::send(socket.fd(), bytes, length, MSG_NOSIGNAL);
+        if (nWritten > 0) {
+            bytes += nWritten;
+            length -= static_cast<size_t>(nWritten);
+            continue;
+        }
+        if (socket.closed()) return Sent::Closed;
         if (nWritten < 0 && errno == EINTR) continue;
-        if (nWritten <= 0) return false;
-        bytes += nWritten;
-        length -= static_cast<size_t>(nWritten);
+        return Sent::Failed;
     }
-    return true;
+    return Sent::All;
 }
 
-// Sends bytes [off, off + len) of jBuf straight from the Java array. Failed: the connection
-// failed, errno set; VmFailed: the VM couldn't give the elements, an exception pending. The
-// elements are held only around non-blocking sends, never during a wait for room: a thread
-// holding them may keep the collector, and so the reading thread, waiting.
-Sent sendAll(JNIEnv* env, int sock, jbyteArray jBuf, jint off, jint len) {
+// Sends bytes [off, off + len) of jBuf, copied out of the array a piece at a time: one blocking
+// send per piece, and no hold on the array's elements while the send waits for room (that would
+// keep the collector, and so the reading thread, waiting). Failed: the connection failed, errno
+// set; Thrown: an exception is pending; Closed: another thread closed this end.
+Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len) {
     if (static_cast<size_t>(len) <= smallTransfer) {
         jbyte staging[smallTransfer];
         env->GetByteArrayRegion(jBuf, off, len, staging);
-        return sendBlocking(sock, staging, static_cast<size_t>(len)) ? Sent::All : Sent::Failed;
+        return sendBlocking(socket, staging, static_cast<size_t>(len));
+    }
+    const size_t pieceSize = std::min(static_cast<size_t>(len), writePiece);
+    std::unique_ptr<jbyte[]> piece(new (std::nothrow) jbyte[pieceSize]);
+    if (!piece) {
+        throwOutOfMemory(env);
+        return Sent::Thrown;
     }
     for (jint done = 0; done < len;) {
-        ssize_t nWritten;
-        int sendErrno;
-        {
-            ScopedCriticalBytes bytes(env, jBuf);
-            if (!heldOrThrow(env, bytes)) return Sent::VmFailed;
-            nWritten = ::send(sock, bytes.get() + off + done, static_cast<size_t>(len - done),
-                              MSG_NOSIGNAL | MSG_DONTWAIT);
-            sendErrno = errno;
-        }
-        if (nWritten > 0) {
-            done += static_cast<jint>(nWritten);
-            continue;
-        }
-        errno = sendErrno;
-        if (nWritten < 0 && errno == EINTR) continue;
-        if (nWritten < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!awaitWritable(sock)) return Sent::Failed;
-            continue;
-        }
-        return Sent::Failed;
+        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), pieceSize));
+        env->GetByteArrayRegion(jBuf, off + done, count, piece.get());
+        Sent sent = sendBlocking(socket, piece.get(), static_cast<size_t>(count));
+        if (sent != Sent::All) return sent;
+        done += count;
     }
     return Sent::All;
 }
@@ -230,15 +244,12 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__I(JNIEnv*
         throwIOException(env, "Invalid handle");
         return 0;
     }
-    // Taking the hand-over record takes its descriptor: closed here unless a record holds it.
-    ScopedFd conn(handOver->sockFd);
-    std::unique_ptr<SocketPeer> record(new (std::nothrow) SocketPeer{conn.get(), 0, handOver->uid});
+    // Taking the hand-over record takes its connection: closed here unless a record holds it.
+    std::shared_ptr<Connection> conn = Connection::adopt(std::move(handOver->sock));
+    std::unique_ptr<SocketPeer> record(
+        conn ? new (std::nothrow) SocketPeer{std::move(conn), 0, handOver->uid} : nullptr);
     jint socketHandle = socketPeers().add(std::move(record));
-    if (socketHandle == 0) {
-        throwOutOfMemory(env);
-        return 0;
-    }
-    conn.release();
+    if (socketHandle == 0) throwOutOfMemory(env);
     return socketHandle;
 }
 
@@ -247,7 +258,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
     ScopedFd sock(openStreamSocket(env, jPath));
     if (!sock) return 0;
     ScopedUtfChars path(env, jPath);
-    if (!path) return 0;
+    if (!path || !pathGivenOrThrow(env, path.c_str())) return 0;
     std::string clientPath;
     if (!bindClientFile(env, sock.get(), &clientPath)) return 0;
     sockaddr_un server = unixAddress(path.c_str());
@@ -257,14 +268,21 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
         throwIOException(env, connectError);
         return 0;
     }
-    std::unique_ptr<SocketPeer> record(new (std::nothrow) SocketPeer{sock.get(), 0, noUid});
+    std::shared_ptr<SharedSocket> connected = SharedSocket::adopt(sock.release());
+    if (!connected) {
+        const char* error = getLastErrorMsg();
+        ::unlink(clientPath.c_str());
+        throwIOException(env, error);
+        return 0;
+    }
+    std::shared_ptr<Connection> conn = Connection::adopt(std::move(connected));
+    std::unique_ptr<SocketPeer> record(
+        conn ? new (std::nothrow) SocketPeer{std::move(conn), 0, noUid} : nullptr);
     jint handle = socketPeers().add(std::move(record));
     if (handle == 0) {
         ::unlink(clientPath.c_str());
         throwOutOfMemory(env);
-        return 0;
     }
-    sock.release();
     return handle;
 }
 
@@ -292,23 +310,34 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
     SocketPeer peer;
     if (socketPeerOrThrow(env, obj, &peer) == nullptr) return nullptr;
     traceLine(1, "reading from socket\n");
+    Connection& conn = *peer.conn;
+    // Without a limit, one blocking recv takes the bytes or waits for them. With one, what is
+    // queued is taken with one recv; only an empty socket is waited on, and a wait whose bytes
+    // another reader took is followed by another for the rest of the limit.
+    const bool unlimited = peer.timeout <= 0;
+    WaitLimit limit(peer.timeout);
     for (;;) {
-        if (!awaitReadable(env, peer.sockFd, peer.timeout, WaitPurpose::Read)) return nullptr;
-        int nAvail = 0;
-        switch (queuedBytes(peer.sockFd, &nAvail)) {
-            case Queued::Data:
+        Taken taken = takeQueued(env, conn, unlimited);
+        switch (taken.what) {
+            case Took::Bytes:
+                return taken.bytes;
+            case Took::EndOfStream:
+            case Took::Failed:
+                return nullptr;
+            case Took::Nothing:
                 break;
-            case Queued::EndOfStream:
-                return nullptr;
-            case Queued::Failed:
-                throwIOException(env, getLastErrorMsg());
-                return nullptr;
-            case Queued::Nothing:
-                continue;  // what made it readable went to another reader
         }
-        Received received = receiveQueued(env, peer.sockFd, nAvail);
-        if (received.status == Received::Status::Again) continue;
-        return received.bytes;
+        if (unlimited) {
+            traceLine(1, "Interrupted, try again\n");
+            continue;
+        }
+        switch (awaitSocket(env, conn.socket(), POLLIN, limit, WaitPurpose::Read)) {
+            case Waited::Ready:
+                continue;
+            case Waited::Closed:  // closed by another thread: the end of this stream
+            case Waited::Failed:
+                return nullptr;
+        }
     }
 }
 
@@ -326,13 +355,16 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env
         JNU_ThrowByName(env, "java/lang/ArrayIndexOutOfBoundsException", nullptr);
         return;
     }
-    switch (sendAll(env, peer.sockFd, jBuf, jOff, jLen)) {
+    switch (sendAll(env, peer.conn->socket(), jBuf, jOff, jLen)) {
         case Sent::All:
             break;
         case Sent::Failed:
             throwIOException(env, getLastErrorMsg());
             return;
-        case Sent::VmFailed:
+        case Sent::Closed:
+            throwIOException(env, "Invalid handle");
+            return;
+        case Sent::Thrown:
             return;
     }
     traceLine(1, "write finished\n");
@@ -349,12 +381,22 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* env, jobject obj) {
-    // The file goes even when the handle is no longer valid: cleanup0 follows close0.
-    SocketPeer peer;
-    socketPeerOrThrow(env, obj, &peer);
+    // The file goes whatever the handle: cleanup0 follows close0, which leaves 0 in the field and
+    // is no failure; any other value that designates no connection is.
+    bool validHandle = false;
+    {
+        ScopedMonitor monitor(env, obj);
+        jfieldID handleField = monitor.entered() ? findHandleField(env, obj) : nullptr;
+        if (handleField != nullptr) {
+            jint handle = env->GetIntField(obj, handleField);
+            SocketPeer peer;
+            validHandle = handle == 0 || socketPeers().copy(handle, &peer);
+        }
+    }
     std::string clientPath = clientPathName();
     traceLine(2, "About to unlink %s\n", clientPath.c_str());
     if (!clientPath.empty()) ::unlink(clientPath.c_str());
+    if (!validHandle) throwReplacingPending(env, "java/io/IOException", "Invalid handle");
 }
 
 }  // extern "C"

@@ -10,83 +10,72 @@
 
 namespace orvela {
 
-namespace {
-
-enum class WaitStatus {
-    Ready,      // readable, or with a condition the next accept or recv reports
-    TimedOut,   // the limit passed
-    Failed,     // the wait failed; `error` holds the errno value
-    NotMarked,  // the wait ended without reporting the descriptor
-};
-
-struct WaitResult {
-    WaitStatus status;
-    int error;
-};
-
-WaitResult outcomeOf(int rc, int pollErrno, const pollfd& entry) {
-    if (rc == 0) return {WaitStatus::TimedOut, 0};
-    if (rc < 0) return {WaitStatus::Failed, pollErrno};
-    // A descriptor closed under the wait (by close0 on another thread) is an error of its own.
-    if (entry.revents & POLLNVAL) return {WaitStatus::Failed, EBADF};
-    // Hang-up and error conditions count as readable: the next accept or recv reports them.
-    if (entry.revents & (POLLIN | POLLHUP | POLLERR)) return {WaitStatus::Ready, 0};
-    return {WaitStatus::NotMarked, 0};
+WaitLimit::WaitLimit(int timeoutMs) : limited_(timeoutMs > 0) {
+    // Only a limited call reads the clock.
+    if (limited_) end_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-WaitResult waitReadable(int fd, int timeoutMs, WaitPurpose purpose) {
-    const bool reading = purpose == WaitPurpose::Read;
-    const int limit = timeoutMs > 0 ? timeoutMs : -1;
-    if (reading) traceLine(2, "read select...\n");
-    pollfd entry{};
-    int rc;
-    int pollErrno;
-    for (;;) {
-        if (!reading) traceLine(2, "accept select...\n");
-        entry = pollfd{fd, POLLIN, 0};
-        rc = ::poll(&entry, 1, limit);
-        pollErrno = errno;
-        if (reading) traceLine(2, "read select rc=%d\n", rc);
-        if (rc >= 0 || pollErrno != EINTR) break;
-        if (reading) traceLine(1, "Interrupted, try again\n");
+int WaitLimit::remainingMs() const {
+    if (!limited_) return -1;
+    auto left = end_ - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    // Rounded up: a wait never ends before the limit.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+namespace {
+
+void traceBefore(WaitPurpose purpose) {
+    if (purpose == WaitPurpose::Accept) {
+        traceLine(2, "accept select...\n");
+    } else {
+        traceLine(2, "read select...\n");
     }
-    if (!reading) traceLine(1, "accept select rc=%i\n", rc);
-    return outcomeOf(rc, pollErrno, entry);
+}
+
+void traceAfter(WaitPurpose purpose, int rc) {
+    if (purpose == WaitPurpose::Accept) {
+        traceLine(1, "accept select rc=%i\n", rc);
+    } else {
+        traceLine(2, "read select rc=%d\n", rc);
+    }
 }
 
 }  // namespace
 
-bool awaitWritable(int fd) {
+Waited awaitSocket(JNIEnv* env, const SharedSocket& socket, short events, const WaitLimit& limit,
+                   WaitPurpose purpose) {
+    pollfd entries[2];
+    int rc;
     for (;;) {
-        pollfd entry{fd, POLLOUT, 0};
-        int rc = ::poll(&entry, 1, -1);
-        if (rc < 0 && errno == EINTR) continue;
-        if (rc < 0) return false;
-        if (entry.revents & POLLNVAL) {
-            errno = EBADF;
-            return false;
-        }
-        return true;
-    }
-}
-
-bool awaitReadable(JNIEnv* env, int fd, int timeoutMs, WaitPurpose purpose) {
-    WaitResult result = waitReadable(fd, timeoutMs, purpose);
-    switch (result.status) {
-        case WaitStatus::Ready:
-            return true;
-        case WaitStatus::TimedOut:
-            throwTimeout(env);
-            return false;
-        case WaitStatus::Failed:
-            errno = result.error;
+        traceBefore(purpose);
+        entries[0] = pollfd{socket.fd(), events, 0};
+        entries[1] = pollfd{socket.wakeFd(), POLLIN, 0};
+        rc = ::poll(entries, 2, limit.remainingMs());
+        int pollErrno = errno;
+        traceAfter(purpose, rc);
+        if (rc >= 0) break;
+        if (pollErrno != EINTR) {
+            errno = pollErrno;
             throwIOException(env, getLastErrorMsg());
-            return false;
-        case WaitStatus::NotMarked:
-            break;
+            return Waited::Failed;
+        }
+        if (purpose == WaitPurpose::Read) traceLine(1, "Interrupted, try again\n");
+    }
+    if (rc == 0) {
+        throwTimeout(env);
+        return Waited::Failed;
+    }
+    if (entries[1].revents != 0 || socket.closed()) return Waited::Closed;
+    // Hang-up and error conditions count as ready: the next call reports them.
+    if (entries[0].revents & (events | POLLHUP | POLLERR)) return Waited::Ready;
+    if (entries[0].revents & POLLNVAL) {
+        errno = EBADF;
+        throwIOException(env, getLastErrorMsg());
+        return Waited::Failed;
     }
     throwIOException(env, "Unexpected file desc set");
-    return false;
+    return Waited::Failed;
 }
 
 }  // namespace orvela

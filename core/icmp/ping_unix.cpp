@@ -18,7 +18,10 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
@@ -56,37 +59,32 @@ constexpr size_t kSendTimeAt = 8;
 // eventfd). So a loop never waits on or reads
 // from a descriptor number that another open has taken over, and nothing depends on close()
 // waking a blocked wait. A descriptor that is not in the table (never opened here, or already
-// shut down) is neither waited on, sent to, nor closed.
+// shut down) is neither waited on, sent to, nor closed. The table has no limit of its own: the
+// process's descriptor limit is the only one.
 struct OpenSocket {
-    int fd = -1;  // -1: free entry
+    int fd = -1;
     int wakeFd = -1;
     int loops = 0;
     std::atomic<bool> shuttingDown{false};
 };
 
-constexpr size_t kMaxSockets = 64;
-
 // Guards the table and the request under construction (sendBuf, dstAddress).
 std::mutex socketsMutex;
-OpenSocket sockets[kMaxSockets];
+// By descriptor; an entry keeps its address while it is in the table.
+std::map<int, std::unique_ptr<OpenSocket>> sockets;
+
+// What the socket can hold of a burst of replies before the loop reads them. The kernel doubles
+// the value asked for and counts about 830 bytes per echo reply: room for some 20,000, twice a
+// burst of 10,000 with the loop not reading at all.
+constexpr int kReceiveBufferBytes = 8 << 20;
 
 uint16_t globalPID = 0;
 alignas(8) uint8_t sendBuf[kBufferSize];
 sockaddr_in dstAddress;
 
 OpenSocket* findSocket(int fd) {
-    if (fd < 0) return nullptr;
-    for (OpenSocket& entry : sockets) {
-        if (entry.fd == fd) return &entry;
-    }
-    return nullptr;
-}
-
-OpenSocket* freeEntry() {
-    for (OpenSocket& entry : sockets) {
-        if (entry.fd == -1) return &entry;
-    }
-    return nullptr;
+    auto found = sockets.find(fd);
+    return found != sockets.end() ? found->second.get() : nullptr;
 }
 
 OpenSocket* findLiveSocket(int fd) {
@@ -94,13 +92,20 @@ OpenSocket* findLiveSocket(int fd) {
     return entry != nullptr && !entry->shuttingDown.load() ? entry : nullptr;
 }
 
+// Closes the socket and drops its entry (which `entry` refers to).
 void closeSocket(OpenSocket& entry) {
+    const int fd = entry.fd;
     ::close(entry.fd);
     ::close(entry.wakeFd);
-    entry.fd = -1;
-    entry.wakeFd = -1;
-    entry.loops = 0;
-    entry.shuttingDown.store(false);
+    sockets.erase(fd);
+}
+
+// Forced past the system's maximum where the process may (CAP_NET_ADMIN), else as much as the
+// system allows: the kernel cuts the request down to net.core.rmem_max.
+void raiseReceiveBuffer(int fd) {
+    int bytes = kReceiveBufferBytes;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
 void printTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -352,6 +357,7 @@ ORVELA_EXPORT int icmp_init() {
     // Best effort: where the filter is refused, the loop's own type check does the same.
     icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
     ::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies);
+    raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on the eventfd too, for its shutdown.
     ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {
@@ -359,13 +365,17 @@ ORVELA_EXPORT int icmp_init() {
         return -1;
     }
 
+    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket);
     std::lock_guard<std::mutex> lock(socketsMutex);
-    OpenSocket* entry = freeEntry();
-    if (entry == nullptr) {
-        logLine("Error: Failed to open socket (errno = %d)\n", EMFILE);
+    std::unique_ptr<OpenSocket>* slot = nullptr;
+    try {
+        if (entry) slot = &sockets.emplace(socket.get(), nullptr).first->second;
+    } catch (const std::bad_alloc&) {
+    }
+    if (slot == nullptr) {
+        logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
         return -1;
     }
-
     globalPID = static_cast<uint16_t>(::getpid() & 0xFFFF);
     std::memset(sendBuf, 0, sizeof sendBuf);
     dstAddress = sockaddr_in{};
@@ -378,7 +388,8 @@ ORVELA_EXPORT int icmp_init() {
 
     entry->wakeFd = wake.release();
     entry->fd = socket.release();
-    return entry->fd;
+    *slot = std::move(entry);
+    return (*slot)->fd;
 }
 
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {

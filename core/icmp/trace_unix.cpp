@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -106,8 +107,63 @@ void dumpWords(const unsigned char* data, int available, int firstLabel, int lab
 
 using Clock = std::chrono::steady_clock;
 
+Clock::duration waitFor(int timeout) {
+    return std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
+}
+
 Clock::time_point deadlineAfter(int timeout) {
-    return Clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
+    return Clock::now() + waitFor(timeout);
+}
+
+// The deadlines of a series of tries (the probes of a hop, the tries of a latency probe): each
+// try gets the time-out from its start, but not past the end of its own slot, the slots
+// following one another from the first try on. Late wake-ups on a busy host so don't add up.
+class TrySlots {
+  public:
+    explicit TrySlots(int timeout) : slot_(waitFor(timeout)), end_(Clock::now()) {}
+
+    Clock::time_point next() {
+        end_ = Clock::time_point::max() - end_ < slot_ ? Clock::time_point::max() : end_ + slot_;
+        return std::min(Clock::now() + slot_, end_);
+    }
+
+  private:
+    Clock::duration slot_;
+    Clock::time_point end_;
+};
+
+// Waits until `sock` is ready for `events` or `deadline` has passed; false when it is not
+// ready by then (or the wait failed).
+bool pollUntil(int sock, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return false;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+        pollfd fd{sock, events, 0};
+        const int ready = ppoll(&fd, 1, &wait, nullptr);
+        if (ready < 0 && errno == EINTR) continue;
+        return ready > 0 && (fd.revents & POLLNVAL) == 0;
+    }
+}
+
+// Sends one datagram, waiting for room in the send buffer at most until `deadline`. The send
+// buffer holds only a few datagrams, and those waiting for address resolution keep their room
+// for seconds: a blocking send would outlast the probe's time-out. -1 when it can't go out.
+int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* to,
+              socklen_t toLength, Clock::time_point deadline) {
+    for (;;) {
+        const ssize_t sent =
+            sendto(sock, data, static_cast<size_t>(length), MSG_DONTWAIT, to, toLength);
+        if (sent >= 0) return static_cast<int>(sent);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        if (!pollUntil(sock, POLLOUT, deadline)) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+    }
 }
 
 // Waits for one datagram until `deadline`. Callers that drop a datagram call again with the
@@ -115,21 +171,11 @@ Clock::time_point deadlineAfter(int timeout) {
 int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
               Clock::time_point deadline) {
     int result = kTimedOut;
-    for (;;) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) break;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec wait{static_cast<time_t>(ns / 1000000000),
-                            static_cast<long>(ns % 1000000000)};
-        pollfd readable{sock, POLLIN, 0};
-        const int ready = ppoll(&readable, 1, &wait, nullptr);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || (readable.revents & POLLNVAL) != 0) break;
+    if (pollUntil(sock, POLLIN, deadline)) {
         socklen_t fromlen = sizeof(sockaddr_in);
         result = static_cast<int>(recvfrom(sock, packet, datalen > 0 ? datalen : 0, 0,
                                            reinterpret_cast<sockaddr*>(from),
                                            from != nullptr ? &fromlen : nullptr));
-        break;
     }
     if (verbose) {
         printf("wait_for_reply:: Returning %d \n", result);
@@ -161,8 +207,9 @@ int icmpProtocol() {
     return found->p_proto;
 }
 
-// The listener's report method, looked up once per call. A failed look-up or a report that
-// throws leaves its exception pending and stops the caller, which then makes no other JNI call.
+// A method of the listener, looked up once per call. A failed look-up of a required method or
+// a call that throws leaves its exception pending and stops the caller, which then makes no
+// other JNI call.
 class Listener {
   public:
     Listener(JNIEnv* env, jobject listener) : env_(env), listener_(listener) {}
@@ -177,9 +224,17 @@ class Listener {
         return method_ != nullptr;
     }
 
+    // A method listeners may lack (those of callers that predate it): without it the look-up's
+    // NoSuchMethodError is cleared and calls do nothing.
+    bool bindOptional(const char* name, const char* signature) {
+        if (bind(name, signature)) return true;
+        if (env_->ExceptionCheck()) env_->ExceptionClear();
+        return false;
+    }
+
     template <typename... Args>
     bool call(Args... args) {
-        if (env_ == nullptr) return true;
+        if (env_ == nullptr || method_ == nullptr) return true;
         env_->CallVoidMethod(listener_, method_, args...);
         return !env_->ExceptionCheck();
     }
@@ -204,14 +259,19 @@ char domain[257];
 int first = 1;
 
 // Identifiers of the latency probes: 101, 102, ..., 65535, 100, 101, ... Each call takes its
-// own, also when calls run at the same time.
+// own, also when calls run at the same time. The process's ping identifier is skipped: the ping
+// service's receive loop would report the probe's reply as one of its own.
 std::atomic<int> pingid{100};
 
 unsigned short nextPingId() {
+    const int pingIdentifier = getpid() & 0xFFFF;
     int current = pingid.load();
     int next;
     do {
-        next = current + 1 == 65536 ? 100 : current + 1;
+        next = current;
+        do {
+            next = next + 1 == 65536 ? 100 : next + 1;
+        } while (next == pingIdentifier);
     } while (!pingid.compare_exchange_weak(current, next));
     return static_cast<unsigned short>(next);
 }
@@ -230,7 +290,7 @@ namespace {
 // The send socket of a trace: a descriptor, or -5 (no raw socket) or -6 (an option failed).
 int icmp_init(int datalength) {
     int datalen = limitLength(datalength);
-    const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    const int sock = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
     if (sock < 0) {
         perror("traceroute: raw socket");
         return -5;
@@ -325,8 +385,14 @@ int wait_for_reply(int sock, struct sockaddr_in* from, unsigned char* packet, in
     return waitUntil(sock, from, packet, datalen, deadlineAfter(timeout));
 }
 
-void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
-                unsigned char* outpacket, int datalen, struct timeval* sent_tv) {
+}  // extern "C"
+
+namespace {
+
+// send_probe, giving up on the send at the probe's deadline.
+void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
+                    unsigned char* outpacket, int datalen, struct timeval* sent_tv,
+                    Clock::time_point deadline) {
     timeval sent{};
     if (outpacket == nullptr || datalen < kProbeLayoutLength) {
         if (sent_tv != nullptr) *sent_tv = sent;
@@ -363,14 +429,22 @@ void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* where
 
     gettimeofday(&sent, nullptr);
     if (sent_tv != nullptr) *sent_tv = sent;
-    const ssize_t cc =
-        sendto(sock, outpacket, static_cast<size_t>(datalen), 0, whereto, sizeof(sockaddr_in));
+    const int cc = sendUntil(sock, outpacket, datalen, whereto, sizeof(sockaddr_in), deadline);
     if (cc < 0 || cc != datalen) {
         if (verbose) {
-            printf("send_probe:: wrote %d chars, ret=%d\n", datalen, static_cast<int>(cc));
+            printf("send_probe:: wrote %d chars, ret=%d\n", datalen, cc);
             fflush(stdout);
         }
     }
+}
+
+}  // namespace
+
+extern "C" {
+
+void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
+                unsigned char* outpacket, int datalen, struct timeval* sent_tv) {
+    sendProbeUntil(sock, id, seq, ttl, whereto, outpacket, datalen, sent_tv, deadlineAfter(0));
 }
 
 int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in* from, int seq) {
@@ -409,6 +483,10 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     Listener report(env, listener);
     if (!report.bind("handleHop", "(IIIIDIII)V")) return kRcSocket;
+    Listener unreachable(env, listener);
+    unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    // Read once: the hop's answers are kept in a buffer of this many.
+    const int probes = nprobes;
 
     if (top_ttl > 1) max_ttl = top_ttl;
     const int datalen = limitLength(datalength);
@@ -436,7 +514,15 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     Buffer packet = allocateBuffer(datalen);
     Buffer outpacket = allocateBuffer(datalen);
-    if (!packet || !outpacket) {
+    // The hop's destination-unreachable answers, reported just before the hop.
+    struct UnreachableAnswer {
+        int seq;
+        uint32_t address;
+        int code;
+    };
+    std::unique_ptr<UnreachableAnswer[]> answers(new (std::nothrow)
+                                                     UnreachableAnswer[probes > 0 ? probes : 1]);
+    if (!packet || !outpacket || !answers) {
         perror("traceroute: malloc");
         return setupFailure(kRcNoBuffer);
     }
@@ -449,7 +535,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
         if (verbose) printf("icmp: unknown protocol\n");
         return setupFailure(kRcNoIcmpEntry);
     }
-    ScopedFd s(socket(AF_INET, SOCK_RAW, protocol));
+    ScopedFd s(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
     if (!s) {
         perror("traceroute: icmp socket");
         printf("traceroute: icmp socket error.\n");
@@ -458,17 +544,19 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
 
     for (int ttl = 1; !done && ttl <= max_ttl; ++ttl) {
         uint32_t lastaddr = 0;
+        int answered = 0;
+        TrySlots slots(timeout);
         // Each hop measures its own round trip: a hop that got no answer reports -1.0.
         latency = -1.0;
-        for (int probe = 0; !done && probe < nprobes; ++probe) {
-            const bool lastProbe = probe == nprobes - 1;
+        for (int probe = 0; !done && probe < probes; ++probe) {
+            const bool lastProbe = probe == probes - 1;
             // The status of this probe alone: an answer after an earlier time-out ends the hop.
             rc = 0;
             ++seq;
             timeval sent_tv{};
-            send_probe(sock, id, seq, ttl, reinterpret_cast<const sockaddr*>(&whereto),
-                       outpacket.get(), datalen, &sent_tv);
-            const Clock::time_point deadline = deadlineAfter(timeout);
+            const Clock::time_point deadline = slots.next();
+            sendProbeUntil(sock, id, seq, ttl, reinterpret_cast<const sockaddr*>(&whereto),
+                           outpacket.get(), datalen, &sent_tv, deadline);
             sockaddr_in from{};
             int cc = waitUntil(s.get(), &from, packet.get(), datalen, deadline);
             while (cc > 0) {
@@ -486,6 +574,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
                 }
                 const double newlatency = deltaT(&sent_tv, &t2);
                 if (probe == 0 || newlatency > latency) latency = newlatency;
+                if (i > 0) answers[answered++] = {seq, sender, i - 1};  // one per probe
                 switch (i) {
                     case 3:  // protocol unreachable
                     case 4:  // port unreachable: the destination itself answered
@@ -520,8 +609,14 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
                    address, rc, latency, datalen, done);
             fflush(stdout);
         }
-        if (!report.call(jint{id}, jint{seq}, address, jint{rc}, jdouble{latency}, jint{datalen},
-                         jdest, jint{done})) {
+        bool reported = true;
+        for (int a = 0; reported && a < answered; ++a) {
+            reported =
+                unreachable.call(jint{id}, jint{answers[a].seq},
+                                 static_cast<jint>(answers[a].address), jint{answers[a].code});
+        }
+        if (!reported || !report.call(jint{id}, jint{seq}, address, jint{rc}, jdouble{latency},
+                                      jint{datalen}, jdest, jint{done})) {
             break;
         }
     }
@@ -537,7 +632,7 @@ unsigned short in_cksum(const unsigned short* ptr, int nbytes) {
 }
 
 int createSendSocket(int packetSize) {
-    const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    const int sock = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
     if (sock < 0) {
         if (verbose) printf(">>>> cannot create raw socket: %s\n", strerror(errno));
         return sock;
@@ -558,8 +653,13 @@ int createSendSocket(int packetSize) {
     return sock;
 }
 
-double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
-                      const struct sockaddr_in* to) {
+}  // extern "C"
+
+namespace {
+
+// sendPingPacket, giving up on the send at the try's deadline.
+double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                           const struct sockaddr_in* to, Clock::time_point deadline) {
     if (outip == nullptr || to == nullptr || packlen < kEchoLayoutLength) return -1.0;
     memset(outip, 0, static_cast<size_t>(packlen));
 
@@ -593,8 +693,8 @@ double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int tt
         printf("[ping-%d-%d]going to send %d bytes to %s\n", id, seq, packlen,
                inet_ntoa(to->sin_addr));
     }
-    const int cc = static_cast<int>(sendto(sndsock, outip, static_cast<size_t>(packlen), 0,
-                                           reinterpret_cast<const sockaddr*>(to), sizeof *to));
+    const int cc = sendUntil(sndsock, outip, packlen, reinterpret_cast<const sockaddr*>(to),
+                             sizeof *to, deadline);
     if (cc < 0) {
         if (verbose) printf(">>>> send failed, cc: %d\n", cc);
         return -1.0;
@@ -607,8 +707,11 @@ double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int tt
     return sendTime;
 }
 
-int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
-                   const struct sockaddr_in* from, int sendSEQ) {
+// ping_packet_ok; with `probed`, only what concerns that address answers: an echo reply from
+// it, or an error that quotes a request to it. Another host's reply to another probe with the
+// same identifier (another process's, which counts from 101 too) is not this try's.
+int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
+                   const struct sockaddr_in* from, int sendSEQ, const in_addr* probed) {
     const int headerLen = recvBuf != nullptr && bytesRead > 0 ? (recvBuf[0] & 0x0f) * 4 : 0;
     if (recvBuf == nullptr || headerLen < kIpHeaderLength ||
         bytesRead < headerLen + kIcmpHeaderLength) {
@@ -636,7 +739,13 @@ int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
             kIcmpHeaderLength + quotedLen + kIcmpHeaderLength > icmpLen) {
             return -1;
         }
+        // Only an echo request of ours is quoted as ICMP: a trace probe's UDP length and
+        // checksum lie where the identifier and sequence number would be.
+        if (quoted[9] != IPPROTO_ICMP) return -1;
+        if (probed != nullptr && memcmp(quoted + 16, &probed->s_addr, 4) != 0) return -1;
         echoHeader = quoted + quotedLen;
+    } else if (probed != nullptr && (from == nullptr || from->sin_addr.s_addr != probed->s_addr)) {
+        return -1;
     }
     // The request itself, seen on its way to this host's own address, answers nothing.
     if (type == 8) return -1;
@@ -645,6 +754,20 @@ int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
         return type;
     }
     return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                      const struct sockaddr_in* to) {
+    return sendPingPacketUntil(sndsock, outip, id, seq, ttl, packlen, to, deadlineAfter(0));
+}
+
+int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
+                   const struct sockaddr_in* from, int sendSEQ) {
+    return echoAnswerType(sendID, recvBuf, bytesRead, from, sendSEQ, nullptr);
 }
 
 int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalength, int service,
@@ -680,7 +803,7 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
         rc = -1;
     }
     const int protocol = icmpProtocol();
-    ScopedFd recvsock(protocol < 0 ? -1 : socket(AF_INET, SOCK_RAW, protocol));
+    ScopedFd recvsock(protocol < 0 ? -1 : socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
     if (!recvsock) {
         if (verbose) {
             perror("traceroute: icmp socket");
@@ -691,17 +814,20 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
 
     int seq = 0;
     if (rc == 0) {
+        TrySlots slots(timeout);
         for (; !done && seq < nprobes; ++seq) {
-            const double sendTime =
-                sendPingPacket(sendsock.get(), pingBuffer.get(), id, seq, ttl, datalen, &to);
-            const Clock::time_point deadline = deadlineAfter(timeout);
+            // The deadline covers the send too: a send that can't go out by then fails the try.
+            const Clock::time_point deadline = slots.next();
+            const double sendTime = sendPingPacketUntil(sendsock.get(), pingBuffer.get(), id, seq,
+                                                        ttl, datalen, &to, deadline);
             for (;;) {
                 sockaddr_in from{};
                 const int cc =
                     waitUntil(recvsock.get(), &from, replyBuffer.get(), datalen, deadline);
                 if (cc <= 0) break;
                 const double recvTime = timeStampNow();
-                const int type = ping_packet_ok(id, replyBuffer.get(), cc, &from, seq);
+                const int type =
+                    echoAnswerType(id, replyBuffer.get(), cc, &from, seq, &to.sin_addr);
                 if (type == -1) continue;
                 if (type == 0) {
                     latency = static_cast<double>(

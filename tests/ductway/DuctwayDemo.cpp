@@ -43,6 +43,8 @@ std::string readMessage(Host& host, const DuctwayNatives& natives, jobject serve
 int main() {
     Host host;
     host.defineClass(kServerClass).intField("handle");
+    // A timed-out write reports in it what the peer took, as in the real class.
+    host.defineClass("java/io/InterruptedIOException").intField("bytesTransferred");
     host.defineClass(kPortClass).intField("mappedFileHandle").intField("mappedView");
     host.defineClass("java/lang/NullPointerException");
     orvela::jnihost::Library library(host, executableDirectory() + "Ductway.dll");

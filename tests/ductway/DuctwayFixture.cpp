@@ -9,6 +9,8 @@ namespace orvela::test {
 
 void DuctwayTest::SetUp() {
     host_.defineClass(kServerClass).intField("handle");
+    // A timed-out write reports in it what the peer took, as in the real class.
+    host_.defineClass("java/io/InterruptedIOException").intField("bytesTransferred");
     host_.defineClass(kClientClass).intField("handle");
     host_.defineClass(kPortClass).intField("mappedFileHandle").intField("mappedView");
     host_.defineClass("java/lang/NullPointerException");

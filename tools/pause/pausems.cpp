@@ -12,7 +12,7 @@
 
 namespace {
 
-void pauseMilliseconds(long ms) {
+void pauseMilliseconds(long long ms) {
 #if defined(_WIN32)
     Sleep(static_cast<DWORD>(ms));
 #else
@@ -39,12 +39,14 @@ int main(int argc, char** argv) {
         printUsage(argc > 0 && argv[0] != nullptr ? argv[0] : "pausems");
         return 0;
     }
-    // atol: leading blanks and a sign are taken, digits up to the first non-digit, the rest is
-    // ignored ("250ms" is 250). A negative count would reach Sleep as a pause of some 49 days
-    // (or none on other platforms): it is refused like text that is no number.
+    // Read like atol: leading blanks and a sign are taken, digits up to the first non-digit,
+    // the rest is ignored ("250ms" is 250). strtoll reports what doesn't fit, where atol's
+    // result would depend on the platform's long. A count outside 0 ... 2147483647 (a
+    // negative one would reach Sleep as some 49 days) is refused like text that is no number.
     const char* arg = argv[1];
-    long ms = std::atol(arg);
-    if ((ms == 0 && arg[0] != '0') || ms < 0) {
+    errno = 0;
+    long long ms = std::strtoll(arg, nullptr, 10);
+    if ((ms == 0 && arg[0] != '0') || ms < 0 || ms > 2147483647LL || errno == ERANGE) {
         std::printf("%s is not a valid number.", arg);
         return 0;
     }

@@ -1,8 +1,9 @@
-// The natives of the ping service under the JNI test host, which flags any JNI call made with
-// an exception pending and counts the local references left behind. Needs root.
+// The natives of the ping service and the route trace under the JNI test host, which flags any JNI
+// call made with an exception pending and counts the local references left behind. Needs root.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "tests/jnihost/JniHost.h"
@@ -106,6 +107,61 @@ TEST_F(PingNatives, AFailedMethodLookupMakesNoFurtherCall) {
     EXPECT_EQ("java/lang/NoSuchMethodError", thrown->className);
     EXPECT_EQ(0, calls);
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+}
+
+// handleUnreachable is optional: a listener without it gets the same hop reports, and one
+// that throws ends the trace before the hop's report, as handleHop does.
+TEST_F(PingNatives, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) {
+    auto getTrace =
+        lib.native<void(JNICALL*)(JNIEnv*, jclass, jint, jlong, jint, jlong, jint, jint, jobject)>(
+            "com/orvela/core/icmp/ASM", "getTrace", "(IJIJIILcom/orvela/core/icmp/HopListener;)V");
+    const jint id = ::getpid() & 0xFFFF;  // the trace's port: other processes trace too
+    std::vector<std::string> calls;
+    auto hop = [&](JNIEnv*, jobject, const Args& a) {
+        calls.push_back("hop " + std::to_string(a.i(1)) + " " + std::to_string(a.i(2)) + " " +
+                        std::to_string(a.i(3)) + " " + std::to_string(a.i(7)));
+    };
+    auto unreachable = [&](bool fail) {
+        return [&, fail](JNIEnv*, jobject, const Args& a) {
+            EXPECT_EQ(id, a.i(0));
+            calls.push_back("unreachable " + std::to_string(a.i(1)) + " " + std::to_string(a.i(2)) +
+                            " " + std::to_string(a.i(3)));
+            if (fail) host.throwPending("java/lang/IllegalStateException", "stop");
+        };
+    };
+    host.defineClass("t/Codes")
+        .method("handleHop", "(IIIIDIII)V", hop)
+        .method("handleUnreachable", "(IIII)V", unreachable(false));
+    host.defineClass("t/Old").method("handleHop", "(IIIIDIII)V", hop);
+    host.defineClass("t/Throws")
+        .method("handleHop", "(IIIIDIII)V", hop)
+        .method("handleUnreachable", "(IIII)V", unreachable(true));
+    const std::string portUnreachable = "unreachable 1 " + std::to_string(kLoopback) + " 3";
+    const std::string lastHop = "hop 1 " + std::to_string(kLoopback) + " 0 1";
+    struct Case {
+        const char* cls;
+        std::vector<std::string> calls;
+        const char* thrown;
+    };
+    for (const Case& c :
+         {Case{"t/Codes", {portUnreachable, lastHop}, nullptr}, Case{"t/Old", {lastHop}, nullptr},
+          Case{"t/Throws", {portUnreachable}, "java/lang/IllegalStateException"}}) {
+        SCOPED_TRACE(c.cls);
+        calls.clear();
+        jobject listener = host.newInstance(c.cls);
+        size_t refsBefore = host.liveLocalRefs();
+
+        getTrace(host.env(), nullptr, id, kLoopback, 0, 64, -1, 2000, listener);
+
+        EXPECT_EQ(c.calls, calls);
+        auto thrown = host.takePending();
+        EXPECT_EQ(c.thrown != nullptr, thrown.has_value());
+        if (thrown && c.thrown) {
+            EXPECT_EQ(c.thrown, thrown->className);
+        }
+        EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+        EXPECT_EQ(refsBefore, host.liveLocalRefs());
+    }
 }
 
 }  // namespace

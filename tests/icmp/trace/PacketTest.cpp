@@ -180,6 +180,11 @@ TEST(PingPacketOk, MatchesRepliesAndErrorsOfTheCurrentTry) {
     EXPECT_EQ(-1, pingPacketOk(udp, 101, 2));
     // Identifiers compare in 16 bits.
     EXPECT_EQ(0, pingPacketOk(echo(0, 100, 0), 65536 + 100, 0));
+    // A trace probe's error: its UDP length 101 and checksum 0 sit where identifier and
+    // sequence number would be, but the quoted datagram isn't ICMP.
+    Bytes traceError = traceAnswer(11, 0, kId, kPort);
+    put16(traceError, 20 + 8 + 20 + 4, 101);
+    EXPECT_EQ(-1, pingPacketOk(traceError, 101, 0));
 }
 
 TEST(PingPacketOk, NeverReadsPastTheBytesReceivedAtAnyLength) {

@@ -4,26 +4,44 @@ import com.orvela.core.icmp.ASM;
 
 /** One latency probe, reported in one line. */
 final class LatencyCommand {
+    static final Orvela.Spec SPEC =
+        new Orvela.Spec("stw", "", LatencyCommand::run, "[-s size] [-t ttl] [-w timeout] [--] host",
+            "one latency probe with a self-built echo datagram",
+            "  -s size     datagram bytes (IPv4 header included), 64..1024 (default 64)\n"
+                + "  -t ttl      time to live, 2..255 (default 64)\n"
+                + "  -w timeout  milliseconds each of the three tries waits, 1..3600000"
+                + " (default 2000)\n"
+                + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
+                + " line.\n"
+                + "Needs root or CAP_NET_RAW (raw sockets).\n");
+
     private LatencyCommand() {}
 
     static int run(Args args) throws Exception {
-        int size = args.intOption("-s", 64);
-        int ttl = args.intOption("-t", 64);
-        int timeout = args.intOption("-w", 2000);
-        String host = args.single("address");
+        int size = args.number('s', 64, 64, 1024);
+        // The probe takes a time to live of 0 or 1 as "the default": refuse those.
+        int ttl = args.number('t', 64, 2, 255);
+        int timeout = args.number('w', 2000, 1, 3_600_000);
+        String host = args.single("host");
         int dest = Ipv4.parse(host);
-        int[] result = new int[1];
+        int[] result = {1};
         ASM.getLatency(0, dest & 0xffffffffL, ttl, size, 0, timeout,
             (id, seq, to, rc, latency, datalen, to2) -> {
-                result[0] = rc;
-                if (rc == 0) {
-                    System.out.printf("latency to %s: %.3f ms (%d bytes, id %d, try %d)%n",
-                        Ipv4.format(to), latency, datalen, id, seq);
+                if (seq == 0) {
+                    // No try was made: the probe's sockets or buffers could not be had.
+                    result[0] = 2;
+                    System.err.println("orvela latency: "
+                        + (rc == -11 ? "out of memory"
+                                     : "cannot open raw sockets: they need root or CAP_NET_RAW"));
+                } else if (rc == 0) {
+                    result[0] = 0;
+                    System.out.printf("latency to %s: %.3f ms (%d bytes, try %d of 3)%n",
+                        Ipv4.format(to), latency, datalen, seq);
                 } else {
-                    System.out.printf("latency to %s: no answer (status %d after %d tries)%n",
-                        Ipv4.format(to), rc, seq);
+                    System.out.printf("latency to %s: no answer in %d tries of %d ms%n",
+                        Ipv4.format(to), seq, timeout);
                 }
             });
-        return result[0] == 0 ? 0 : 1;
+        return result[0];
     }
 }

@@ -1,77 +1,111 @@
 package com.orvela.tools;
 
+import java.io.IOException;
 import java.util.Arrays;
 import java.util.Map;
 import java.util.TreeMap;
 
-/** The command-line tool: one subcommand per capability of the native layer. */
+/**
+ * The command-line tool: one subcommand per capability of the native layer. Exit status 0 on
+ * success, 1 when the work failed, 2 for a command line that can't be understood.
+ */
 public final class Orvela {
     interface Command {
         int run(Args args) throws Exception;
     }
 
-    private static final Map<String, Command> COMMANDS = new TreeMap<>();
-    private static final Map<String, String> HELP = new TreeMap<>();
+    /** How a command reads its command line and what its help says. */
+    record Spec(String withValue, String switches, Command command, String usage, String summary,
+        String details) {}
+
+    private static final Map<String, Spec> COMMANDS = new TreeMap<>();
 
     static {
-        add("ping", PingCommand::run, "ping [-c count] [-i interval-ms] [-W wait-ms] address",
-            "echo requests through the ping service, reported like ping");
-        add("latency", LatencyCommand::run, "latency [-s size] [-t ttl] [-w timeout-ms] address",
-            "one latency probe with a self-built echo datagram");
-        add("trace", TraceCommand::run, "trace [-m max-hops] [-s size] [-w timeout-ms] address",
-            "route trace with UDP probes, reported like traceroute");
-        add("serve", ChannelCommands::serve, "serve [-n clients] [-t timeout-ms] socket-path",
-            "command-line channel server: names each client's user and answers it");
-        add("connect", ChannelCommands::connect, "connect socket-path message...",
-            "command-line channel client: sends a message and prints the answer");
-        add("dump", DumpCommand::run, "dump [file]",
-            "thread dump of this VM, on standard error or into a file");
-    }
-
-    private static void add(String name, Command command, String usage, String summary) {
-        COMMANDS.put(name, command);
-        HELP.put(name, String.format("  %-62s %s", usage, summary));
+        COMMANDS.put("ping", PingCommand.SPEC);
+        COMMANDS.put("latency", LatencyCommand.SPEC);
+        COMMANDS.put("trace", TraceCommand.SPEC);
+        COMMANDS.put("serve", ChannelCommands.SERVE);
+        COMMANDS.put("connect", ChannelCommands.CONNECT);
+        COMMANDS.put("dump", DumpCommand.SPEC);
     }
 
     private Orvela() {}
 
-    public static void main(String[] argv) { System.exit(run(argv)); }
+    public static void main(String[] argv) {
+        int status = run(argv);
+        System.out.flush();
+        System.exit(status);
+    }
 
     static int run(String[] argv) {
         if (argv.length == 0 || argv[0].equals("--help") || argv[0].equals("-h")) {
             printHelp();
             return argv.length == 0 ? 2 : 0;
         }
-        Command command = COMMANDS.get(argv[0]);
-        if (command == null) {
-            System.err.println("orvela: unknown command '" + argv[0] + "' (see --help)");
+        String name = argv[0];
+        Spec spec = COMMANDS.get(name);
+        if (spec == null) {
+            System.err.println("orvela: unknown command '" + name + "' (see orvela --help)");
             return 2;
         }
-        Args args = new Args(Arrays.copyOfRange(argv, 1, argv.length));
-        if (args.has("--help")) {
-            System.out.println("usage: orvela " + HELP.get(argv[0]).trim());
+        String[] rest = Arrays.copyOfRange(argv, 1, argv.length);
+        if (Args.wantsHelp(rest)) {
+            System.out.println("usage: orvela " + name + " " + spec.usage());
+            System.out.println(spec.summary());
+            System.out.print(spec.details());
             return 0;
         }
         try {
-            return command.run(args);
+            return spec.command().run(new Args(rest, spec.withValue(), spec.switches()));
         } catch (UsageException e) {
-            System.err.println("orvela " + argv[0] + ": " + e.getMessage());
-            System.err.println("usage: orvela " + HELP.get(argv[0]).trim().split("  +")[0]);
+            System.err.println("orvela " + name + ": " + e.getMessage());
+            System.err.println("usage: orvela " + name + " " + spec.usage());
             return 2;
+        } catch (ToolException e) {
+            System.err.println("orvela " + name + ": " + e.getMessage());
+            return e.status();
+        } catch (UnsatisfiedLinkError | NoClassDefFoundError e) {
+            System.err.println("orvela " + name + ": " + linkProblem(e));
+            return 1;
         } catch (Exception e) {
-            System.err.println("orvela " + argv[0] + ": " + e);
+            System.err.println("orvela " + name + ": " + describe(e));
             return 1;
         }
     }
 
+    /** An exception's own text, without the class name; the class only when it has no text. */
+    static String describe(Throwable e) {
+        String message = e.getMessage();
+        if (message == null || message.isBlank()) {
+            return e instanceof IOException ? "input/output error" : e.getClass().getSimpleName();
+        }
+        return message;
+    }
+
+    // The loader's message names the library and the platform, then the details of the lookup.
+    private static String linkProblem(Throwable e) {
+        String message = e.getMessage() == null ? "" : e.getMessage();
+        int details = message.indexOf(" (os.name=");
+        if (message.startsWith("no native library") && details > 0) {
+            return message.substring(0, details) + ": not in the jar and not on java.library.path";
+        }
+        if (e instanceof NoClassDefFoundError) {
+            return "the native library could not be loaded for platform "
+                + com.orvela.core.NativeLibraries.platform();
+        }
+        return message.isEmpty() ? "the native library could not be loaded" : message;
+    }
+
     private static void printHelp() {
-        System.out.println("usage: java -jar orvela.jar <command> [options]");
+        System.out.println("usage: orvela <command> [options] [--] arguments");
+        System.out.println("       orvela <command> --help   (options, units and defaults)");
         System.out.println();
         System.out.println("commands:");
-        HELP.values().forEach(System.out::println);
+        COMMANDS.forEach((name, spec) -> System.out.printf("  %-8s %s%n", name, spec.summary()));
         System.out.println();
-        System.out.println("Raw ICMP (ping, latency, trace) needs root or CAP_NET_RAW.");
-        System.out.println("For dump, start the VM with -XX:+DisplayVMOutputToStderr so the dump"
-            + " goes to standard error.");
+        System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood"
+            + " (ping, latency, trace: 1 no answer, 2 any other failure).");
+        System.out.println(
+            "ping, latency and trace open raw sockets: they need root or CAP_NET_RAW.");
     }
 }

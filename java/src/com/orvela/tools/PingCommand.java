@@ -2,72 +2,176 @@ package com.orvela.tools;
 
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
-import java.util.Map;
-import java.util.concurrent.ConcurrentHashMap;
+import java.util.BitSet;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicLongArray;
 
-/** Echo requests through the ping service, reported the way ping reports them. */
+/** Echo requests through the ping service, reported the way iputils ping reports them. */
 final class PingCommand {
+    static final Orvela.Spec SPEC = new Orvela.Spec("ciW", "", PingCommand::run,
+        "[-c count] [-i interval] [-W wait] [--] host",
+        "echo requests through the ping service, reported like ping",
+        "  -c count     requests to send, 1..65535 (default 4)\n"
+            + "  -i interval  milliseconds between requests, 0..3600000 (default 1000)\n"
+            + "  -W wait      milliseconds to wait for replies after the last request,"
+            + " 1..3600000 (default 1000)\n"
+            + "Each request is 64 bytes of ICMP (56 data bytes). Times are measured by this tool,\n"
+            + "in microseconds, from the send call to the reply's arrival in Java (the ping\n"
+            + "service itself reports whole milliseconds). The ping service passes only echo\n"
+            + "replies on: ICMP errors such as unreachable show as loss.\n"
+            + "Ctrl-C stops and prints the statistics.\n"
+            + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
+            + " line.\n"
+            + "Needs root or CAP_NET_RAW (raw ICMP socket).\n");
+
+    private static final long[] END = {};
+
     private PingCommand() {}
 
     static int run(Args args) throws Exception {
-        int count = args.intOption("-c", 4);
-        int interval = args.intOption("-i", 1000);
-        int wait = args.intOption("-W", 1000);
-        String host = args.single("address");
+        int count = args.number('c', 4, 1, 65535);
+        int interval = args.number('i', 1000, 0, 3_600_000);
+        int wait = args.number('W', 1000, 1, 3_600_000);
+        String host = args.single("host");
         int dest = Ipv4.parse(host);
-        if (count < 1 || count > 32767) throw new UsageException("-c must be 1..32767");
+        return new PingCommand.Run(host, dest, count).ping(interval, wait);
+    }
 
-        int sd = JNIPinger.nativeICMPInit();
-        if (sd < 0) {
-            System.err.println("orvela ping: cannot open a raw ICMP socket (needs root or"
-                + " CAP_NET_RAW); the reason is in /tmp/pinger.log");
-            return 1;
+    /** One run: the sending thread, the native receive loop and a thread that prints. */
+    private static final class Run {
+        private final String host;
+        private final int dest;
+        private final int count;
+        private final AtomicLongArray sentAt;
+        private final LinkedBlockingQueue<long[]> replies = new LinkedBlockingQueue<>();
+        private final AtomicInteger received = new AtomicInteger();
+        private volatile boolean stopped;
+        private volatile boolean outputClosed;
+        // Kept by the printing thread; read after it has been joined.
+        private final BitSet answered = new BitSet();
+        private double minMs = Double.MAX_VALUE, maxMs, sumMs, sumSquares;
+
+        Run(String host, int dest, int count) {
+            this.host = host;
+            this.dest = dest;
+            this.count = count;
+            this.sentAt = new AtomicLongArray(count + 1);
         }
-        Map<Short, Boolean> answered = new ConcurrentHashMap<>();
-        AtomicInteger received = new AtomicInteger();
-        long[] rtts = new long[count + 1];
-        Thread receiver =
-            new Thread(() -> JNIPingReceiver.nativeReceivePings(sd, (address, reqID, rtt) -> {
-                // Replies to other processes' pings arrive with id 0: not ours to count.
-                if (reqID <= 0 || reqID > count || answered.putIfAbsent(reqID, true) != null) {
-                    return;
+
+        int ping(int interval, int wait) throws Exception {
+            // Warm up what the measured path uses, so the first reply isn't charged for class
+            // loading: the formatter, the time table, the queue and the send call's native link
+            // (a descriptor we don't hold is refused without sending).
+            String.format("%s %d %.3f", "", 0, 0.0);
+            sentAt.set(0, sentAt.get(0) + System.nanoTime());
+            replies.add(END);
+            replies.clear();
+            JNIPinger.nativeSendPing(-1, dest, (short) 0, (short) 0);
+            int sd = JNIPinger.nativeICMPInit();
+            if (sd < 0) {
+                throw new ToolException(2,
+                    "cannot open a raw ICMP socket: raw sockets need root"
+                        + " or CAP_NET_RAW");
+            }
+            Thread main = Thread.currentThread();
+            Interrupts.onInterrupt(() -> {
+                stopped = true;
+                main.interrupt();
+            });
+
+            CountDownLatch listening = new CountDownLatch(1);
+            Thread receiver = new Thread(() -> {
+                listening.countDown();
+                // Only the arrival is taken here: a slow callback would hold back the replies
+                // queued behind it, and their times with them.
+                JNIPingReceiver.nativeReceivePings(sd, (address, reqID, rtt) -> {
+                    long now = System.nanoTime();
+                    int seq = reqID & 0xffff;
+                    if (seq < 1 || seq > count) return; // another process's reply: id 0
+                    replies.add(new long[] {seq, address, now});
+                });
+            }, "ping-receiver");
+            Thread printer = new Thread(this::printReplies, "ping-printer");
+            receiver.setDaemon(true);
+            printer.setDaemon(true);
+            receiver.start();
+            printer.start();
+            listening.await();
+
+            long started = System.nanoTime();
+            System.out.printf("PING %s (%s) 56(84) bytes of data.%n", host, Ipv4.format(dest));
+            int transmitted = 0, errors = 0;
+            try {
+                for (int seq = 1; seq <= count && !stopped && !outputClosed; ++seq) {
+                    sentAt.set(seq, System.nanoTime());
+                    ++transmitted;
+                    if (JNIPinger.nativeSendPing(sd, dest, (short) seq, (short) 64) < 0) {
+                        ++errors;
+                        String reason = Ipv4.unreachableReason(dest);
+                        System.err.printf("orvela ping: icmp_seq=%d: send failed: %s%n", seq,
+                            reason == null ? "refused by the system" : reason);
+                    }
+                    if (seq < count && interval > 0) Thread.sleep(interval);
                 }
-                rtts[reqID] = rtt;
-                received.incrementAndGet();
+                long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(wait);
+                while (received.get() < transmitted - errors && !stopped && !outputClosed
+                    && System.nanoTime() < deadline) {
+                    Thread.sleep(1);
+                }
+            } catch (InterruptedException e) {
+                stopped = true;
+            }
+            long elapsedMs = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
+            JNIPinger.nativeICMPShutdown(sd);
+            receiver.join(2000);
+            replies.add(END);
+            printer.join();
+            Thread.interrupted(); // a late Ctrl-C has nothing left to stop
+
+            int got = answered.cardinality();
+            if (!outputClosed) printStatistics(transmitted, got, errors, elapsedMs);
+            return got > 0 ? 0 : 1;
+        }
+
+        private void printReplies() {
+            try {
+                for (long[] reply = replies.take(); reply != END; reply = replies.take()) {
+                    int seq = (int) reply[0];
+                    double ms = (reply[2] - sentAt.get(seq)) / 1e6;
+                    boolean duplicate = answered.get(seq);
+                    if (!duplicate) {
+                        answered.set(seq);
+                        minMs = Math.min(minMs, ms);
+                        maxMs = Math.max(maxMs, ms);
+                        sumMs += ms;
+                        sumSquares += ms * ms;
+                        received.incrementAndGet();
+                    }
+                    System.out.printf("64 bytes from %s: icmp_seq=%d time=%.3f ms%s%n",
+                        Ipv4.format((int) reply[1]), seq, ms, duplicate ? " (DUP!)" : "");
+                    // Nobody reads any more (| head): stop like ping does.
+                    if (System.out.checkError()) outputClosed = true;
+                }
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
+
+        private void printStatistics(int transmitted, int got, int errors, long elapsedMs) {
+            System.out.printf("%n--- %s ping statistics ---%n", host);
+            System.out.printf(
+                "%d packets transmitted, %d received,%s %d%% packet loss, time %dms%n", transmitted,
+                got, errors > 0 ? " +" + errors + " errors," : "",
+                transmitted == 0 ? 0 : (transmitted - got) * 100 / transmitted, elapsedMs);
+            if (got > 0) {
+                double avg = sumMs / got;
+                double mdev = Math.sqrt(Math.max(0, sumSquares / got - avg * avg));
                 System.out.printf(
-                    "64 bytes from %s: icmp_seq=%d time=%d ms%n", Ipv4.format(address), reqID, rtt);
-            }), "ping-receiver");
-        receiver.setDaemon(true);
-        receiver.start();
-
-        System.out.printf("PING %s (%s): 64 bytes per request%n", host, Ipv4.format(dest));
-        for (int seq = 1; seq <= count; ++seq) {
-            if (JNIPinger.nativeSendPing(sd, dest, (short) seq, (short) 64) < 0) {
-                System.out.printf("send failed for icmp_seq=%d%n", seq);
+                    "rtt min/avg/max/mdev = %.3f/%.3f/%.3f/%.3f ms%n", minMs, avg, maxMs, mdev);
             }
-            if (seq < count) Thread.sleep(interval);
         }
-        long deadline = System.currentTimeMillis() + wait;
-        while (received.get() < count && System.currentTimeMillis() < deadline) Thread.sleep(10);
-        JNIPinger.nativeICMPShutdown(sd);
-        receiver.join(2000);
-
-        int got = received.get();
-        System.out.printf("%n--- %s ping statistics ---%n", host);
-        System.out.printf("%d packets transmitted, %d received, %d%% packet loss%n", count, got,
-            (count - got) * 100 / count);
-        if (got > 0) {
-            long min = Long.MAX_VALUE, max = 0, sum = 0;
-            for (int seq = 1; seq <= count; ++seq) {
-                if (answered.containsKey((short) seq)) {
-                    min = Math.min(min, rtts[seq]);
-                    max = Math.max(max, rtts[seq]);
-                    sum += rtts[seq];
-                }
-            }
-            System.out.printf("rtt min/avg/max = %d/%.1f/%d ms%n", min, (double) sum / got, max);
-        }
-        return got == count ? 0 : 1;
     }
 }

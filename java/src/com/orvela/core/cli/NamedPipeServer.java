@@ -78,9 +78,17 @@ public final class NamedPipeServer implements Closeable {
     /**
      * Returns every byte waiting in the pipe or, when none is, the first byte that arrives
      * within jTimeout milliseconds (-1: no limit); null once the other end has closed or
-     * disconnected. An expired wait throws InterruptedIOException "timeout".
+     * disconnected. An expired wait throws InterruptedIOException "timeout". In message read
+     * mode one call returns at most one message; what it leaves comes with the next calls. A
+     * second read while one runs on this object throws IOException at once.
      */
     native byte[] read0(int jTimeout) throws IOException;
 
+    /**
+     * Writes jLen bytes of jBuf from jOff, waiting up to jTimeout milliseconds (-1: no limit).
+     * An expired wait throws InterruptedIOException "timeout" whose bytesTransferred counts
+     * the bytes the system reports as taken (a retry sends the rest). A second write while one
+     * runs on this object throws IOException at once.
+     */
     native void write0(byte[] jBuf, int jOff, int jLen, int jTimeout) throws IOException;
 }

@@ -16,7 +16,10 @@ public final class UnixDomSocket implements Closeable {
     /** The native record's handle; 0 when closed. Read and cleared by the natives. */
     int handle;
 
-    /** Connects to the server listening at {@code path}, proving this process's user. */
+    /**
+     * Connects to the server listening at {@code path}, proving this process's user. An empty path
+     * is refused with an IOException "No such file or directory".
+     */
     public UnixDomSocket(String path) throws IOException {
         handle = create0(path);
     }
@@ -40,11 +43,19 @@ public final class UnixDomSocket implements Closeable {
         setSoTimeout0(millis);
     }
 
-    /** The bytes that have arrived, at least one; null at end of stream. */
+    /**
+     * The bytes that have arrived, at least one; null at end of stream, which is also what a read
+     * waiting when another thread closes this socket returns.
+     */
     public byte[] read() throws IOException {
         return read0();
     }
 
+    /**
+     * Sends all {@code len} bytes, waiting for room as long as it takes. When another thread
+     * closes this socket meanwhile, the write ends with an IOException "Invalid handle"; the
+     * bytes sent before stay sent.
+     */
     public void write(byte[] buf, int off, int len) throws IOException {
         write0(buf, off, len);
     }
@@ -57,15 +68,21 @@ public final class UnixDomSocket implements Closeable {
         flush0();
     }
 
+    /**
+     * Closes the connection; the peer sees the end of the stream. Threads in {@link #read} or
+     * {@link #write} on this socket return at once (see there) and never reach another
+     * connection; the socket is released when the last of them has returned. Calls made after
+     * the close throw an IOException "Invalid handle".
+     */
     @Override
     public void close() throws IOException {
         close0();
     }
 
     /**
-     * Removes this process's client socket file; call after {@link #close}. The file is removed
-     * even when the connection is closed already, which is then reported as an IOException
-     * "Invalid handle" after the removal.
+     * Removes this process's client socket file; call after {@link #close}, which is no failure.
+     * A handle that was never this class's to have (a value written into the object other than 0)
+     * is reported as an IOException "Invalid handle", after the file is removed all the same.
      */
     public void cleanup() throws IOException {
         cleanup0();

@@ -17,7 +17,10 @@ public final class WinSockClientServer {
     int mappedFileHandle;
     int mappedView;
 
-    /** Publishes {@code port} in the 1024-byte shared-memory block named {@code name}. */
+    /**
+     * Publishes {@code port} in the 1024-byte shared-memory block named {@code name}; an empty
+     * name, which no other program could open, is refused with IOException.
+     */
     public void advertisePort(String name, int port) throws IOException {
         advertisePort0(name, port);
     }

@@ -23,7 +23,8 @@ public final class ASM {
      * ICMP error that quotes the try ends it at once. {@code ttl} 0 or 1 sends 25;
      * {@code packetSize} is limited to 64..1024 bytes. {@code id} and {@code tos} are not used:
      * every call takes the next identifier of the process (101, 102, ..., 65535, 100, ...), also
-     * when calls run at the same time, and the type of service is 0.
+     * when calls run at the same time, skipping this process's ping identifier (pid &amp; 0xFFFF),
+     * whose replies the ping service's receive loop takes as its own; the type of service is 0.
      *
      * <p>Status codes: 0 a reply was matched; -1 no reply in any try, or a socket could not be
      * opened (then no try is made); -11 no memory for the buffers.
@@ -44,7 +45,8 @@ public final class ASM {
      * receive socket could not be opened; -4 an empty receive; -5 or -6 the send socket could
      * not be opened or set up (the only report); -6 also a network, host, fragmentation or
      * source-route unreachable answer; -11 no memory; -12 no answer in time; -13 the system has
-     * no "icmp" protocol entry.
+     * no "icmp" protocol entry. The ICMP code of each unreachable answer goes to
+     * {@link HopListener#handleUnreachable} before the hop's report.
      */
     public static native void getTrace(int id, long dest, int ttl, long packetSize, int tos,
             int timeout, HopListener listener);

@@ -20,4 +20,19 @@ public interface HopListener {
      */
     void handleHop(int id, int seq, int address, int rc, double latency, int datalen, int dest,
             int done);
+
+    /**
+     * Called on the tracing thread just before a hop's report, once for each
+     * destination-unreachable answer accepted at that hop, with the answer's ICMP code (0
+     * network, 1 host, 2 protocol, 3 port, 4 fragmentation needed, 5 source route failed, 13
+     * administratively prohibited, ...): the report's status code alone does not tell these
+     * apart. Throwing ends the trace as throwing from handleHop does; the hop is then not
+     * reported. Does nothing unless overridden.
+     *
+     * @param id the trace identifier
+     * @param seq the number of the probe answered
+     * @param address the address that answered (first octet in the most significant byte)
+     * @param icmpCode the code of the answer, 0..255
+     */
+    default void handleUnreachable(int id, int seq, int address, int icmpCode) {}
 }

@@ -8,27 +8,43 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTimeoutPreemptively;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import java.io.ByteArrayOutputStream;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InterruptedIOException;
+import java.net.StandardProtocolFamily;
+import java.net.UnixDomainSocketAddress;
+import java.nio.channels.SocketChannel;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.time.Duration;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Random;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.CompletionException;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.concurrent.locks.LockSupport;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 
-/** Both ends in this VM: handles, time-outs, end of stream, bad arguments, addresses. */
+/**
+ * Both ends in this VM: handles, time-outs, end of stream, bad arguments, addresses, and threads
+ * that close a socket under each other or race for clients.
+ */
 class ChannelNativesTest {
     private static final Duration HANG_GUARD = Duration.ofSeconds(60);
     private static final Path CLIENT_FILE = Path.of("/var/tmp/" + ProcessHandle.current().pid());
@@ -60,7 +76,7 @@ class ChannelNativesTest {
         try (UnixDomServerSocket server = new UnixDomServerSocket(dir + "/s", 1);
                 UnixDomSocket client = new UnixDomSocket(dir + "/s");
                 UnixDomSocket accepted = server.accept()) {
-            assertEquals("rwx------", java.nio.file.attribute.PosixFilePermissions.toString(
+            assertEquals("rwx------", PosixFilePermissions.toString(
                     Files.getPosixFilePermissions(CLIENT_FILE, LinkOption.NOFOLLOW_LINKS)));
             client.write(bytes("0123456789"), 0, 10);
             client.write(bytes("abcdefghijklmnopqrstuvwxyz"), 3, 20);
@@ -127,9 +143,9 @@ class ChannelNativesTest {
             assertInvalidHandle(socket::getClientIdentity);
         }
         assertTrue(Files.exists(CLIENT_FILE, LinkOption.NOFOLLOW_LINKS));
-        assertInvalidHandle(client::cleanup);
+        client.cleanup();  // the documented order, close then cleanup, is no failure
         assertFalse(Files.exists(CLIENT_FILE, LinkOption.NOFOLLOW_LINKS), "cleanup removes it");
-        assertInvalidHandle(client::cleanup);
+        client.cleanup();
     }
 
     @Test
@@ -165,6 +181,7 @@ class ChannelNativesTest {
             assertInvalidHandle(() -> fake.write(bytes("x")));
             assertInvalidHandle(fake::getClientIdentity);
             assertInvalidHandle(fake::close);
+            if (value != 0) assertInvalidHandle(fake::cleanup);
             assertInvalidHandle(() -> fake.create0(value));
         }
         // A server or socket handle is not a hand-over record either.
@@ -218,45 +235,214 @@ class ChannelNativesTest {
         }
     }
 
-    @Test
-    void closingReleasesAThreadBlockedInAcceptOrRead() throws Exception {
-        UnixDomServerSocket server = new UnixDomServerSocket(dir + "/s", 1);
-        CompletableFuture<Object> blockedAccept = CompletableFuture.supplyAsync(() -> {
+    /** Runs {@code call} on a thread of its own; its result, or the IOException it threw. */
+    private static CompletableFuture<Object> onItsOwnThread(IoCall call, CountDownLatch started) {
+        return CompletableFuture.supplyAsync(() -> {
+            started.countDown();
             try {
-                return server.accept();
+                return call.run();
             } catch (IOException e) {
                 return e;
             }
-        });
-        awaitBlocked(blockedAccept);
-        server.close();
-        Object acceptOutcome = assertTimeoutPreemptively(HANG_GUARD, () -> blockedAccept.get());
-        assertTrue(acceptOutcome instanceof IOException, String.valueOf(acceptOutcome));
+        }, waiters);
+    }
 
-        try (UnixDomServerSocket second = new UnixDomServerSocket(dir + "/t", 1);
-                UnixDomSocket client = new UnixDomSocket(dir + "/t")) {
-            UnixDomSocket accepted = second.accept();
-            CompletableFuture<Object> blockedRead = CompletableFuture.supplyAsync(() -> {
-                try {
-                    return accepted.read();
-                } catch (IOException e) {
-                    return e;
-                }
-            });
-            awaitBlocked(blockedRead);
-            accepted.close();
-            // Released, it sees the end of the stream or the closed descriptor.
-            Object readOutcome = assertTimeoutPreemptively(HANG_GUARD, () -> blockedRead.get());
-            assertTrue(readOutcome == null || readOutcome instanceof IOException,
-                    String.valueOf(readOutcome));
-            assertNull(client.read(), "and so does the peer");
+    interface IoCall {
+        Object run() throws IOException;
+    }
+
+    private static final ExecutorService waiters = Executors.newCachedThreadPool(task -> {
+        Thread thread = new Thread(task);
+        thread.setDaemon(true);
+        return thread;
+    });
+
+    /** Lets a call that has just started reach its wait, most of the time. */
+    private static void letItWait(CountDownLatch started) throws InterruptedException {
+        started.await();
+        LockSupport.parkNanos(200_000);
+    }
+
+    /** What the call on another thread came to; it must not wait on, 10 s being plenty. */
+    private static <T> T outcomeOf(CompletableFuture<T> call, String what) throws Exception {
+        try {
+            return call.get(10, TimeUnit.SECONDS);
+        } catch (TimeoutException e) {
+            return fail(what + " still waits");
         }
     }
 
-    /** Gives the task time to block; it must not have finished on its own. */
-    private static void awaitBlocked(CompletableFuture<Object> task) throws InterruptedException {
-        Thread.sleep(200);
-        assertFalse(task.isDone(), "the call returned without anything to return");
+    private static void assertInvalidHandleOutcome(Object outcome) {
+        assertTrue(outcome instanceof IOException, String.valueOf(outcome));
+        assertEquals("Invalid handle", ((IOException) outcome).getMessage());
+    }
+
+    /**
+     * A connection closed while another thread reads it, with or without a time limit: the reader
+     * sees the end of its own stream, never bytes of the connection that the server accepts next
+     * (which may get the same descriptor number), and that connection's own reader gets them.
+     */
+    @Test
+    void closingWhileAThreadReadsNeverHandsItAnotherConnection() throws Exception {
+        try (UnixDomServerSocket server = new UnixDomServerSocket(dir + "/s", 4)) {
+            for (int round = 0; round < 2000; ++round) {
+                UnixDomSocket clientA = new UnixDomSocket(dir + "/s");
+                UnixDomSocket acceptedA = server.accept();
+                acceptedA.setSoTimeout(round % 2 == 0 ? 0 : 60_000);  // both kinds of wait
+                CountDownLatch started = new CountDownLatch(1);
+                CompletableFuture<Object> reader = onItsOwnThread(acceptedA::read, started);
+                letItWait(started);
+                acceptedA.close();
+                try (UnixDomSocket clientB = new UnixDomSocket(dir + "/s");
+                        UnixDomSocket acceptedB = server.accept()) {
+                    clientB.write(bytes("B" + round));
+                    // End of stream; "Invalid handle" when the read began after the close.
+                    Object outcome = outcomeOf(reader, "the reader of the closed connection");
+                    if (outcome != null) assertInvalidHandleOutcome(outcome);
+                    acceptedB.setSoTimeout(10_000);
+                    assertEquals("B" + round, readAtLeast(acceptedB, ("B" + round).length()));
+                }
+                assertNull(clientA.read(), "the peer sees the end of the stream");
+                clientA.close();
+            }
+        }
+    }
+
+    /**
+     * A server closed while a thread waits in accept: the waiter gets "Invalid handle", never a
+     * client of a server opened next (which may get the same descriptor number).
+     */
+    @Test
+    void closingWhileAThreadAcceptsNeverHandsItAnotherServersClient() throws Exception {
+        for (int round = 0; round < 300; ++round) {
+            UnixDomServerSocket first = new UnixDomServerSocket(dir + "/a" + round, 1);
+            first.setSoTimeout(round % 2 == 0 ? 0 : 60_000);  // both kinds of wait
+            CountDownLatch started = new CountDownLatch(1);
+            CompletableFuture<Object> acceptor = onItsOwnThread(first::accept, started);
+            letItWait(started);
+            first.close();
+            try (UnixDomServerSocket second = new UnixDomServerSocket(dir + "/b" + round, 1)) {
+                UnixDomSocket client = new UnixDomSocket(dir + "/b" + round);
+                second.setSoTimeout(10_000);
+                assertInvalidHandleOutcome(outcomeOf(acceptor, "the acceptor of the closed server"));
+                second.accept().close();
+                client.close();
+            }
+        }
+    }
+
+    /**
+     * A connection closed while a thread's large write to it is stalled: the writer gets "Invalid
+     * handle", and not one byte of the rest reaches the client of the connection accepted next.
+     */
+    @Test
+    void closingWhileAThreadWritesNeverSendsTheRestToAnotherConnection() throws Exception {
+        byte[] large = new byte[4 << 20];
+        Arrays.fill(large, (byte) 'A');
+        try (UnixDomServerSocket server = new UnixDomServerSocket(dir + "/s", 4)) {
+            for (int round = 0; round < 30; ++round) {
+                UnixDomSocket clientA = new UnixDomSocket(dir + "/s");
+                UnixDomSocket acceptedA = server.accept();
+                CountDownLatch started = new CountDownLatch(1);
+                CompletableFuture<Object> writer = onItsOwnThread(() -> {
+                    acceptedA.write(large);
+                    return "all written";
+                }, started);
+                started.await();
+                Thread.sleep(20);  // the peer reads nothing: the write stalls
+                acceptedA.close();
+                try (UnixDomSocket clientB = new UnixDomSocket(dir + "/s");
+                        UnixDomSocket acceptedB = server.accept()) {
+                    assertInvalidHandleOutcome(outcomeOf(writer, "the writer to the closed connection"));
+                    acceptedB.write(bytes("b"));
+                    clientB.setSoTimeout(20_000);
+                    assertEquals("b", new String(clientB.read(), StandardCharsets.US_ASCII),
+                            "round " + round);
+                }
+                clientA.close();
+            }
+        }
+    }
+
+    /**
+     * Four threads accept on one server with a limit of 200 ms and one client arrives: every
+     * acceptor that doesn't get it times out within 300 ms, none waits on for a later client.
+     * Several servers run their rounds at once.
+     */
+    @Test
+    void racingAcceptorsKeepTheirTimeLimit() throws Exception {
+        final int servers = 8;
+        final int roundsEach = 25;
+        List<CompletableFuture<Void>> all = new ArrayList<>();
+        for (int s = 0; s < servers; ++s) {
+            Path path = dir.resolve("race" + s);
+            all.add(CompletableFuture.runAsync(() -> {
+                try (UnixDomServerSocket server = new UnixDomServerSocket(path.toString(), 8)) {
+                    server.setSoTimeout(200);
+                    for (int round = 0; round < roundsEach; ++round) {
+                        raceOneClient(server, path, round);
+                    }
+                } catch (Exception e) {
+                    throw new CompletionException(e);
+                }
+            }, waiters));
+        }
+        CompletableFuture.allOf(all.toArray(new CompletableFuture<?>[0])).get(60, TimeUnit.SECONDS);
+    }
+
+    /**
+     * Four acceptors start together; the client is queued already (even rounds), or arrives while
+     * they wait (odd rounds).
+     */
+    private static void raceOneClient(UnixDomServerSocket server, Path path, int round)
+            throws Exception {
+        // A client of the JDK's, bound to an owner-only file of its own as the server demands.
+        Path own = Path.of(path + "-client" + round);
+        try (SocketChannel client = SocketChannel.open(StandardProtocolFamily.UNIX)) {
+            client.bind(UnixDomainSocketAddress.of(own));
+            Files.setPosixFilePermissions(own, PosixFilePermissions.fromString("rwx------"));
+            if (round % 2 == 0) client.connect(UnixDomainSocketAddress.of(path));
+            CountDownLatch gate = new CountDownLatch(1);
+            List<CompletableFuture<Object>> acceptors = new ArrayList<>();
+            long[] tookMs = new long[4];
+            for (int i = 0; i < 4; ++i) {
+                final int index = i;
+                acceptors.add(CompletableFuture.supplyAsync(() -> {
+                    try {
+                        gate.await();
+                    } catch (InterruptedException e) {
+                        return e;
+                    }
+                    long start = System.nanoTime();
+                    try {
+                        return server.accept();
+                    } catch (IOException e) {
+                        return e;
+                    } finally {
+                        tookMs[index] = (System.nanoTime() - start) / 1_000_000;
+                    }
+                }, waiters));
+            }
+            gate.countDown();
+            if (round % 2 == 1) {
+                Thread.sleep(20);
+                client.connect(UnixDomainSocketAddress.of(path));
+            }
+            int clients = 0;
+            for (int i = 0; i < 4; ++i) {
+                Object outcome = outcomeOf(acceptors.get(i), "an acceptor");
+                if (outcome instanceof UnixDomSocket) {
+                    ++clients;
+                    ((UnixDomSocket) outcome).close();
+                } else {
+                    assertTrue(outcome instanceof InterruptedIOException, String.valueOf(outcome));
+                    assertTrue(tookMs[i] < 300, "an acceptor took " + tookMs[i] + " ms");
+                }
+            }
+            assertEquals(1, clients);
+        } finally {
+            Files.deleteIfExists(own);
+        }
     }
 
     @Test
@@ -303,9 +489,12 @@ class ChannelNativesTest {
                     () -> new UnixDomServerSocket(longPath, 1));
             assertEquals("Address already in use", e.getMessage());
         }
-        IOException e = assertThrows(IOException.class,
-                () -> new UnixDomSocket(dir + "/nobody-listens"));
-        assertEquals("No such file or directory", e.getMessage());
+        // An empty path would be an abstract socket, with no file and no permissions.
+        for (Executable open : List.<Executable>of(() -> new UnixDomSocket(dir + "/nobody-listens"),
+                () -> new UnixDomServerSocket("", 1), () -> new UnixDomSocket(""))) {
+            IOException e = assertThrows(IOException.class, open);
+            assertEquals("No such file or directory", e.getMessage());
+        }
         assertFalse(Files.exists(CLIENT_FILE, LinkOption.NOFOLLOW_LINKS),
                 "a failed connect removes the client file");
     }

@@ -14,16 +14,25 @@ public final class DebugTraceMain {
             UnixDomSocket client = new UnixDomSocket(args[0]);
             UnixDomSocket accepted = server.accept();
             accepted.getClientIdentity();
-            client.write("hello".getBytes(StandardCharsets.US_ASCII));
+            // The first read waits for its bytes; the second finds more queued than its first
+            // buffer takes and asks how many.
+            Thread late = new Thread(() -> {
+                try {
+                    Thread.sleep(100);
+                    client.write("hello".getBytes(StandardCharsets.US_ASCII));
+                } catch (Exception e) {
+                    throw new RuntimeException(e);
+                }
+            });
+            late.start();
             accepted.setSoTimeout(30_000);
             if (accepted.read().length != 5) throw new IOException("short read");
+            late.join();
+            client.write(new byte[10_000]);
+            if (accepted.read().length != 10_000) throw new IOException("short read");
             accepted.close();
             client.close();
-            try {
-                client.cleanup();
-            } catch (IOException closedAlready) {
-                // the file is removed all the same
-            }
+            client.cleanup();  // after close, as documented
             server.setSoTimeout(1);
             try {
                 server.accept();

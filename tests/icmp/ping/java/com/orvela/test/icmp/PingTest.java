@@ -19,6 +19,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.BitSet;
 import java.util.List;
 import org.junit.jupiter.api.Test;
 
@@ -165,6 +166,75 @@ class PingTest {
                 if (c.reqID() != 0) ours.add(c.reqID());
             }
             assertEquals(List.of((short) 31, (short) 32, (short) 33, (short) 34, (short) 35), ours);
+        }
+    }
+
+    @Test
+    void aBurstOfTenThousandRequestsFromTwoThreadsIsAnsweredInFull() throws Exception {
+        int perThread = 5000;
+        BitSet answered = new BitSet();
+        try (PingLoop loop = new PingLoop()) {
+            List<Thread> senders = new ArrayList<>();
+            int[] failed = new int[2];
+            for (int t = 0; t < 2; ++t) {
+                int first = 1 + t * perThread;
+                int slot = t;
+                senders.add(new Thread(() -> {
+                    for (int id = first; id < first + perThread; ++id) {
+                        if (send(loop.socket, id) != 0) ++failed[slot];
+                    }
+                }));
+            }
+            for (Thread s : senders) s.start();
+            for (Thread s : senders) s.join();
+            assertArrayEquals(new int[2], failed);
+            loop.await(c -> {
+                if (c.address() == LOOPBACK && c.reqID() > 0) answered.set(c.reqID());
+                return answered.cardinality() == 2 * perThread;
+            });
+        }
+    }
+
+    @Test
+    void aHundredSocketsOpenAtOnceEachSendAndShutDown() throws Exception {
+        List<Integer> sockets = new ArrayList<>();
+        try {
+            for (int i = 0; i < 100; ++i) {
+                int socket = JNIPinger.nativeICMPInit();
+                assertTrue(socket >= 0, "socket " + (i + 1) + ": " + socket);
+                sockets.add(socket);
+            }
+            for (int socket : sockets) assertEquals(0, send(socket, 3));
+        } finally {
+            for (int socket : sockets) JNIPinger.nativeICMPShutdown(socket);
+        }
+        for (int socket : sockets) assertEquals(-1, send(socket, 3));
+    }
+
+    @Test
+    void aLatencyProbeNeverTakesThePingIdentifier() throws Exception {
+        // A process with id 101 in a pid namespace of its own: its first latency identifier
+        // would be its ping identifier.
+        ProcessBuilder pb = new ProcessBuilder(List.of("unshare", "--pid", "--fork",
+                "--mount-proc", "sh", "-c",
+                "echo 100 >/proc/sys/kernel/ns_last_pid && \"$0\" \"$@\"; exit $?",
+                System.getProperty("java.home") + "/bin/java",
+                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"), "-cp",
+                System.getProperty("orvela.test.classpath"), PingInitMain.class.getName(),
+                "latency"));
+        pb.redirectErrorStream(true);
+        Process child = pb.start();
+        String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(0, child.waitFor(), out);
+        List<String> lines = out.lines().toList();
+        assertTrue(lines.contains("pid 101"), out);
+        assertTrue(lines.contains("latency 102 0"), out);
+        for (String line : lines) {
+            if (!line.startsWith("call ")) continue;
+            String[] f = line.split(" ");
+            int reqID = Integer.parseInt(f[2]);
+            int rtt = Integer.parseInt(f[3]);
+            assertTrue(reqID == 5 ? rtt >= 0 && rtt < 20_000 : rtt == 0, line);
         }
     }
 

@@ -81,10 +81,7 @@ final class Topology {
         try {
             List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
             cmd.addAll(wrapper);
-            cmd.addAll(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
-                    "-Djava.library.path=" + libPath, "-cp", classPath,
-                    ProbeMain.class.getName()));
-            cmd.addAll(Arrays.asList(commands));
+            cmd.addAll(probeCommand(libPath, classPath, commands));
             Result r = run(120, cmd.toArray(new String[0]));
             assertEquals(0, r.exit, r.out + r.err);
             return r.out.lines().toList();
@@ -96,6 +93,51 @@ final class Topology {
                 Files.delete(shared);
             }
         }
+    }
+
+    private static List<String> probeCommand(String libPath, String classPath,
+            String... commands) {
+        List<String> cmd = new ArrayList<>(List.of(
+                Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                "-Djava.library.path=" + libPath, "-cp", classPath, ProbeMain.class.getName()));
+        cmd.addAll(Arrays.asList(commands));
+        return cmd;
+    }
+
+    /** Runs one ProbeMain per command list in the client namespace, all at once. */
+    List<List<String>> probeAtOnce(List<List<String>> processes) throws Exception {
+        List<Process> children = new ArrayList<>();
+        List<Path> outputs = new ArrayList<>();
+        try {
+            for (List<String> commands : processes) {
+                List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
+                cmd.addAll(probeCommand(System.getProperty("orvela.test.libpath"),
+                        System.getProperty("orvela.test.classpath"),
+                        commands.toArray(new String[0])));
+                Path out = Files.createTempFile("orvtr-out", ".txt");
+                outputs.add(out);
+                children.add(new ProcessBuilder(cmd).redirectErrorStream(true)
+                        .redirectOutput(out.toFile()).start());
+            }
+            List<List<String>> lines = new ArrayList<>();
+            for (int i = 0; i < children.size(); i++) {
+                Process p = children.get(i);
+                assertTrue(p.waitFor(120, TimeUnit.SECONDS), "child still running");
+                String out = Files.readString(outputs.get(i), StandardCharsets.UTF_8);
+                assertEquals(0, p.exitValue(), out);
+                lines.add(out.lines().toList());
+            }
+            return lines;
+        } finally {
+            for (Process p : children) p.destroyForcibly().waitFor();
+            for (Path out : outputs) Files.deleteIfExists(out);
+        }
+    }
+
+    /** The "took MS" lines of ProbeMain, one per command. */
+    static List<Integer> took(List<String> lines) {
+        return lines.stream().filter(l -> l.startsWith("took ")).map(l -> Integer.parseInt(
+                l.substring(5))).toList();
     }
 
     record Result(int exit, String out, String err) {}

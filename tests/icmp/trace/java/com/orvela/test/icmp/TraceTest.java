@@ -61,25 +61,34 @@ class TraceTest {
         assertEquals(expected, addresses(hops));
     }
 
+    /** The "hop" and "unreachable" lines, the hops' latency as "_". */
+    private static List<String> reports(List<String> lines) {
+        return lines.stream().filter(l -> l.startsWith("hop ") || l.startsWith("unreachable "))
+                .map(l -> l.replaceFirst("^(hop (?:\\S+ ){4})\\S+", "$1_")).toList();
+    }
+
     @Test
     void hostUnreachableFailsEveryProbeOfTheHopAndEndsTheTrace() throws Exception {
-        List<Hop> hops = Hop.of(net.probe("trace,7,198.19.1.1,0,64,-1,2000"));
-        assertEquals(List.of("198.18.0.2", "198.18.1.2"), addresses(hops));
-        assertEquals(0, hops.get(0).rc());
-        Hop last = hops.get(1);
-        assertEquals(-6, last.rc());
-        assertEquals(4, last.seq()); // three probes at hop 2
-        assertEquals(1, last.done());
+        // Each answer's code goes to handleUnreachable just before the hop's report.
+        List<String> lines = net.probe("trace-codes,7,198.19.1.1,0,64,-1,2000");
+        assertEquals(List.of("hop 7 1 198.18.0.2 0 _ 64 198.19.1.1 0",
+                "unreachable 7 2 198.18.1.2 1", "unreachable 7 3 198.18.1.2 1",
+                "unreachable 7 4 198.18.1.2 1", // three probes at hop 2
+                "hop 7 4 198.18.1.2 -6 _ 64 198.19.1.1 1"), reports(lines));
     }
 
     @Test
     void prohibitedIsAcceptedLikeARouterUntilTheHighestHop() throws Exception {
-        List<Hop> hops = Hop.of(net.probe("trace,8,198.19.2.1,4,64,-1,2000"));
-        assertEquals(List.of("198.18.0.2", "198.18.1.2", "198.18.2.2", "198.18.2.2"),
-                addresses(hops));
-        assertEquals(List.of(0, 0, 0, 0), hops.stream().map(Hop::rc).toList());
-        assertEquals(List.of(0, 0, 0, 1), hops.stream().map(Hop::done).toList());
-        assertEquals(List.of(1, 2, 3, 4), hops.stream().map(Hop::seq).toList());
+        // A listener that keeps handleUnreachable's default gets the same reports.
+        List<String> lines = net.probe("trace,8,198.19.2.1,4,64,-1,2000",
+                "trace-codes,8,198.19.2.1,4,64,-1,2000");
+        List<String> hops = List.of("hop 8 1 198.18.0.2 0 _ 64 198.19.2.1 0",
+                "hop 8 2 198.18.1.2 0 _ 64 198.19.2.1 0", "hop 8 3 198.18.2.2 0 _ 64 198.19.2.1 0",
+                "hop 8 4 198.18.2.2 0 _ 64 198.19.2.1 1");
+        List<String> expected = new ArrayList<>(hops);
+        expected.addAll(List.of(hops.get(0), hops.get(1), "unreachable 8 3 198.18.2.2 13",
+                hops.get(2), "unreachable 8 4 198.18.2.2 13", hops.get(3)));
+        assertEquals(expected, reports(lines));
     }
 
     @Test
@@ -139,6 +148,18 @@ class TraceTest {
             flood.destroy();
             flood.waitFor(10, TimeUnit.SECONDS);
         }
+    }
+
+    @Test
+    void anOnLinkAddressThatNeverResolvesEndsEachProbeWithinItsTimeOut() throws Exception {
+        // Large datagrams waiting for address resolution fill the small send buffer.
+        List<String> lines = net.probe("latency,198.18.0.99,64,1024,300",
+                "trace,15,198.18.0.99,0,1024,-1,300");
+        Latency latency = Latency.of(lines).get(0);
+        assertEquals(List.of(-1, 3), List.of(latency.rc(), latency.seq()));
+        Hop hop = Hop.of(lines).get(0);
+        assertEquals(List.of(-12, 3, 1), List.of(hop.rc(), hop.seq(), hop.done()));
+        for (int millis : Topology.took(lines)) assertTrue(millis < 1000, lines.toString());
     }
 
     @Test
