@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <mutex>
+#include <string>
 
 #include "binding/ScopedFd.h"
+#include "binding/ScopedLocalRef.h"
+#include "binding/ScopedMonitor.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 
@@ -15,7 +17,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+
+#include "core/orb/VmAttachOperation.h"
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,8 +31,17 @@
 namespace orvela {
 namespace {
 
-// The platform facts: the signal on which the VM prints its threads, how it is sent, how long
-// the file takes the place of standard error, and the runtime's descriptor calls.
+// How one call gets its dump: the VM writes it on the dump signal, or this side holds its text
+// and writes it; or there is none, and `text` says why.
+struct DumpRoute {
+    enum Kind { Signal, Text, None };
+    Kind kind;
+    std::string text;
+};
+
+// The platform facts: the signal on which the VM prints its threads, how it is sent, the other
+// way to a dump, how long the file takes the place of standard error, and the runtime's
+// descriptor calls.
 #if defined(_WIN32)
 
 // SIGBREAK of the Microsoft runtime, the console break.
@@ -49,6 +63,30 @@ void sendDumpSignal() {
     std::raise(DumpSignal);
 }
 
+// How long the VM may take to hand over its dump.
+constexpr DWORD DumpAnswerMillis = 10000;
+
+// A current VM keeps its break handler out of the runtime's table (its console handler calls
+// it), so the signal finds none. The VM then gives its dump through the attach mechanism its
+// diagnostic tools use: the same "Full thread dump" text, handed to us instead of printed.
+DumpRoute findDumpRoute() {
+    if (dumpSignalHandled()) return {DumpRoute::Signal, {}};
+    AttachAnswer dump = runVmAttachOperation("threaddump", "", DumpAnswerMillis);
+    if (!dump.ran) {
+        return {
+            DumpRoute::None,
+            "No thread dump: the runtime has no handler for the break signal, and " + dump.text};
+    }
+    return {DumpRoute::Text, std::move(dump.text)};
+}
+
+// Where the VM prints what it prints on the break signal: standard output, or standard error
+// when it runs with -XX:+DisplayVMOutputToStderr.
+int vmOutputDescriptor() {
+    AttachAnswer flag = runVmAttachOperation("printflag", "DisplayVMOutputToStderr", 2000);
+    return flag.ran && flag.text.find("+DisplayVMOutputToStderr") != std::string::npos ? 2 : 1;
+}
+
 void waitForDump() {
     Sleep(10000);
 }
@@ -61,6 +99,14 @@ int duplicateOnto(int fd, int target) {
 }
 int descriptorOf(FILE* file) {
     return _fileno(file);
+}
+int writeSome(int fd, const char* text, size_t size) {
+    return _write(fd, text, static_cast<unsigned>(size < 65536 ? size : 65536));
+}
+
+// Opened as the file has always been opened here.
+FILE* openDumpFile(const char* name) {
+    return std::fopen(name, "w");
 }
 
 #else
@@ -80,6 +126,17 @@ void sendDumpSignal() {
     kill(getpid(), DumpSignal);
 }
 
+// The signal is the VM's only way to a dump here; a VM without a handler (-Xrs) has none.
+DumpRoute findDumpRoute() {
+    if (dumpSignalHandled()) return {DumpRoute::Signal, {}};
+    return {DumpRoute::None, "No thread dump: the VM has no handler for SIGQUIT"};
+}
+
+// Only the Windows route has text of its own to write; HotSpot prints on standard output.
+int vmOutputDescriptor() {
+    return 1;
+}
+
 // The full ten seconds, also when another signal cuts the sleep short.
 void waitForDump() {
     timespec left{10, 0};
@@ -96,15 +153,44 @@ int duplicateOnto(int fd, int target) {
 int descriptorOf(FILE* file) {
     return fileno(file);
 }
+int writeSome(int fd, const char* text, size_t size) {
+    ssize_t written;
+    while ((written = write(fd, text, size)) == -1 && errno == EINTR) {
+    }
+    return static_cast<int>(written);
+}
+
+// Created or truncated, as fopen "w" does, but never through a symbolic link: a VM running as
+// root must not be made to truncate the file a planted link points at.
+FILE* openDumpFile(const char* name) {
+    ScopedFd fd(::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd) return nullptr;
+    FILE* file = fdopen(fd.get(), "w");
+    if (file != nullptr) fd.release();
+    return file;
+}
 
 #endif
 
 constexpr int StderrDescriptor = 2;
 
-// Descriptor 2 belongs to the whole process. Overlapping redirections would save each other's
-// file as the standard error to restore, and it would stay on a dump file for good; so they
-// take turns.
-std::mutex redirection;
+// Descriptor 2 belongs to the whole process, and every library that carries these natives has
+// its own copy of this code. Overlapping redirections would save each other's file as the
+// standard error to restore, and it would stay on a dump file for good; so they take turns,
+// kept by the monitor of one class object that the whole VM shares.
+constexpr const char* TurnClass = "java/lang/Thread$State";
+
+// Output that can't be written is dropped, as the VM's own is.
+void writeAll(int fd, const std::string& text) {
+    const char* next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        int written = writeSome(fd, next, left);
+        if (written <= 0) return;
+        next += written;
+        left -= static_cast<size_t>(written);
+    }
+}
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
@@ -114,8 +200,9 @@ using ScopedFile = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 void dumpThreads() {
-    if (!dumpSignalHandled()) return;
-    sendDumpSignal();
+    DumpRoute route = findDumpRoute();
+    if (route.kind == DumpRoute::Signal) sendDumpSignal();
+    if (route.kind == DumpRoute::Text) writeAll(vmOutputDescriptor(), route.text);
 }
 
 void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
@@ -125,18 +212,25 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
     }
     ScopedUtfChars name(env, jFilename);
     if (!name) return;
-    if (!dumpSignalHandled()) {
-        throwIOException(env, "No handler for the thread dump signal (VM started with -Xrs?)");
+    ScopedLocalRef<jclass> turnObject(env, env->FindClass(TurnClass));
+    if (!turnObject) return;
+    ScopedMonitor turn(env, turnObject.get());
+    if (!turn.entered()) {
+        throwIOException(env, "Could not wait for the thread dump under way");
+        return;
+    }
+    DumpRoute route = findDumpRoute();
+    if (route.kind == DumpRoute::None) {
+        throwIOException(env, route.text.c_str());
         return;
     }
 
-    std::lock_guard<std::mutex> turn(redirection);
     ScopedFd oldErr(duplicate(StderrDescriptor));
     if (!oldErr) {
         throwIOException(env, "DUP failed");
         return;
     }
-    ScopedFile newErr(std::fopen(name.c_str(), "w"));
+    ScopedFile newErr(openDumpFile(name.c_str()));
     if (!newErr) {
         throwIOException(env, "Could not open file");
         return;
@@ -148,8 +242,10 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
         return;
     }
 
-    // The fixed wait is the only synchronisation with the VM: it has no way to say it is done.
-    sendDumpSignal();
+    // The fixed wait is the only synchronisation with the VM on the signal: it has no way to
+    // say it is done. A dump in hand goes into the file at once, and the window stays the same.
+    if (route.kind == DumpRoute::Signal) sendDumpSignal();
+    if (route.kind == DumpRoute::Text) writeAll(StderrDescriptor, route.text);
     waitForDump();
 
     std::fflush(stderr);

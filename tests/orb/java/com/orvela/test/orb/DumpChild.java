@@ -22,6 +22,8 @@ public final class DumpChild {
     static final String WITNESS_THREAD = "orvela-dump-witness";
     static final String DURING_MARKER = "written to stderr while the file stands in";
     static final String AFTER_MARKER = "written to stderr after dump1 returned";
+    static final boolean WINDOWS = System.getProperty("os.name").startsWith("Windows");
+    static final int DUMP0_CALLERS = 4;
 
     interface Dumper {
         void dump0();
@@ -33,26 +35,50 @@ public final class DumpChild {
         void run() throws IOException;
     }
 
+    private static final Dumper ORB = new Dumper() {
+        public void dump0() { Orb.dump0(); }
+        public void dump1(String filename) throws IOException { Orb.dump1(filename); }
+    };
+    private static final Dumper STACKPRINTER = new Dumper() {
+        public void dump0() { Stackprinter.dump0(); }
+        public void dump1(String filename) throws IOException { Stackprinter.dump1(filename); }
+    };
+
     public static void main(String[] args) throws Exception {
-        Dumper dumper = args[0].equals("Orb") ? new Dumper() {
-            public void dump0() { Orb.dump0(); }
-            public void dump1(String filename) throws IOException { Orb.dump1(filename); }
-        } : new Dumper() {
-            public void dump0() { Stackprinter.dump0(); }
-            public void dump1(String filename) throws IOException { Stackprinter.dump1(filename); }
-        };
+        boolean orb = args[0].equals("Orb");
+        Dumper dumper = orb ? ORB : STACKPRINTER;
+        // The other class, whose natives another library carries.
+        Dumper other = orb ? STACKPRINTER : ORB;
         // The first file channel makes the JDK open a descriptor of its own for good; that
         // happens here, before anything counts descriptors.
-        Files.readAllBytes(Path.of("/proc/self/status"));
+        if (!WINDOWS) Files.readAllBytes(Path.of("/proc/self/status"));
+        // The Windows VM keeps the handles of ended threads for reuse: a few threads at once
+        // here, so that the scenarios' threads find them and the count only shows our own.
+        warmUpThreads(DUMP0_CALLERS + 1);
         startWitness();
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
             case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
-            case "overlap" -> overlapping(dumper, Path.of(args[2]), Path.of(args[3]));
-            case "failures" -> failures(dumper, Path.of(args[2]));
+            case "overlap" -> overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
+            case "overlapThenDump0" -> {
+                overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
+                // Where standard error is now, shown by a dump that goes there.
+                onCallerThread(dumper::dump0);
+                System.out.println("dump0 returned");
+            }
+            case "failures" -> failures(dumper, Path.of(args[2]), Path.of(args[3]));
             case "noHandler" -> noHandler(dumper, Path.of(args[2]));
             default -> throw new IllegalArgumentException(args[1]);
         }
+    }
+
+    private static void warmUpThreads(int count) throws InterruptedException {
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < count; ++i) {
+            threads.add(new Thread(() -> LockSupport.parkNanos(100_000_000L)));
+        }
+        for (Thread thread : threads) thread.start();
+        for (Thread thread : threads) thread.join();
     }
 
     /** A thread of the program's own, to be found by name in the dump. */
@@ -79,8 +105,16 @@ public final class DumpChild {
         if (failure[0] != null) throw failure[0];
     }
 
+    /** dump0 from several threads at once, as management commands arriving together. */
     private static void dump0UntilReleased(Dumper dumper) throws Exception {
-        onCallerThread(dumper::dump0);
+        String before = openDescriptors();
+        List<Thread> callers = new ArrayList<>();
+        for (int i = 0; i < DUMP0_CALLERS; ++i) {
+            callers.add(new Thread(dumper::dump0, "orvela-dump-caller-" + i));
+        }
+        for (Thread caller : callers) caller.start();
+        for (Thread caller : callers) caller.join();
+        System.out.println("descriptors " + before + " " + openDescriptors());
         System.out.println("dump0 returned");
         // The parent closes standard input once it has seen the dump.
         System.in.readAllBytes();
@@ -101,10 +135,12 @@ public final class DumpChild {
     }
 
     /**
-     * A second dump1 asked for while the first one's file stands in for standard error: it
-     * waits its turn, so each file gets a dump and standard error is back afterwards.
+     * A second dump1, through the other class and so through another library, asked for while
+     * the first one's file stands in for standard error: it waits its turn, so each file gets a
+     * dump and standard error is back afterwards.
      */
-    private static void overlapping(Dumper dumper, Path first, Path second) throws Exception {
+    private static void overlapping(Dumper dumper, Dumper other, Path first, Path second)
+            throws Exception {
         String before = openDescriptors();
         Thread firstCall = new Thread(() -> {
             try {
@@ -115,16 +151,18 @@ public final class DumpChild {
         }, "orvela-dump-first");
         firstCall.start();
         while (!contains(first, "Full thread dump")) LockSupport.parkNanos(20_000_000);
-        onCallerThread(() -> dumper.dump1(second.toString()));
+        onCallerThread(() -> other.dump1(second.toString()));
         firstCall.join();
         System.err.println(AFTER_MARKER);
         System.out.println("descriptors " + before + " " + openDescriptors());
     }
 
     /** Every failure of dump1, each line: case | exception | descriptors before and after. */
-    private static void failures(Dumper dumper, Path missingDirFile) throws Exception {
+    private static void failures(Dumper dumper, Path missingDirFile, Path link)
+            throws Exception {
         String existingDir = missingDirFile.getParent().getParent().toString();
         report("missing-directory", dumper, missingDirFile.toString(), ALL_FREE);
+        report("symbolic-link", dumper, link.toString(), ALL_FREE);
         report("null", dumper, null, ALL_FREE);
         report("no-descriptor", dumper, existingDir + "/no-descriptor", 0);
         report("one-descriptor", dumper, existingDir + "/one-descriptor", 1);
@@ -172,16 +210,34 @@ public final class DumpChild {
         System.out.println("file exists " + Files.exists(file));
     }
 
-    /** The process's open descriptors with what each refers to, as one line. */
+    /**
+     * The process's open descriptors with what each refers to, as one line; on Windows the
+     * numbers of kernel handles and C runtime descriptors. Taken once it holds still: the VM
+     * opens files of its own for a moment, and a thread that has been joined may not have closed
+     * its handles yet.
+     */
     static String openDescriptors() throws IOException {
+        String census = descriptorCensus();
+        for (int i = 0; i < 50; ++i) {
+            LockSupport.parkNanos(100_000_000L);
+            String again = descriptorCensus();
+            if (again.equals(census)) break;
+            census = again;
+        }
+        return census;
+    }
+
+    private static String descriptorCensus() throws IOException {
+        if (WINDOWS) return WindowsCensus.census();
         try (var fds = Files.list(Path.of("/proc/self/fd"))) {
             return fds.map(fd -> {
                 try {
                     return fd.getFileName() + ">" + Files.readSymbolicLink(fd);
                 } catch (IOException gone) {
-                    return null;  // the listing's own descriptor, closed by now
+                    return null;  // closed by now
                 }
-            }).filter(Objects::nonNull).sorted().collect(Collectors.joining(","));
+            }).filter(Objects::nonNull).filter(fd -> !fd.endsWith("/fd")).sorted()
+                    .collect(Collectors.joining(","));
         }
     }
 

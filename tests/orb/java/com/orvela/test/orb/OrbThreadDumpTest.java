@@ -25,19 +25,25 @@ class OrbThreadDumpTest extends ThreadDumpContract {
     @Test
     void failuresThrowWithoutSignalOrLeftoverDescriptor() throws Exception {
         Path missing = dir.resolve("no-such-dir").resolve("dump.txt");
+        // A link planted at the name: the file it points at must keep its content.
+        Path target = Files.writeString(dir.resolve("target.txt"), "KEEP");
+        Path link = Files.createSymbolicLink(dir.resolve("link.txt"), target);
         ChildVm child = ChildVm.start(List.of("prlimit", "--nofile=256:256"), List.of(), "Orb",
-                "failures", missing.toString()).awaitSuccess();
+                "failures", missing.toString(), link.toString()).awaitSuccess();
 
         Map<String, String[]> outcomes = child.out().lines().map(l -> l.split(" \\| "))
                 .filter(f -> f.length == 3).collect(Collectors.toMap(f -> f[0], f -> f));
         String context = child.describe();
-        assertEquals(List.of("missing-directory", "no-descriptor", "null", "one-descriptor"),
+        assertEquals(List.of("missing-directory", "no-descriptor", "null", "one-descriptor",
+                             "symbolic-link"),
                 outcomes.keySet().stream().sorted().toList(), context);
         String cannotOpen = "java.io.IOException: Could not open file";
         assertEquals(cannotOpen, outcomes.get("missing-directory")[1], context);
         assertEquals("java.lang.NullPointerException: filename", outcomes.get("null")[1], context);
         assertEquals("java.io.IOException: DUP failed", outcomes.get("no-descriptor")[1], context);
         assertEquals(cannotOpen, outcomes.get("one-descriptor")[1], context);
+        assertEquals(cannotOpen, outcomes.get("symbolic-link")[1], context);
+        assertEquals("KEEP", Files.readString(target), context);
         for (String[] outcome : outcomes.values()) {
             String[] counts = outcome[2].split(" ");
             assertEquals(counts[0], counts[1], "descriptors after " + outcome[0] + "\n" + context);
@@ -55,8 +61,8 @@ class OrbThreadDumpTest extends ThreadDumpContract {
                 file.toString()).awaitSuccess();
         String context = child.describe();
         assertTrue(child.out().contains("dump0 returned"), context);
-        assertTrue(child.out().contains("dump1 threw No handler for the thread dump signal"),
-                context);
+        assertTrue(child.out().contains(
+                "dump1 threw No thread dump: the VM has no handler for SIGQUIT"), context);
         assertTrue(child.out().contains("file exists false"), context);
         assertFalse(child.err().contains("Full thread dump"), context);
     }

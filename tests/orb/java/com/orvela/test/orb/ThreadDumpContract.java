@@ -33,8 +33,8 @@ abstract class ThreadDumpContract {
 
     /**
      * The slow cases run side by side (each dump1 takes ten seconds): a new file, with output
-     * of another thread in the window; an existing file, overlapped by a second call that waits
-     * its turn.
+     * of another thread in the window; an existing file, overlapped by a second call through
+     * the other class (another library, the same process) that waits its turn.
      */
     @Test
     void dump1FillsANewOrATruncatedFileWithWhatStandardErrorGetsInTheWindow() throws Exception {

@@ -1,0 +1,149 @@
+package com.orvela.test.orb;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvela.test.windows.WindowsVm;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/**
+ * The thread dump in the real Windows VM, whose break handler is not in the C runtime's signal
+ * table: Orb through Stackprint.dll, Stackprinter through Ductway.dll, each scenario in a child
+ * VM of its own. The dump must be the VM's own and name a thread the child started.
+ */
+class WindowsThreadDumpTest {
+    private static final List<String> OUTPUT_TO_STDERR = List.of("-XX:+DisplayVMOutputToStderr");
+    private static final String DUMP_HEADER = "Full thread dump";
+
+    @TempDir
+    Path dir;
+
+    /**
+     * dump0 from several threads at once prints one dump each where the VM prints: standard
+     * error with the option, else standard output; nothing is left open.
+     */
+    @Test
+    void dump0PrintsTheVmsDumpOnTheVmsOutputAndTheVmLivesOn() throws Exception {
+        try (WindowsVm orb = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
+                     "dump0");
+             WindowsVm printer = WindowsVm.start(List.of(), Map.of(), DumpChild.class,
+                     "Stackprinter", "dump0")) {
+            orb.awaitOutput(c -> c.out().contains("dump0 returned"));
+            printer.awaitOutput(c -> c.out().contains("dump0 returned"));
+            orb.release();
+            printer.release();
+            orb.awaitSuccess();
+            printer.awaitSuccess();
+            assertEquals(DumpChild.DUMP0_CALLERS, dumpsIn(orb.err()), orb::describe);
+            assertEquals(0, dumpsIn(orb.out()), orb::describe);
+            assertEquals(DumpChild.DUMP0_CALLERS, dumpsIn(printer.out()), printer::describe);
+            assertEquals(0, dumpsIn(printer.err()), printer::describe);
+            for (WindowsVm child : List.of(orb, printer)) {
+                assertTrue(holdsDump(child.err() + child.out()), child::describe);
+                expectSameDescriptors(child);
+            }
+        }
+    }
+
+    /**
+     * Side by side (each dump1 takes ten seconds): dump1 of each class into a file of its own;
+     * and Orb.dump1 overlapped by Stackprinter.dump1, which waits its turn, followed by a dump0
+     * that must reach the real standard error again. Handles and descriptors are as before.
+     */
+    @Test
+    void dump1PutsTheVmsDumpInTheFileAndTakesTurnsAcrossLibraries() throws Exception {
+        Path orbFile = dir.resolve("orb.txt");
+        Path printerFile = dir.resolve("stackprinter.txt");
+        Path first = dir.resolve("first.txt");
+        Path second = dir.resolve("second.txt");
+        Files.writeString(first, "OLD CONTENT ".repeat(10_000));
+        try (WindowsVm orb = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
+                     "dump1", orbFile.toString());
+             WindowsVm printer = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
+                     "Stackprinter", "dump1", printerFile.toString());
+             WindowsVm overlap = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
+                     "Orb", "overlapThenDump0", first.toString(), second.toString())) {
+            for (WindowsVm child : List.of(orb, printer, overlap)) child.awaitSuccess();
+
+            expectDumpIn(orbFile, orb);
+            expectDumpIn(printerFile, printer);
+            expectDumpIn(first, overlap);
+            assertFalse(Files.readString(first).contains("OLD CONTENT"), "not truncated");
+            expectDumpIn(second, overlap);
+            for (WindowsVm child : List.of(orb, printer)) {
+                assertFalse(child.err().contains(DUMP_HEADER), child::describe);
+                expectSameDescriptors(child);
+            }
+            expectSameDescriptors(overlap);
+            // Only the closing dump0's dump reached standard error.
+            String err = overlap.err();
+            assertEquals(err.indexOf(DUMP_HEADER), err.lastIndexOf(DUMP_HEADER), overlap::describe);
+            assertTrue(holdsDump(err), overlap::describe);
+        }
+    }
+
+    /** With the attach mechanism off there is no dump at all, and dump1 says why. */
+    @Test
+    void withoutTheAttachMechanismDump0DoesNothingAndDump1NamesTheCause() throws Exception {
+        Path file = dir.resolve("dump.txt");
+        List<String> options = List.of("-XX:+DisplayVMOutputToStderr",
+                "-XX:+DisableAttachMechanism");
+        try (WindowsVm child = WindowsVm.start(options, Map.of(), DumpChild.class, "Stackprinter",
+                "noHandler", file.toString())) {
+            String out = child.awaitSuccess().out();
+            assertTrue(out.contains("dump0 returned"), child::describe);
+            assertTrue(out.contains("dump1 threw No thread dump: the runtime has no handler for"
+                    + " the break signal, and the VM's attach mechanism is disabled"
+                    + " (-XX:+DisableAttachMechanism)"), child::describe);
+            assertTrue(out.contains("file exists false"), child::describe);
+            assertFalse(child.err().contains(DUMP_HEADER), child::describe);
+        }
+    }
+
+    private static int dumpsIn(String text) {
+        return text.split(DUMP_HEADER, -1).length - 1;
+    }
+
+    private static boolean holdsDump(String text) {
+        return text.contains(DUMP_HEADER) && text.contains(DumpChild.WITNESS_THREAD);
+    }
+
+    private static void expectDumpIn(Path file, WindowsVm child) throws Exception {
+        String dump = Files.readString(file);
+        String context = file + ":\n" + dump + "\n" + child.describe();
+        assertTrue(holdsDump(dump), context);
+        assertFalse(dump.contains(DumpChild.AFTER_MARKER), context);
+    }
+
+    /**
+     * The C runtime's descriptors are exactly as before. The kernel handles may differ by the
+     * VM's own coming and going (a handle or two, either way); a leak of the dump's pipe or
+     * event would add two for every operation, and a burst of dump0 calls runs eight.
+     */
+    private static void expectSameDescriptors(WindowsVm child) {
+        String[] counts = child.out().lines().filter(l -> l.startsWith("descriptors "))
+                .findFirst().orElseThrow().split(" ");
+        Map<String, Integer> before = census(counts[1]);
+        Map<String, Integer> after = census(counts[2]);
+        String context = "before and after\n" + child.describe();
+        assertEquals(before.get("descriptors"), after.get("descriptors"), context);
+        assertTrue(after.get("handles") <= before.get("handles") + 2, context);
+    }
+
+    /** "handles=N,descriptors=M" as a map. */
+    private static Map<String, Integer> census(String text) {
+        Map<String, Integer> counts = new HashMap<>();
+        for (String pair : text.split(",")) {
+            String[] nameAndCount = pair.split("=");
+            counts.put(nameAndCount[0], Integer.parseInt(nameAndCount[1]));
+        }
+        return counts;
+    }
+}
