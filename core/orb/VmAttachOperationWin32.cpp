@@ -8,6 +8,7 @@
 #include <string>
 
 #include "binding/LastErrorMsg.h"
+#include "binding/OverlappedWait.h"
 #include "binding/ScopedHandle.h"
 #include "binding/ScopedLocalFree.h"
 
@@ -88,23 +89,20 @@ class OverlappedCalls {
     // Waits for the call under way: 0 and the bytes moved, the system's error code, or
     // WAIT_TIMEOUT when the deadline came first.
     DWORD await(DWORD& transferred) {
-        transferred = 0;
         ULONGLONG now = GetTickCount64();
-        DWORD wait = now >= deadline_ ? 0 : static_cast<DWORD>(deadline_ - now);
-        if (WaitForSingleObject(ov_.hEvent, wait) != WAIT_OBJECT_0) CancelIoEx(file_, &ov_);
+        jint wait = now >= deadline_ ? 0 : static_cast<jint>(deadline_ - now);
         pending_ = false;
-        if (GetOverlappedResult(file_, &ov_, &transferred, TRUE)) return 0;
-        DWORD err = GetLastError();
-        return err == ERROR_OPERATION_ABORTED ? WAIT_TIMEOUT : err;
+        OverlappedOutcome outcome = awaitOverlapped(file_, &ov_, wait);
+        transferred = outcome.transferred;
+        if (outcome.kind == OverlappedOutcome::TimedOut) return WAIT_TIMEOUT;
+        return outcome.kind == OverlappedOutcome::Done ? 0 : outcome.error;
     }
 
   private:
     void settle() {
         if (!pending_) return;
-        CancelIoEx(file_, &ov_);
-        DWORD ignored;
-        GetOverlappedResult(file_, &ov_, &ignored, TRUE);
         pending_ = false;
+        awaitOverlapped(file_, &ov_, 0);
     }
 
     HANDLE file_;
