@@ -3,11 +3,7 @@
 # compiled by the host's javac. No 32-bit Windows runtime exists here: in the win32 preset (and
 # off Windows) orvela_windows_junit_suite adds nothing, and the JNI test host covers the DLLs.
 if(ORVELA_WINDOWS_JVM)
-    find_package(Java 17 REQUIRED COMPONENTS Runtime Development)
-    include(UseJava)
-
-    find_file(ORVELA_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java
-              REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    include(OrvelaTestJar)
 
     set(ORVELA_WINDOWS_JRE ${PROJECT_SOURCE_DIR}/build/windows-jre CACHE PATH
         "Where scripts/fetch-windows-jre unpacks the Windows x64 Java runtime")
@@ -37,22 +33,12 @@ function(orvela_windows_junit_suite name)
     if(NOT ORVELA_WINDOWS_JVM)
         return()
     endif()
-    set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Xlint:-serial -Werror)
-    add_jar(${name}_winjunit SOURCES ${ARG_SOURCES} ${ORVELA_WINDOWS_JUNIT_HELPERS}
-            INCLUDE_JARS orvela_java ${ORVELA_JUNIT_JAR}
-            OUTPUT_NAME ${name}-windows-tests)
-    set(libdirs "")
-    foreach(lib ${ARG_LIBRARIES})
-        add_dependencies(${name}_winjunit ${lib})
-        list(APPEND libdirs "$<TARGET_FILE_DIR:${lib}>")
-    endforeach()
-    list(REMOVE_DUPLICATES libdirs)
-    string(REPLACE ";" ":" libpath "${libdirs}")
-    get_target_property(framework_jar orvela_java JAR_FILE)
-    get_target_property(tests_jar ${name}_winjunit JAR_FILE)
+    orvela_test_jar(${name}_winjunit ${name}-windows-tests
+                    SOURCES ${ARG_SOURCES} ${ORVELA_WINDOWS_JUNIT_HELPERS} LIBRARIES ${ARG_LIBRARIES})
     add_test(NAME winjunit.${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-junit ${ORVELA_WINDOWS_JAVA}
-                     "${libpath}" "${framework_jar}:${tests_jar}" ${tests_jar} ${ARG_JVM_ARGS})
+                     "${${name}_winjunit_LIBPATH}" "${${name}_winjunit_CLASSPATH}"
+                     ${${name}_winjunit_JAR} ${ARG_JVM_ARGS})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
