@@ -13,14 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-static uint16_t cksum(const uint8_t* p, int len) {
-    uint32_t sum = 0;
-    for (; len > 1; len -= 2, p += 2) sum += (uint32_t)(p[0] << 8 | p[1]);
-    if (len == 1) sum += (uint32_t)p[0] << 8;
-    sum = (sum >> 16) + (sum & 0xFFFF);
-    sum += sum >> 16;
-    return (uint16_t)~sum;
-}
+#include "../common/echo_request.h"
 
 static double clockSeconds(clockid_t clock) {
     struct timespec t;
@@ -42,7 +35,7 @@ int main(int argc, char** argv) {
         setsockopt(fd, SOL_RAW, 1 /* ICMP_FILTER */, &notEchoReply, sizeof notEchoReply);
     }
     uint16_t id = (uint16_t)(getpid() & 0xFFFF);
-    uint8_t req[64] = {8, 0, 0, 0, (uint8_t)(id >> 8), (uint8_t)id};
+    uint8_t req[ECHO_REQUEST_BYTES];
     struct sockaddr_in to = {.sin_family = AF_INET};
     to.sin_addr.s_addr = htonl(0x7F000001);
     struct timeval patience = {1, 0};
@@ -55,17 +48,7 @@ int main(int argc, char** argv) {
     for (;;) {
         while (sent < count && sent - received < window) {
             uint16_t seq = (uint16_t)(sent % 65535 + 1);
-            struct timeval tv;
-            gettimeofday(&tv, NULL);
-            int32_t sec = (int32_t)tv.tv_sec, usec = (int32_t)tv.tv_usec;
-            req[2] = req[3] = 0;
-            req[6] = (uint8_t)(seq >> 8);
-            req[7] = (uint8_t)seq;
-            memcpy(req + 8, &sec, 4);
-            memcpy(req + 12, &usec, 4);
-            uint16_t c = cksum(req, 64);
-            req[2] = (uint8_t)(c >> 8);
-            req[3] = (uint8_t)c;
+            echo_request(req, id, seq);
             if (sendto(fd, req, 64, 0, (struct sockaddr*)&to, sizeof to) != 64) {
                 perror("sendto");
                 return 1;
