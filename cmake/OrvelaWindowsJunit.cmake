@@ -17,9 +17,9 @@ if(ORVELA_WINDOWS_JVM)
     set(ORVELA_WINDOWS_JAVA ${ORVELA_WINDOWS_JRE}/package/jre/bin/java.exe)
 endif()
 
-# Helpers every suite gets, among them the launcher of child Windows VMs (WindowsVm).
+# Helpers every suite gets, among them the launcher of child Windows VMs (ChildVm).
 set(ORVELA_WINDOWS_JUNIT_HELPERS
-    ${PROJECT_SOURCE_DIR}/tests/windows/java/com/orvela/test/windows/WindowsVm.java)
+    ${PROJECT_SOURCE_DIR}/tests/support/java/com/orvela/test/ChildVm.java)
 
 # orvela_windows_junit_suite(<name> SOURCES <java files> LIBRARIES <dll targets>
 #                            [TIMEOUT s] [JVM_ARGS <args>] [ENVIRONMENT <VAR=value>...]
@@ -27,7 +27,7 @@ set(ORVELA_WINDOWS_JUNIT_HELPERS
 # Compiles the test classes against the framework jar and adds the ctest entry winjunit.<name>
 # (label winjvm) that runs them all in one Windows VM, java.library.path naming the DLLs'
 # directories. The tests see the class path and library path (Windows form) in the properties
-# orvela.test.classpath and orvela.test.libpath, which WindowsVm passes to child VMs.
+# orvela.test.classpath and orvela.test.libpath, which ChildVm passes to child VMs.
 function(orvela_windows_junit_suite name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;JVM_ARGS;ENVIRONMENT;LABELS" ${ARGN})
     if(NOT ORVELA_WINDOWS_JVM)

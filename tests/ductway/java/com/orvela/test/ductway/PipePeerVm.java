@@ -1,18 +1,18 @@
 package com.orvela.test.ductway;
 
-import com.orvela.test.windows.WindowsVm;
+import com.orvela.test.ChildVm;
 import java.io.IOException;
 import java.util.List;
 import java.util.Map;
 
 /** A {@link PipePeer} in a second Windows VM: commands go out, answers come back in order. */
 final class PipePeerVm {
-    private final WindowsVm vm;
+    private final ChildVm vm;
     private int sent;
     private int answered;
 
     PipePeerVm(Map<String, String> environment) throws IOException {
-        vm = WindowsVm.start(List.of(), environment, PipePeer.class);
+        vm = ChildVm.start(List.of(), environment, PipePeer.class);
     }
 
     /** Sends a command without waiting for its answer (for commands that block the peer). */

@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.orvela.test.ChildVm;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
@@ -28,7 +29,7 @@ class OrbThreadDumpTest extends ThreadDumpContract {
         // A link planted at the name: the file it points at must keep its content.
         Path target = Files.writeString(dir.resolve("target.txt"), "KEEP");
         Path link = Files.createSymbolicLink(dir.resolve("link.txt"), target);
-        ChildVm child = ChildVm.start(List.of("prlimit", "--nofile=256:256"), List.of(), "Orb",
+        ChildVm child = DumpChildVm.start(List.of("prlimit", "--nofile=256:256"), List.of(), "Orb",
                 "failures", missing.toString(), link.toString()).awaitSuccess();
 
         Map<String, String[]> outcomes = child.out().lines().map(l -> l.split(" \\| "))
@@ -57,7 +58,7 @@ class OrbThreadDumpTest extends ThreadDumpContract {
     @Test
     void withoutHandlerDump0DoesNothingAndDump1Throws() throws Exception {
         Path file = dir.resolve("dump.txt");
-        ChildVm child = ChildVm.start(List.of(), List.of("-Xrs"), "Orb", "noHandler",
+        ChildVm child = DumpChildVm.start(List.of(), List.of("-Xrs"), "Orb", "noHandler",
                 file.toString()).awaitSuccess();
         String context = child.describe();
         assertTrue(child.out().contains("dump0 returned"), context);

@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.orvela.test.ChildVm;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -23,7 +24,7 @@ abstract class ThreadDumpContract {
 
     @Test
     void dump0ReturnsAndTheDumpAppearsOnStandardError() throws Exception {
-        ChildVm child = ChildVm.start(dumper(), "dump0");
+        ChildVm child = DumpChildVm.start(dumper(), "dump0");
         child.awaitOutput(c -> c.out().contains("dump0 returned")
                 && c.err().contains("Full thread dump")
                 && c.err().contains(DumpChild.WITNESS_THREAD));
@@ -43,9 +44,9 @@ abstract class ThreadDumpContract {
         Path second = dir.resolve("second.txt");
         Files.writeString(existing, "OLD CONTENT ".repeat(100_000));
 
-        ChildVm intoFresh = ChildVm.start(dumper(), "dump1", fresh.toString());
+        ChildVm intoFresh = DumpChildVm.start(dumper(), "dump1", fresh.toString());
         ChildVm overlapping =
-                ChildVm.start(dumper(), "overlap", existing.toString(), second.toString());
+                DumpChildVm.start(dumper(), "overlap", existing.toString(), second.toString());
         intoFresh.awaitSuccess();
         overlapping.awaitSuccess();
 

@@ -4,7 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.orvela.test.windows.WindowsVm;
+import com.orvela.test.ChildVm;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.HashMap;
@@ -31,9 +31,9 @@ class WindowsThreadDumpTest {
      */
     @Test
     void dump0PrintsTheVmsDumpOnTheVmsOutputAndTheVmLivesOn() throws Exception {
-        try (WindowsVm orb = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
+        try (ChildVm orb = ChildVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
                      "dump0");
-             WindowsVm printer = WindowsVm.start(List.of(), Map.of(), DumpChild.class,
+             ChildVm printer = ChildVm.start(List.of(), Map.of(), DumpChild.class,
                      "Stackprinter", "dump0")) {
             orb.awaitOutput(c -> c.out().contains("dump0 returned"));
             printer.awaitOutput(c -> c.out().contains("dump0 returned"));
@@ -45,7 +45,7 @@ class WindowsThreadDumpTest {
             assertEquals(0, dumpsIn(orb.out()), orb::describe);
             assertEquals(DumpChild.DUMP0_CALLERS, dumpsIn(printer.out()), printer::describe);
             assertEquals(0, dumpsIn(printer.err()), printer::describe);
-            for (WindowsVm child : List.of(orb, printer)) {
+            for (ChildVm child : List.of(orb, printer)) {
                 assertTrue(holdsDump(child.err() + child.out()), child::describe);
                 expectSameDescriptors(child);
             }
@@ -64,20 +64,20 @@ class WindowsThreadDumpTest {
         Path first = dir.resolve("first.txt");
         Path second = dir.resolve("second.txt");
         Files.writeString(first, "OLD CONTENT ".repeat(10_000));
-        try (WindowsVm orb = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
+        try (ChildVm orb = ChildVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class, "Orb",
                      "dump1", orbFile.toString());
-             WindowsVm printer = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
+             ChildVm printer = ChildVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
                      "Stackprinter", "dump1", printerFile.toString());
-             WindowsVm overlap = WindowsVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
+             ChildVm overlap = ChildVm.start(OUTPUT_TO_STDERR, Map.of(), DumpChild.class,
                      "Orb", "overlapThenDump0", first.toString(), second.toString())) {
-            for (WindowsVm child : List.of(orb, printer, overlap)) child.awaitSuccess();
+            for (ChildVm child : List.of(orb, printer, overlap)) child.awaitSuccess();
 
             expectDumpIn(orbFile, orb);
             expectDumpIn(printerFile, printer);
             expectDumpIn(first, overlap);
             assertFalse(Files.readString(first).contains("OLD CONTENT"), "not truncated");
             expectDumpIn(second, overlap);
-            for (WindowsVm child : List.of(orb, printer)) {
+            for (ChildVm child : List.of(orb, printer)) {
                 assertFalse(child.err().contains(DUMP_HEADER), child::describe);
                 expectSameDescriptors(child);
             }
@@ -95,7 +95,7 @@ class WindowsThreadDumpTest {
         Path file = dir.resolve("dump.txt");
         List<String> options = List.of("-XX:+DisplayVMOutputToStderr",
                 "-XX:+DisableAttachMechanism");
-        try (WindowsVm child = WindowsVm.start(options, Map.of(), DumpChild.class, "Stackprinter",
+        try (ChildVm child = ChildVm.start(options, Map.of(), DumpChild.class, "Stackprinter",
                 "noHandler", file.toString())) {
             String out = child.awaitSuccess().out();
             assertTrue(out.contains("dump0 returned"), child::describe);
@@ -115,7 +115,7 @@ class WindowsThreadDumpTest {
         return text.contains(DUMP_HEADER) && text.contains(DumpChild.WITNESS_THREAD);
     }
 
-    private static void expectDumpIn(Path file, WindowsVm child) throws Exception {
+    private static void expectDumpIn(Path file, ChildVm child) throws Exception {
         String dump = Files.readString(file);
         String context = file + ":\n" + dump + "\n" + child.describe();
         assertTrue(holdsDump(dump), context);
@@ -127,7 +127,7 @@ class WindowsThreadDumpTest {
      * VM's own coming and going (a handle or two, either way); a leak of the dump's pipe or
      * event would add two for every operation, and a burst of dump0 calls runs eight.
      */
-    private static void expectSameDescriptors(WindowsVm child) {
+    private static void expectSameDescriptors(ChildVm child) {
         String[] counts = child.out().lines().filter(l -> l.startsWith("descriptors "))
                 .findFirst().orElseThrow().split(" ");
         Map<String, Integer> before = census(counts[1]);

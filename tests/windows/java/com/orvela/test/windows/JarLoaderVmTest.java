@@ -2,6 +2,7 @@ package com.orvela.test.windows;
 
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.orvela.test.ChildVm;
 import java.io.File;
 import org.junit.jupiter.api.Test;
 
@@ -18,8 +19,8 @@ class JarLoaderVmTest {
 
     @Test
     void userJarBringsTheLibraryAndABareJarNamesThePlatform() throws Exception {
-        WindowsVm packed = WindowsVm.startWithClassPath(classPath("orvela.test.userjar"), JarLoaderMain.class);
-        WindowsVm bare = WindowsVm.startWithClassPath(classPath("orvela.test.barejar"), JarLoaderMain.class);
+        ChildVm packed = ChildVm.startWithClassPath(classPath("orvela.test.userjar"), JarLoaderMain.class);
+        ChildVm bare = ChildVm.startWithClassPath(classPath("orvela.test.barejar"), JarLoaderMain.class);
         String out = packed.awaitSuccess().out();
         assertTrue(out.contains("platform windows-x86_64\ninstances 1\n"), packed::describe);
         out = bare.awaitSuccess().out();

@@ -1,4 +1,4 @@
-package com.orvela.test.windows;
+package com.orvela.test;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -17,9 +17,9 @@ import java.util.function.Predicate;
 /**
  * A child VM of the running one (under Wine: a second Windows VM process), with the suite's
  * class path and library path, its standard output and error collected as they come. Each start
- * costs seconds under Wine: suites start few and reuse them.
+ * costs seconds under Wine: suites there start few and reuse them.
  */
-public final class WindowsVm implements AutoCloseable {
+public final class ChildVm implements AutoCloseable {
     /** Generous: VMs start slowly under Wine, and CI machines are busy. */
     private static final long PATIENCE_SECONDS = 180;
 
@@ -30,7 +30,7 @@ public final class WindowsVm implements AutoCloseable {
     private final Thread outPump;
     private final Thread errPump;
 
-    private WindowsVm(List<String> command, Map<String, String> environment) throws IOException {
+    private ChildVm(List<String> command, Map<String, String> environment) throws IOException {
         this.command = String.join(" ", command);
         ProcessBuilder builder = new ProcessBuilder(command);
         builder.environment().putAll(environment);
@@ -39,32 +39,41 @@ public final class WindowsVm implements AutoCloseable {
         errPump = pump(process.getErrorStream(), err);
     }
 
-    /** Starts {@code mainClass} with the given VM options, extra environment and arguments. */
-    public static WindowsVm start(List<String> vmOptions, Map<String, String> environment,
-            Class<?> mainClass, String... args) throws IOException {
-        List<String> command = new ArrayList<>();
+    /**
+     * Starts {@code mainClass} with the given VM options, extra environment and arguments, the
+     * VM itself run by the {@code prefix} command when there is one (such as prlimit).
+     */
+    public static ChildVm start(List<String> prefix, List<String> vmOptions,
+            Map<String, String> environment, Class<?> mainClass, String... args)
+            throws IOException {
+        List<String> command = new ArrayList<>(prefix);
         command.add(javaExecutable());
         command.add("-Djava.library.path=" + System.getProperty("orvela.test.libpath"));
         command.addAll(vmOptions);
         command.addAll(List.of("-cp", System.getProperty("orvela.test.classpath")));
         command.add(mainClass.getName());
         command.addAll(List.of(args));
-        return new WindowsVm(command, environment);
+        return new ChildVm(command, environment);
     }
 
     /**
      * Starts {@code mainClass} as a user would: this class path alone (entries joined by the
      * platform's separator), no java.library.path.
      */
-    public static WindowsVm startWithClassPath(String classPath, Class<?> mainClass, String... args)
+    public static ChildVm startWithClassPath(String classPath, Class<?> mainClass, String... args)
             throws IOException {
         List<String> command = new ArrayList<>(List.of(javaExecutable(), "-cp", classPath,
                 mainClass.getName()));
         command.addAll(List.of(args));
-        return new WindowsVm(command, Map.of());
+        return new ChildVm(command, Map.of());
     }
 
-    public static WindowsVm start(Class<?> mainClass, String... args) throws IOException {
+    public static ChildVm start(List<String> vmOptions, Map<String, String> environment,
+            Class<?> mainClass, String... args) throws IOException {
+        return start(List.of(), vmOptions, environment, mainClass, args);
+    }
+
+    public static ChildVm start(Class<?> mainClass, String... args) throws IOException {
         return start(List.of(), Map.of(), mainClass, args);
     }
 
@@ -73,7 +82,7 @@ public final class WindowsVm implements AutoCloseable {
     }
 
     /** Waits until both streams together satisfy {@code seen}; fails if the child ends or stalls. */
-    public WindowsVm awaitOutput(Predicate<WindowsVm> seen) throws InterruptedException {
+    public ChildVm awaitOutput(Predicate<ChildVm> seen) throws InterruptedException {
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(PATIENCE_SECONDS);
         while (!seen.test(this)) {
             assertTrue(process.isAlive() && System.nanoTime() < deadline, this::describe);
@@ -83,7 +92,7 @@ public final class WindowsVm implements AutoCloseable {
     }
 
     /** Waits until standard output holds {@code line} as a whole line. */
-    public WindowsVm awaitLine(String line) throws InterruptedException {
+    public ChildVm awaitLine(String line) throws InterruptedException {
         return awaitOutput(vm -> vm.out().lines().anyMatch(line::equals));
     }
 
@@ -95,7 +104,7 @@ public final class WindowsVm implements AutoCloseable {
     }
 
     /** Waits for the child to end and expects exit status 0. */
-    public WindowsVm awaitSuccess() throws Exception {
+    public ChildVm awaitSuccess() throws Exception {
         if (!process.waitFor(PATIENCE_SECONDS, TimeUnit.SECONDS)) {
             process.destroyForcibly();
             process.waitFor();
