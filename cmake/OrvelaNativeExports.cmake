@@ -166,6 +166,18 @@ function(orvela_native_exports target listfile)
     if(WIN32)
         file(CONFIGURE OUTPUT ${gen}/${target}.def CONTENT "${def}")
         target_sources(${target} PRIVATE ${gen}/${target}.def)
+    else()
+        # Hidden visibility does not reach what the standard library's headers instantiate
+        # with default visibility (an unoptimised build emits such templates as weak
+        # symbols); a version script exports the list and nothing else.
+        set(script "{\n  global:\n")
+        foreach(name ${plain})
+            string(APPEND script "    ${name};\n")
+        endforeach()
+        string(APPEND script "  local: *;\n};\n")
+        file(CONFIGURE OUTPUT ${gen}/${target}.map CONTENT "${script}")
+        target_link_options(${target} PRIVATE -Wl,--version-script=${gen}/${target}.map)
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${gen}/${target}.map)
     endif()
 
     if(ORVELA_BUILD_TESTS)
