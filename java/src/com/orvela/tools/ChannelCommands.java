@@ -21,7 +21,7 @@ import java.util.Set;
 
 /** Both ends of the local command-line channel. */
 final class ChannelCommands {
-    static final Orvela.Spec SERVE = new Orvela.Spec("ntrm", "", ChannelCommands::serve,
+    static final Orvela.Entry SERVE = new Orvela.Entry("ntrm", "", ChannelCommands::serve,
         "[-n clients] [-t timeout] [-r timeout] [-m mode] [--] socket-path",
         "command-line channel server: names each client's user and answers it",
         "  -n clients  clients to serve, then stop, 1..2147483647 (default: no limit)\n"
@@ -37,8 +37,8 @@ final class ChannelCommands {
             + "other file at the path is left alone. The socket file is removed at exit, Ctrl-C\n"
             + "included.\n");
 
-    static final Orvela.Spec CONNECT =
-        new Orvela.Spec("", "", ChannelCommands::connect, "[--] socket-path message...",
+    static final Orvela.Entry CONNECT =
+        new Orvela.Entry("", "", ChannelCommands::connect, "[--] socket-path message...",
             "command-line channel client: sends a message and prints the answer",
             "The answer is awaited for up to 5000 ms.\n");
 

@@ -13,7 +13,7 @@ import java.util.List;
 
 /** A thread dump of this VM. */
 final class DumpCommand {
-    static final Orvela.Spec SPEC = new Orvela.Spec("", "", DumpCommand::run, "[--] [file]",
+    static final Orvela.Entry ENTRY = new Orvela.Entry("", "", DumpCommand::run, "[--] [file]",
         "thread dump of this VM, on standard error or into a file",
         "With a file, the dump goes into it (created or truncated); it takes ten seconds.\n"
             + "The VM must print its dumps on standard error (-XX:+DisplayVMOutputToStderr):\n"

@@ -4,8 +4,8 @@ import com.orvela.core.icmp.ASM;
 
 /** One latency probe, reported in one line. */
 final class LatencyCommand {
-    static final Orvela.Spec SPEC =
-        new Orvela.Spec("stw", "", LatencyCommand::run, "[-s size] [-t ttl] [-w timeout] [--] host",
+    static final Orvela.Entry ENTRY =
+        new Orvela.Entry("stw", "", LatencyCommand::run, "[-s size] [-t ttl] [-w timeout] [--] host",
             "one latency probe with a self-built echo datagram",
             "  -s size     datagram bytes (IPv4 header included), 64..1024 (default 64)\n"
                 + "  -t ttl      time to live, 2..255 (default 64)\n"

@@ -15,18 +15,18 @@ public final class Orvela {
     }
 
     /** How a command reads its command line and what its help says. */
-    record Spec(String withValue, String switches, Command command, String usage, String summary,
+    record Entry(String withValue, String switches, Command command, String usage, String summary,
         String details) {}
 
-    private static final Map<String, Spec> COMMANDS = new TreeMap<>();
+    private static final Map<String, Entry> COMMANDS = new TreeMap<>();
 
     static {
-        COMMANDS.put("ping", PingCommand.SPEC);
-        COMMANDS.put("latency", LatencyCommand.SPEC);
-        COMMANDS.put("trace", TraceCommand.SPEC);
+        COMMANDS.put("ping", PingCommand.ENTRY);
+        COMMANDS.put("latency", LatencyCommand.ENTRY);
+        COMMANDS.put("trace", TraceCommand.ENTRY);
         COMMANDS.put("serve", ChannelCommands.SERVE);
         COMMANDS.put("connect", ChannelCommands.CONNECT);
-        COMMANDS.put("dump", DumpCommand.SPEC);
+        COMMANDS.put("dump", DumpCommand.ENTRY);
     }
 
     private Orvela() {}
@@ -43,23 +43,23 @@ public final class Orvela {
             return argv.length == 0 ? 2 : 0;
         }
         String name = argv[0];
-        Spec spec = COMMANDS.get(name);
-        if (spec == null) {
+        Entry entry = COMMANDS.get(name);
+        if (entry == null) {
             System.err.println("orvela: unknown command '" + name + "' (see orvela --help)");
             return 2;
         }
         String[] rest = Arrays.copyOfRange(argv, 1, argv.length);
         if (Args.wantsHelp(rest)) {
-            System.out.println("usage: orvela " + name + " " + spec.usage());
-            System.out.println(spec.summary());
-            System.out.print(spec.details());
+            System.out.println("usage: orvela " + name + " " + entry.usage());
+            System.out.println(entry.summary());
+            System.out.print(entry.details());
             return 0;
         }
         try {
-            return spec.command().run(new Args(rest, spec.withValue(), spec.switches()));
+            return entry.command().run(new Args(rest, entry.withValue(), entry.switches()));
         } catch (UsageException e) {
             System.err.println("orvela " + name + ": " + e.getMessage());
-            System.err.println("usage: orvela " + name + " " + spec.usage());
+            System.err.println("usage: orvela " + name + " " + entry.usage());
             return 2;
         } catch (ToolException e) {
             System.err.println("orvela " + name + ": " + e.getMessage());
@@ -101,7 +101,7 @@ public final class Orvela {
         System.out.println("       orvela <command> --help   (options, units and defaults)");
         System.out.println();
         System.out.println("commands:");
-        COMMANDS.forEach((name, spec) -> System.out.printf("  %-8s %s%n", name, spec.summary()));
+        COMMANDS.forEach((name, entry) -> System.out.printf("  %-8s %s%n", name, entry.summary()));
         System.out.println();
         System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood"
             + " (ping, latency, trace: 1 no answer, 2 any other failure).");

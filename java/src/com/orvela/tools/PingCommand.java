@@ -11,7 +11,7 @@ import java.util.concurrent.atomic.AtomicLongArray;
 
 /** Echo requests through the ping service, reported the way iputils ping reports them. */
 final class PingCommand {
-    static final Orvela.Spec SPEC = new Orvela.Spec("ciW", "", PingCommand::run,
+    static final Orvela.Entry ENTRY = new Orvela.Entry("ciW", "", PingCommand::run,
         "[-c count] [-i interval] [-W wait] [--] host",
         "echo requests through the ping service, reported like ping",
         "  -c count     requests to send, 1..65535 (default 4)\n"

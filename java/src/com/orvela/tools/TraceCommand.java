@@ -7,7 +7,7 @@ import java.util.Set;
 
 /** A route trace, reported the way traceroute reports it. */
 final class TraceCommand {
-    static final Orvela.Spec SPEC = new Orvela.Spec("msw", "", TraceCommand::run,
+    static final Orvela.Entry ENTRY = new Orvela.Entry("msw", "", TraceCommand::run,
         "[-m max-hops] [-s size] [-w timeout] [--] host",
         "route trace with UDP probes, reported like traceroute",
         "  -m max-hops  highest time to live probed, 2..255 (default 30)\n"
