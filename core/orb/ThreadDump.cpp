@@ -2,6 +2,7 @@
 // dump0 and dump1.
 #include "core/orb/ThreadDump.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -81,10 +82,18 @@ DumpRoute findDumpRoute() {
 }
 
 // Where the VM prints what it prints on the break signal: standard output, or standard error
-// when it runs with -XX:+DisplayVMOutputToStderr.
+// when it runs with -XX:+DisplayVMOutputToStderr. The flag is fixed at the VM's start, so the
+// answer is kept (calls racing to the first answer each ask).
 int vmOutputDescriptor() {
-    AttachAnswer flag = runVmAttachOperation("printflag", "DisplayVMOutputToStderr", 2000);
-    return flag.ran && flag.text.find("+DisplayVMOutputToStderr") != std::string::npos ? 2 : 1;
+    static std::atomic<int> known{0};
+    int descriptor = known.load();
+    if (descriptor == 0) {
+        AttachAnswer flag = runVmAttachOperation("printflag", "DisplayVMOutputToStderr", 2000);
+        descriptor =
+            flag.ran && flag.text.find("+DisplayVMOutputToStderr") != std::string::npos ? 2 : 1;
+        known.store(descriptor);
+    }
+    return descriptor;
 }
 
 void waitForDump() {
