@@ -13,8 +13,9 @@ char* getLastErrorMsg(DWORD err);
 // The same for the calling thread's GetLastError().
 char* getLastErrorMsg();
 #else
-// The strerror text of the calling thread's errno. The text belongs to the C library and is
-// never freed; take it right after the failing call.
+// The strerror text of `err`. The text belongs to the C library and is never freed.
+char* getLastErrorMsg(int err);
+// The same for the calling thread's errno; take it right after the failing call.
 char* getLastErrorMsg();
 #endif
 

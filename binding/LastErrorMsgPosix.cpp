@@ -5,8 +5,12 @@
 
 namespace orvela {
 
+char* getLastErrorMsg(int err) {
+    return strerror(err);
+}
+
 char* getLastErrorMsg() {
-    return strerror(errno);
+    return getLastErrorMsg(errno);
 }
 
 }  // namespace orvela

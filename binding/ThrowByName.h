@@ -14,14 +14,33 @@ void JNU_ThrowByName(JNIEnv* env, const char* name, const char* msg);
 void throwReplacingPending(JNIEnv* env, const char* name, const char* msg);
 
 // The exceptions the libraries raise, by the one spelling they all use.
+constexpr const char* kIOException = "java/io/IOException";
+constexpr const char* kInterruptedIOException = "java/io/InterruptedIOException";
+constexpr const char* kNullPointerException = "java/lang/NullPointerException";
+constexpr const char* kIndexOutOfBoundsException = "java/lang/ArrayIndexOutOfBoundsException";
+constexpr const char* kIllegalArgumentException = "java/lang/IllegalArgumentException";
+constexpr const char* kOutOfMemoryError = "java/lang/OutOfMemoryError";
+
 inline void throwIOException(JNIEnv* env, const char* msg) {
-    JNU_ThrowByName(env, "java/io/IOException", msg);
+    JNU_ThrowByName(env, kIOException, msg);
+}
+// The same, taking the place of whatever is pending.
+inline void throwIOExceptionReplacing(JNIEnv* env, const char* msg) {
+    throwReplacingPending(env, kIOException, msg);
 }
 inline void throwTimeout(JNIEnv* env) {
-    JNU_ThrowByName(env, "java/io/InterruptedIOException", "timeout");
+    JNU_ThrowByName(env, kInterruptedIOException, "timeout");
+}
+// `what` names the argument that was null; null gives an exception without a message.
+inline void throwNullPointer(JNIEnv* env, const char* what) {
+    JNU_ThrowByName(env, kNullPointerException, what);
+}
+// An offset and length that don't fit the array they index.
+inline void throwIndexOutOfBounds(JNIEnv* env) {
+    JNU_ThrowByName(env, kIndexOutOfBoundsException, nullptr);
 }
 inline void throwOutOfMemory(JNIEnv* env) {
-    JNU_ThrowByName(env, "java/lang/OutOfMemoryError", nullptr);
+    JNU_ThrowByName(env, kOutOfMemoryError, nullptr);
 }
 
 }  // namespace orvela

@@ -1,32 +1,39 @@
 #pragma once
 
 #include <jni.h>
-#include <windows.h>
 
-#include "binding/LastErrorMsg.h"
-#include "binding/ScopedLocalFree.h"
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "binding/ThrowByName.h"
 
 namespace orvela {
 
-// Throws `className` with the system's text for `err` (line break included), then releases
-// the text: text, throw, LocalFree. A code without system text gives an exception without a
-// message. Link orvela_binding_throw and orvela_binding_errtext.
-inline void throwSystemError(JNIEnv* env, const char* className, DWORD err) {
-    ScopedLocalFree<char> text(getLastErrorMsg(err));
-    JNU_ThrowByName(env, className, text.get());
-}
+// The number a failed system call leaves: errno on POSIX, GetLastError() on Windows. Callers
+// take it right after the call and pass it on, so nothing in between can change it.
+#if defined(_WIN32)
+using SystemError = DWORD;
+#else
+using SystemError = int;
+#endif
+
+// Throws `className` with the system's text for `err` (on Windows with its line break). A code
+// without system text gives an exception without a message. Link orvela_binding_throw and
+// orvela_binding_errtext.
+void throwSystemError(JNIEnv* env, const char* className, SystemError err);
 
 // The same, for the places where this exception takes the place of one already pending.
-inline void throwSystemErrorReplacing(JNIEnv* env, const char* className, DWORD err) {
-    ScopedLocalFree<char> text(getLastErrorMsg(err));
-    throwReplacingPending(env, className, text.get());
-}
+void throwSystemErrorReplacing(JNIEnv* env, const char* className, SystemError err);
 
 // java/io/IOException with the system's text for `err`: the usual way a failed call reaches
 // Java.
-inline void throwIOError(JNIEnv* env, DWORD err) {
-    throwSystemError(env, "java/io/IOException", err);
+inline void throwIOError(JNIEnv* env, SystemError err) {
+    throwSystemError(env, kIOException, err);
+}
+
+inline void throwIllegalArgumentError(JNIEnv* env, SystemError err) {
+    throwSystemError(env, kIllegalArgumentException, err);
 }
 
 }  // namespace orvela

@@ -131,10 +131,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_unadvertiseP
     std::unique_ptr<MappingRecord> mapping = mappingRegistry().remove(jMappedFile);
     DWORD closeErr = ERROR_INVALID_HANDLE;
     if (mapping) closeErr = CloseHandle(mapping->mapping) ? 0 : GetLastError();
-    if (closeErr != 0) {
-        ScopedLocalFree<char> text(getLastErrorMsg(closeErr));
-        throwReplacingPending(env, "java/io/IOException", text.get());
-    }
+    if (closeErr != 0) throwSystemErrorReplacing(env, kIOException, closeErr);
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "binding/LastErrorMsg.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
+#include "binding/ThrowSystemError.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ extern "C" {
 JNIEXPORT void JNICALL Java_com_orvela_test_binding_BindingProbe_throwByName(JNIEnv* env, jclass,
                                                                              jstring jName,
                                                                              jstring jMsg) {
-    orvela::ScopedUtfChars name(env, jName);
+    orvela::ScopedUtfChars name(env, jName, "className");
     if (!name) return;
     if (jMsg == nullptr) {
         orvela::JNU_ThrowByName(env, name.c_str(), nullptr);
@@ -51,6 +52,13 @@ JNIEXPORT jstring JNICALL Java_com_orvela_test_binding_BindingProbe_lastErrorMsg
     return env->NewStringUTF(orvela::getLastErrorMsg());
 }
 
+// The error number is passed on, whatever errno holds by the time of the throw.
+JNIEXPORT void JNICALL Java_com_orvela_test_binding_BindingProbe_throwIOError(JNIEnv* env, jclass,
+                                                                              jint err) {
+    errno = 0;
+    orvela::throwIOError(env, err);
+}
+
 JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_debugLevel(JNIEnv*, jclass) {
     return orvela::debug;
 }
@@ -66,7 +74,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_add(JNIEnv* env
 JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_valueOf(JNIEnv* env, jobject obj) {
     ProbeRecord copy{};
     if (orvela::copyRecordOf(env, obj, registry(), &copy) == nullptr) {
-        orvela::throwReplacingPending(env, "java/io/IOException", "Invalid handle");
+        orvela::throwIOExceptionReplacing(env, "Invalid handle");
         return 0;
     }
     return copy.value;

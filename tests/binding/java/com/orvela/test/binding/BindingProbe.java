@@ -21,6 +21,8 @@ final class BindingProbe {
 
     static native String lastErrorMsg(int errno);
 
+    static native void throwIOError(int errno);
+
     static native int debugLevel();
 
     static native int add(int value);

@@ -24,6 +24,10 @@ class BindingTest {
         OutOfMemoryError withoutMessage = assertThrows(OutOfMemoryError.class,
                 () -> BindingProbe.throwByName("java/lang/OutOfMemoryError", null));
         assertNull(withoutMessage.getMessage());
+
+        NullPointerException nullName = assertThrows(NullPointerException.class,
+                () -> BindingProbe.throwByName(null, "lost"));
+        assertEquals("className", nullName.getMessage());
     }
 
     @Test
@@ -44,6 +48,8 @@ class BindingTest {
     void lastErrorMsgIsTheSystemTextOfErrno() {
         assertEquals("No such file or directory", BindingProbe.lastErrorMsg(2));
         assertEquals("Permission denied", BindingProbe.lastErrorMsg(13));
+        IOException passedOn = assertThrows(IOException.class, () -> BindingProbe.throwIOError(13));
+        assertEquals("Permission denied", passedOn.getMessage());
     }
 
     @Test
