@@ -122,9 +122,9 @@ function(_orvela_read_natives listfile out_plain out_bytes)
             set(name "${CMAKE_MATCH_1}")
             set(arg_bytes 0)
             # A native listed by its JNI name would escape the comparison with Java.
-            if(name MATCHES "^(Java_|JNI_)")
-                message(FATAL_ERROR "${where}: ${name} is a JNI name: list it as "
-                                    "'package.Class.method(ArgumentTypes)' or 'JNI_OnLoad'")
+            if(name MATCHES "^Java_")
+                message(FATAL_ERROR "${where}: ${name} is the name of a native: list it as "
+                                    "'package.Class.method(ArgumentTypes)'")
             endif()
         elseif(line MATCHES "^([A-Za-z0-9_$.]+)\\.([A-Za-z0-9_$]+)\\(([^)]*)\\)( +overloaded)?$")
             set(class "${CMAKE_MATCH_1}")
