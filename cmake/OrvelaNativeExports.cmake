@@ -9,6 +9,10 @@
 #       natives are
 #   JNI_OnLoad
 #       the load hook, when the library has one
+#   symbol icmp_init
+#       a plain C function or variable exported under its own name, for native callers rather
+#       than the VM (not compared with Java). Refused on 32-bit Windows, where a plain name
+#       would need a calling convention of its own and no library has one.
 #
 # From it come the JNI names and, for 32-bit Windows, the standard-call names the VM looks for
 # there: "_Java_..._dump1@12", 8 bytes for env and the object or class plus 4 per argument, 8
@@ -19,9 +23,13 @@
 #   x86 the linker fails when the code's argument bytes differ from the list's (the object code
 #   must define "Java_..._dump1@12"), and on both a listed name missing from the code fails the
 #   link, so list and code cannot drift.
+#   Linux: generates the version script that exports exactly these names. The code must still
+#   mark them visible (JNIEXPORT, ORVELA_EXPORT): a version script cannot export a hidden
+#   symbol.
 #   Every platform: adds the test exports.<target>, which reads the built library's export
 #   table: each name of the list is there, and nothing else is (a native in the code but not in
 #   the list shows up as an unexpected export).
+# Every JNI library must have a list (orvela_jni_library checks it).
 # The test natives_list.java (tests/natives) checks every list against the natives that the
 # framework's Java classes declare.
 
@@ -83,7 +91,8 @@ function(_orvela_jni_arg_bytes types where out)
 endfunction()
 
 # Reads `listfile` into the exported names: `out_plain` the JNI names, `out_bytes` the argument
-# bytes of each (including env and the object), in the same order.
+# bytes of each (including env and the object), in the same order; 0 for a `symbol` line, which
+# has no standard-call decoration.
 function(_orvela_read_natives listfile out_plain out_bytes)
     # Descriptors hold ';' and '[' (and a comment may hold ']'), which would break a CMake list
     # of lines: they are kept escaped while the text is a list and restored in each line.
@@ -109,6 +118,14 @@ function(_orvela_read_natives listfile out_plain out_bytes)
         if(line STREQUAL "JNI_OnLoad")
             set(name JNI_OnLoad)
             set(arg_bytes 8)
+        elseif(line MATCHES "^symbol +([A-Za-z_][A-Za-z0-9_]*)$")
+            set(name "${CMAKE_MATCH_1}")
+            set(arg_bytes 0)
+            # A native listed by its JNI name would escape the comparison with Java.
+            if(name MATCHES "^Java_")
+                message(FATAL_ERROR "${where}: ${name} is the name of a native: list it as "
+                                    "'package.Class.method(ArgumentTypes)'")
+            endif()
         elseif(line MATCHES "^([A-Za-z0-9_$.]+)\\.([A-Za-z0-9_$]+)\\(([^)]*)\\)( +overloaded)?$")
             set(class "${CMAKE_MATCH_1}")
             set(method "${CMAKE_MATCH_2}")
@@ -125,8 +142,8 @@ function(_orvela_read_natives listfile out_plain out_bytes)
             math(EXPR arg_bytes "${arg_bytes} + 8")
         else()
             message(FATAL_ERROR "${where}: expected 'package.Class.method(ArgumentTypes)', "
-                                "optionally followed by 'overloaded', or 'JNI_OnLoad'; "
-                                "got '${line}'")
+                                "optionally followed by 'overloaded', 'JNI_OnLoad' or "
+                                "'symbol c_name'; got '${line}'")
         endif()
         if("${name}" IN_LIST plain)
             message(FATAL_ERROR "${where}: ${name} is listed twice")
@@ -148,7 +165,10 @@ function(orvela_native_exports target listfile)
     set(expected "")
     set(def "EXPORTS\n")
     foreach(name bytecount IN ZIP_LISTS plain bytes)
-        if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND bytecount EQUAL 0)
+            message(FATAL_ERROR "${listfile}: 'symbol ${name}': plain C symbols are not "
+                                "supported on 32-bit Windows")
+        elseif(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
             # The compiler names the function "name@bytes" (with the usual underscore in the
             # object file); MinGW would export that without the underscore, so the decorated
             # name is exported as an alias and the undecorated export is kept off the name
@@ -171,8 +191,13 @@ function(orvela_native_exports target listfile)
         # with default visibility (an unoptimised build emits such templates as weak
         # symbols); a version script exports the list and nothing else.
         set(script "{\n  global:\n")
-        foreach(name ${plain})
+        foreach(name bytecount IN ZIP_LISTS plain bytes)
             string(APPEND script "    ${name};\n")
+            # AddressSanitizer gives an exported variable a companion "__odr_asan.<name>",
+            # which must stay exported for its check of definitions across libraries.
+            if(ORVELA_SANITIZE AND bytecount EQUAL 0)
+                string(APPEND script "    __odr_asan.${name};\n")
+            endif()
         endforeach()
         string(APPEND script "  local: *;\n};\n")
         file(CONFIGURE OUTPUT ${gen}/${target}.map CONTENT "${script}")
@@ -194,12 +219,13 @@ function(orvela_native_exports target listfile)
     endif()
 endfunction()
 
-# A Windows DLL without a natives list would export "Java_x@8" on x86, which no VM looks up:
-# orvela_jni_library checks, once the directory is read, that its list was given.
+# What a JNI library exports is its natives list, on every platform (without one a Windows DLL
+# would export "Java_x@8" on x86, which no VM looks up, and nothing would compare its exports
+# with Java): orvela_jni_library checks, once the directory is read, that its list was given.
 function(orvela_require_natives_list target)
     get_target_property(listfile ${target} ORVELA_NATIVES_LIST)
     if(NOT listfile)
-        message(FATAL_ERROR "The Windows library ${target} has no natives list: add "
+        message(FATAL_ERROR "The JNI library ${target} has no natives list: add "
                             "orvela_native_exports(${target} <list>) next to it "
                             "(see cmake/OrvelaNativeExports.cmake)")
     endif()

@@ -60,15 +60,13 @@ function(orvela_jni_library name)
     target_link_libraries(${name} PRIVATE orvela_jni_headers ${ARG_LINK})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     set_target_properties(${name} PROPERTIES PREFIX "lib")
+    # The export names come from the library's natives list (orvela_native_exports), which
+    # must be given. (A deferred call expands its arguments when it runs: the name goes in now.)
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL orvela_require_natives_list [[${name}]])")
     if(WIN32)
-        # The DLL needs no runtime DLL of its own. The export names come from the library's
-        # natives list (orvela_native_exports): JNIEXPORT alone would give "Java_x@8" on x86,
-        # a name the VM does not look for.
+        # The DLL needs no runtime DLL of its own.
         set_target_properties(${name} PROPERTIES PREFIX "")
         target_link_options(${name} PRIVATE -static)
-        # (A deferred call expands its arguments when it runs: the name goes in now.)
-        cmake_language(EVAL CODE
-                       "cmake_language(DEFER CALL orvela_require_natives_list [[${name}]])")
     elseif(NOT ORVELA_SANITIZE)
         target_link_options(${name} PRIVATE -Wl,--no-undefined -Wl,--exclude-libs,ALL)
     endif()

@@ -2,7 +2,9 @@
 # classes declare, so that what a library exports is what the VM will look up:
 # - each listed native of a framework class (com.orvela.core) is declared native there, with
 #   the listed argument types (the x86 byte count follows from them);
-# - each native of a Java class that a list serves is in that list.
+# - each native of a Java class that a list serves is in that list;
+# - each native of the framework classes is in at least one list.
+# A list's plain C symbols ('symbol' lines) have no Java counterpart.
 #   cmake -DMODULE=<cmake/OrvelaNativeExports.cmake> -DJAVAP=<javap> -DJAR=<orvela.jar>
 #         -DSOURCE_DIR=<source tree> -P CheckListsAgainstJava.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -83,12 +85,14 @@ math(EXPR java_last "${java_count} - 1")
 
 file(GLOB_RECURSE lists ${SOURCE_DIR}/core/*.natives ${SOURCE_DIR}/tests/*.natives)
 set(problems "")
+set(all_listed "")
 foreach(listfile IN LISTS lists)
     file(RELATIVE_PATH where ${SOURCE_DIR} ${listfile})
     _orvela_read_natives(${listfile} names bytes)
+    list(APPEND all_listed ${names})
     set(served_prefixes "")
     foreach(name bytecount IN ZIP_LISTS names bytes)
-        if(name STREQUAL "JNI_OnLoad")
+        if(name STREQUAL "JNI_OnLoad" OR bytecount EQUAL 0)
             continue()
         endif()
         set(found FALSE)
@@ -124,6 +128,16 @@ foreach(listfile IN LISTS lists)
         endif()
     endforeach()
     message(STATUS "${where}: checked")
+endforeach()
+
+# A native in no list is exported by no library: the VM would fail to link it.
+foreach(i RANGE ${java_last})
+    list(GET java_short ${i} short)
+    list(GET java_long ${i} long)
+    if(NOT short IN_LIST all_listed AND NOT long IN_LIST all_listed)
+        shown(${i} what)
+        string(APPEND problems "the Java native ${what} is in no natives list\n")
+    endif()
 endforeach()
 
 if(problems)

@@ -18,6 +18,7 @@ target_compile_definitions(ping_natives_tests PRIVATE
 if(ORVELA_BUILD_JAVA)
     # Crafts and captures datagrams for the tests.
     orvela_jni_library(pingpeer SOURCES ${ping_tests}/PingPeer.cpp)
+    orvela_native_exports(pingpeer ${ping_tests}/pingpeer.natives)
     set(ping_java ${ping_tests}/java/com/orvela/test/icmp)
     orvela_junit_suite(ping
         SOURCES ${ping_java}/PingPeer.java
