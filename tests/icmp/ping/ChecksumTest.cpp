@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/InternetChecksum.h"
 
 namespace {
 

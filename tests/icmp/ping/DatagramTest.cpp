@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 
 namespace {
 

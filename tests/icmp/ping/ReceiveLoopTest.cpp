@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 
 namespace {
 

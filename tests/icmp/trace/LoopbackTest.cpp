@@ -7,7 +7,11 @@
 
 #include <string>
 
-#include "core/icmp/trace_unix.h"
+#include "core/icmp/InternetChecksum.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeText.h"
+#include "core/icmp/RouteTrace.h"
 
 namespace {
 

@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "core/icmp/trace_unix.h"
+#include "core/icmp/InternetChecksum.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeText.h"
+#include "core/icmp/RouteTrace.h"
 
 namespace {
 
