@@ -56,8 +56,10 @@ constexpr size_t kSendTime = 8;
 // shut down) is neither waited on, sent to, nor closed. The table has no limit of its own: the
 // process's descriptor limit is the only one.
 struct OpenSocket {
-    int fd = -1;
-    int wakeFd = -1;
+    OpenSocket(int socketFd, int wakeEventFd) : fd(socketFd), wakeFd(wakeEventFd) {}
+
+    ScopedFd fd;
+    ScopedFd wakeFd;
     int loops = 0;
     std::atomic<bool> shuttingDown{false};
 };
@@ -86,11 +88,9 @@ OpenSocket* findLiveSocket(int fd) {
     return entry != nullptr && !entry->shuttingDown.load() ? entry : nullptr;
 }
 
-// Closes the socket and drops its entry (which `entry` refers to).
+// Drops the entry (which `entry` refers to), and with it closes the socket and its eventfd.
 void closeSocket(OpenSocket& entry) {
-    const int fd = entry.fd;
-    ::close(entry.fd);
-    ::close(entry.wakeFd);
+    const int fd = entry.fd.get();
     sockets.erase(fd);
 }
 
@@ -188,7 +188,7 @@ class LoopRegistration {
         entry_ = findLiveSocket(fd);
         if (entry_ == nullptr) return;
         ++entry_->loops;
-        wakeFd_ = entry_->wakeFd;
+        wakeFd_ = entry_->wakeFd.get();
         identifier_ = globalPID;
     }
     ~LoopRegistration() {
@@ -354,11 +354,15 @@ ORVELA_EXPORT int icmp_init() {
         return -1;
     }
 
-    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket);
+    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket(socket.get(), wake.get()));
+    if (entry) {
+        socket.release();  // the entry holds both now
+        wake.release();
+    }
     std::lock_guard<std::mutex> lock(socketsMutex);
     std::unique_ptr<OpenSocket>* slot = nullptr;
     try {
-        if (entry) slot = &sockets.emplace(socket.get(), nullptr).first->second;
+        if (entry) slot = &sockets.emplace(entry->fd.get(), nullptr).first->second;
     } catch (const std::bad_alloc&) {
     }
     if (slot == nullptr) {
@@ -375,10 +379,9 @@ ORVELA_EXPORT int icmp_init() {
     write16(sendBuf + kIcmpChecksumAt, 0);
     write16(sendBuf + kIcmpIdentifierAt, globalPID);
 
-    entry->wakeFd = wake.release();
-    entry->fd = socket.release();
+    const int fd = entry->fd.get();
     *slot = std::move(entry);
-    return (*slot)->fd;
+    return fd;
 }
 
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {
@@ -429,7 +432,7 @@ ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
     }
     // The loops wake up, and the last one to leave closes the socket.
     uint64_t one = 1;
-    ssize_t ignored = ::write(entry->wakeFd, &one, sizeof one);
+    ssize_t ignored = ::write(entry->wakeFd.get(), &one, sizeof one);
     (void)ignored;
 }
 
