@@ -6,38 +6,37 @@
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
 
-#include <cstddef>
 #include <cstdint>
 
 namespace orvela::icmp {
 
 // IPv4 header
-constexpr size_t kIpMinHeaderLength = 20;
+constexpr int kIpMinHeaderLength = 20;
 constexpr uint8_t kIpVersion4NoOptions = 0x45;  // version 4, five 32-bit words
-constexpr size_t kIpTypeOfServiceAt = 1;
-constexpr size_t kIpTotalLengthAt = 2;
-constexpr size_t kIpIdentificationAt = 4;
-constexpr size_t kIpFragmentAt = 6;
-constexpr size_t kIpTimeToLiveAt = 8;
-constexpr size_t kIpProtocolAt = 9;
-constexpr size_t kIpChecksumAt = 10;
-constexpr size_t kIpDestinationAt = 16;
+constexpr int kIpTypeOfServiceAt = 1;
+constexpr int kIpTotalLengthAt = 2;
+constexpr int kIpIdentificationAt = 4;
+constexpr int kIpFragmentAt = 6;
+constexpr int kIpTimeToLiveAt = 8;
+constexpr int kIpProtocolAt = 9;
+constexpr int kIpChecksumAt = 10;
+constexpr int kIpDestinationAt = 16;
 
 // ICMP header; an error message quotes the offending datagram's IPv4 header right after it.
-constexpr size_t kIcmpHeaderLength = 8;
-constexpr size_t kIcmpTypeAt = 0;
-constexpr size_t kIcmpCodeAt = 1;
-constexpr size_t kIcmpChecksumAt = 2;
-constexpr size_t kIcmpIdentifierAt = 4;
-constexpr size_t kIcmpSequenceAt = 6;
+constexpr int kIcmpHeaderLength = 8;
+constexpr int kIcmpTypeAt = 0;
+constexpr int kIcmpCodeAt = 1;
+constexpr int kIcmpChecksumAt = 2;
+constexpr int kIcmpIdentifierAt = 4;
+constexpr int kIcmpSequenceAt = 6;
 
 // UDP header; an ICMP error quotes at least its two ports.
-constexpr size_t kUdpHeaderLength = 8;
-constexpr size_t kUdpSourcePortAt = 0;
-constexpr size_t kUdpDestinationPortAt = 2;
-constexpr size_t kUdpLengthAt = 4;
-constexpr size_t kUdpChecksumAt = 6;
-constexpr size_t kUdpPortsLength = 4;
+constexpr int kUdpHeaderLength = 8;
+constexpr int kUdpSourcePortAt = 0;
+constexpr int kUdpDestinationPortAt = 2;
+constexpr int kUdpLengthAt = 4;
+constexpr int kUdpChecksumAt = 6;
+constexpr int kUdpPortsLength = 4;
 
 // The header length an IPv4 header at `header` declares, or 0 when none of it is there.
 template <typename Length>

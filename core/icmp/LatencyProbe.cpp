@@ -130,8 +130,8 @@ double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, i
 int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
                    const struct sockaddr_in* from, int sendSEQ, const in_addr* probed) {
     const int headerLen = ipHeaderLength(recvBuf, bytesRead);
-    if (recvBuf == nullptr || headerLen < static_cast<int>(kIpMinHeaderLength) ||
-        bytesRead < headerLen + static_cast<int>(kIcmpHeaderLength)) {
+    if (recvBuf == nullptr || headerLen < kIpMinHeaderLength ||
+        bytesRead < headerLen + kIcmpHeaderLength) {
         if (verbose) printf(" >>>> deliver() too few bytes received\n");
         return -1;
     }
@@ -153,11 +153,9 @@ int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
     const unsigned char* echoHeader = icmp;
     if (type == ICMP_DEST_UNREACH || type == ICMP_TIME_EXCEEDED) {
         const unsigned char* quoted = icmp + kIcmpHeaderLength;
-        const int quotedLen =
-            icmpLen > static_cast<int>(kIcmpHeaderLength) ? ipHeaderLength(quoted, 1) : 0;
-        if (quotedLen < static_cast<int>(kIpMinHeaderLength) ||
-            static_cast<int>(kIcmpHeaderLength) + quotedLen + static_cast<int>(kIcmpHeaderLength) >
-                icmpLen) {
+        const int quotedLen = ipHeaderLength(quoted, icmpLen - kIcmpHeaderLength);
+        if (quotedLen < kIpMinHeaderLength ||
+            kIcmpHeaderLength + quotedLen + kIcmpHeaderLength > icmpLen) {
             return -1;
         }
         // Only an echo request of ours is quoted as ICMP: a trace probe's UDP length and
@@ -217,7 +215,7 @@ int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
 int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalength, int service,
                int timeout, JNIEnv* env, jobject listener) {
     (void)service;  // the type of service stays 0
-    int rc = 0;
+    int rc = kStatusAnswered;
     int done = 0;
     double latency = 0.0;
 

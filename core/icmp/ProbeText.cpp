@@ -105,7 +105,7 @@ void print(const unsigned char* buf, int cc, const struct sockaddr_in* from) {
     printf(" %s (%s)", inetname(sender), inet_ntoa(sender));
     // The address this host was reached at, when the header holding it was received.
     in_addr to{};
-    if (buf != nullptr && cc >= static_cast<int>(kIpMinHeaderLength)) {
+    if (buf != nullptr && cc >= kIpMinHeaderLength) {
         memcpy(&to.s_addr, buf + kIpDestinationAt, sizeof to.s_addr);
     }
     printf(" %d bytes to %s", cc - hlen, inet_ntoa(to));

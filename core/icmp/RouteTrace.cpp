@@ -31,6 +31,8 @@ namespace {
 constexpr size_t kProbeSeqAt = kIpMinHeaderLength + kUdpHeaderLength;
 constexpr size_t kProbeTtlAt = kProbeSeqAt + 1;
 constexpr int kProbeLayoutLength = 40;
+// The highest hop when the caller asks for 0 or 1.
+constexpr int kDefaultHighestHop = 25;
 
 // send_probe, giving up on the send at the probe's deadline.
 void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
@@ -125,8 +127,7 @@ void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* where
 
 int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in* from, int seq) {
     const int hlen = ipHeaderLength(buf, cc);
-    if (buf == nullptr || hlen < static_cast<int>(kIpMinHeaderLength) ||
-        cc < hlen + static_cast<int>(kIcmpHeaderLength)) {
+    if (buf == nullptr || hlen < kIpMinHeaderLength || cc < hlen + kIcmpHeaderLength) {
         if (verbose) printf("packet too short (%d bytes) from %s\n", cc, dotted(from));
         return 0;
     }
@@ -137,11 +138,8 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
     if ((type == ICMP_TIME_EXCEEDED && code == ICMP_EXC_TTL) || type == ICMP_DEST_UNREACH) {
         // The quoted datagram: its IPv4 header, then the first bytes of the probe's UDP header.
         const unsigned char* quoted = icp + kIcmpHeaderLength;
-        const int qhlen =
-            icmplen > static_cast<int>(kIcmpHeaderLength) ? ipHeaderLength(quoted, 1) : 0;
-        if (qhlen >= static_cast<int>(kIpMinHeaderLength) &&
-            static_cast<int>(kIcmpHeaderLength) + qhlen + static_cast<int>(kUdpPortsLength) <=
-                icmplen) {
+        const int qhlen = ipHeaderLength(quoted, icmplen - kIcmpHeaderLength);
+        if (qhlen >= kIpMinHeaderLength && kIcmpHeaderLength + qhlen + kUdpPortsLength <= icmplen) {
             const unsigned char* qudp = quoted + qhlen;
             if (quoted[kIpProtocolAt] == IPPROTO_UDP &&
                 read16(qudp + kUdpSourcePortAt) == static_cast<uint16_t>(id) &&
@@ -157,9 +155,9 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
 
 int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, int datalength,
                 int service, int timeout, JNIEnv* env, jobject listener) {
-    int max_ttl = 25;
+    int max_ttl = kDefaultHighestHop;
     int tos = 0;
-    int rc = 0;
+    int rc = kStatusAnswered;
     double latency = -1.0;
     int done = 0;
 
@@ -233,7 +231,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
         for (int probe = 0; !done && probe < probes; ++probe) {
             const bool lastProbe = probe == probes - 1;
             // The status of this probe alone: an answer after an earlier time-out ends the hop.
-            rc = 0;
+            rc = kStatusAnswered;
             ++seq;
             timeval sent_tv{};
             const Clock::time_point deadline = slots.next();
@@ -285,7 +283,7 @@ int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, 
                 if (lastProbe) done = 1;
             }
             if (verbose) fflush(stdout);
-            if (rc == 0) break;
+            if (rc == kStatusAnswered) break;
         }
         if (ttl == max_ttl) done = 1;
         const jint address = static_cast<jint>(lastaddr);
