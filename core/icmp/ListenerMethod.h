@@ -6,9 +6,10 @@
 
 namespace orvela::icmp {
 
-// A method of a probe's listener, looked up once per call. A failed look-up of a required
-// method or a call that throws leaves its exception pending and stops the caller, which then
-// makes no other JNI call. A null env (a caller without Java) makes every call a no-op.
+// A method of a Java listener or observer, looked up once per call. A failed look-up of a
+// required method or a call that throws leaves its exception pending and stops the caller,
+// which then makes no other JNI call. A null env (a caller without Java) makes every call a
+// no-op.
 class ListenerMethod {
   public:
     ListenerMethod(JNIEnv* env, jobject listener) : env_(env), listener_(listener) {}

@@ -23,10 +23,10 @@
 #include <new>
 
 #include "binding/ScopedFd.h"
-#include "binding/ScopedLocalRef.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
+#include "core/icmp/ListenerMethod.h"
 
 extern "C" {
 ORVELA_EXPORT int packetsize = 64;
@@ -214,22 +214,17 @@ class LoopRegistration {
 // ends the loop and stays pending for the caller of nativeReceivePings.
 class JavaObserverSink final : public ReplySink {
   public:
-    JavaObserverSink(JNIEnv* env, jobject observer, jmethodID method)
-        : env_(env), observer_(observer), method_(method) {}
+    explicit JavaObserverSink(ListenerMethod& removePingRequest)
+        : removePingRequest_(removePingRequest) {}
 
     bool onReply(const PingReply& reply) override {
-        jvalue args[3];
-        args[0].i = static_cast<jint>(reply.address);
-        args[1].s = static_cast<jshort>(reply.reqID);
-        args[2].i = static_cast<jint>(reply.roundtripTime);
-        env_->CallVoidMethodA(observer_, method_, args);
-        return env_->ExceptionCheck() == JNI_FALSE;
+        return removePingRequest_.call(static_cast<jint>(reply.address),
+                                       static_cast<jshort>(reply.reqID),
+                                       static_cast<jint>(reply.roundtripTime));
     }
 
   private:
-    JNIEnv* env_;
-    jobject observer_;
-    jmethodID method_;
+    ListenerMethod& removePingRequest_;
 };
 
 }  // namespace
@@ -441,14 +436,10 @@ ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
         runReceiveLoop(icmpsd, nullptr);
         return;
     }
-    jmethodID method = nullptr;
-    {
-        orvela::ScopedLocalRef<jclass> cls(env, env->GetObjectClass(observer));
-        method = env->GetMethodID(cls.get(), "removePingRequest", "(ISI)V");
-    }
+    ListenerMethod removePingRequest(env, observer);
     // Without the method the NoSuchMethodError reaches the caller and no loop runs.
-    if (method == nullptr) return;
-    JavaObserverSink sink(env, observer, method);
+    if (!removePingRequest.bind("removePingRequest", "(ISI)V")) return;
+    JavaObserverSink sink(removePingRequest);
     runReceiveLoop(icmpsd, &sink);
 }
 
