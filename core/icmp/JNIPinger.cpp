@@ -1,9 +1,9 @@
-// The natives of JNIPinger and JNIPingReceiver: thin wrappers around the ping service.
+// The natives of com.orvela.core.icmp.JNIPinger: thin wrappers around the ping service.
 #include <jni.h>
 
 #include <cstdint>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 
 extern "C" {
 
@@ -21,11 +21,6 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing(JNIEnv
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPShutdown(JNIEnv*, jclass,
                                                                               jint icmpsd) {
     icmp_shutdown(icmpsd);
-}
-
-JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPingReceiver_nativeReceivePings(
-    JNIEnv* env, jclass, jint icmpsd, jobject observer) {
-    receive_pings(icmpsd, env, observer);
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // packet_ok on any datagram: the trace's identifier and sequence number come first.
 
-#include "core/icmp/trace_unix.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/RouteTrace.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

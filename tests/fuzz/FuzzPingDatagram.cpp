@@ -3,7 +3,7 @@
 
 #include <sys/time.h>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -1,6 +1,7 @@
 // ping_packet_ok on any datagram: the probe's identifier and sequence number come first.
 
-#include "core/icmp/trace_unix.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

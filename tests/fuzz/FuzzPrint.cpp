@@ -4,7 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include "core/icmp/trace_unix.h"
+#include "core/icmp/ProbeText.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -24,7 +24,7 @@ struct Call {
     jint rtt;
 };
 
-class PingNatives : public ::testing::Test {
+class PingNativesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "raw ICMP sockets need root";
@@ -53,7 +53,7 @@ class PingNatives : public ::testing::Test {
     jint socket = -1;
 };
 
-TEST_F(PingNatives, AnExceptionFromTheObserverEndsTheLoopAndStaysPending) {
+TEST_F(PingNativesTest, AnExceptionFromTheObserverEndsTheLoopAndStaysPending) {
     std::vector<Call> calls;
     host.defineClass(kObserver).method(
         "removePingRequest", "(ISI)V", [&](JNIEnv*, jobject, const Args& a) {
@@ -63,21 +63,21 @@ TEST_F(PingNatives, AnExceptionFromTheObserverEndsTheLoopAndStaysPending) {
     jobject observer = host.newInstance(kObserver);
     size_t refsBefore = host.liveLocalRefs();
 
-    ASSERT_EQ(0, send(host.env(), nullptr, socket, kLoopback, 7, 64));
+    ASSERT_EQ(send(host.env(), nullptr, socket, kLoopback, 7, 64), 0);
     receive(host.env(), nullptr, socket, observer);
 
     auto thrown = host.takePending();
     ASSERT_TRUE(thrown);
-    EXPECT_EQ("java/lang/IllegalStateException", thrown->className);
+    EXPECT_EQ(thrown->className, "java/lang/IllegalStateException");
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(kLoopback, calls.back().address);
-    EXPECT_EQ(7, calls.back().reqID);
+    EXPECT_EQ(calls.back().address, kLoopback);
+    EXPECT_EQ(calls.back().reqID, 7);
     EXPECT_GE(calls.back().rtt, 0);
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
-    EXPECT_EQ(refsBefore, host.liveLocalRefs());
+    EXPECT_EQ(host.liveLocalRefs(), refsBefore);
 }
 
-TEST_F(PingNatives, WithoutRemovePingRequestNoSuchMethodErrorReachesTheCaller) {
+TEST_F(PingNativesTest, WithoutRemovePingRequestNoSuchMethodErrorReachesTheCaller) {
     host.defineClass(kObserver).method("somethingElse", "()V",
                                        [](JNIEnv*, jobject, const Args&) {});
     jobject observer = host.newInstance(kObserver);
@@ -87,31 +87,31 @@ TEST_F(PingNatives, WithoutRemovePingRequestNoSuchMethodErrorReachesTheCaller) {
 
     auto thrown = host.takePending();
     ASSERT_TRUE(thrown);
-    EXPECT_EQ("java/lang/NoSuchMethodError", thrown->className);
+    EXPECT_EQ(thrown->className, "java/lang/NoSuchMethodError");
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
-    EXPECT_EQ(refsBefore, host.liveLocalRefs());
+    EXPECT_EQ(host.liveLocalRefs(), refsBefore);
 }
 
-TEST_F(PingNatives, AFailedMethodLookupMakesNoFurtherCall) {
+TEST_F(PingNativesTest, AFailedMethodLookupMakesNoFurtherCall) {
     int calls = 0;
     host.defineClass(kObserver).method("removePingRequest", "(ISI)V",
                                        [&](JNIEnv*, jobject, const Args&) { ++calls; });
     jobject observer = host.newInstance(kObserver);
     host.inject(Fault::GetMethodID, 1, "removePingRequest");
-    ASSERT_EQ(0, send(host.env(), nullptr, socket, kLoopback, 8, 64));
+    ASSERT_EQ(send(host.env(), nullptr, socket, kLoopback, 8, 64), 0);
 
     receive(host.env(), nullptr, socket, observer);
 
     auto thrown = host.takePending();
     ASSERT_TRUE(thrown);
-    EXPECT_EQ("java/lang/NoSuchMethodError", thrown->className);
-    EXPECT_EQ(0, calls);
+    EXPECT_EQ(thrown->className, "java/lang/NoSuchMethodError");
+    EXPECT_EQ(calls, 0);
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
 }
 
 // handleUnreachable is optional: a listener without it gets the same hop reports, and one
 // that throws ends the trace before the hop's report, as handleHop does.
-TEST_F(PingNatives, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) {
+TEST_F(PingNativesTest, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) {
     auto getTrace =
         lib.native<void(JNICALL*)(JNIEnv*, jclass, jint, jlong, jint, jlong, jint, jint, jobject)>(
             "com/orvela/core/icmp/ASM", "getTrace", "(IJIJIILcom/orvela/core/icmp/HopListener;)V");
@@ -123,7 +123,7 @@ TEST_F(PingNatives, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) 
     };
     auto unreachable = [&](bool fail) {
         return [&, fail](JNIEnv*, jobject, const Args& a) {
-            EXPECT_EQ(id, a.i(0));
+            EXPECT_EQ(a.i(0), id);
             calls.push_back("unreachable " + std::to_string(a.i(1)) + " " + std::to_string(a.i(2)) +
                             " " + std::to_string(a.i(3)));
             if (fail) host.throwPending("java/lang/IllegalStateException", "stop");
@@ -153,14 +153,14 @@ TEST_F(PingNatives, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) 
 
         getTrace(host.env(), nullptr, id, kLoopback, 0, 64, -1, 2000, listener);
 
-        EXPECT_EQ(c.calls, calls);
+        EXPECT_EQ(calls, c.calls);
         auto thrown = host.takePending();
-        EXPECT_EQ(c.thrown != nullptr, thrown.has_value());
+        EXPECT_EQ(thrown.has_value(), c.thrown != nullptr);
         if (thrown && c.thrown) {
-            EXPECT_EQ(c.thrown, thrown->className);
+            EXPECT_EQ(thrown->className, c.thrown);
         }
         EXPECT_TRUE(host.violations().empty()) << host.violations().front();
-        EXPECT_EQ(refsBefore, host.liveLocalRefs());
+        EXPECT_EQ(host.liveLocalRefs(), refsBefore);
     }
 }
 

@@ -23,7 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/icmp/ping_unix.h"
+#include "binding/ScopedFd.h"
+#include "core/icmp/PingService.h"
+#include "tests/support/cpp/CapturedOutput.h"
 
 namespace {
 
@@ -100,6 +102,20 @@ class RecordingSink final : public ReplySink {
     std::vector<PingReply> replies_;
 };
 
+// A socket from icmp_init, shut down when the scope ends; shutting down again is a no-op, also
+// once another open has taken the number.
+class PingSocket {
+  public:
+    PingSocket() : fd_(icmp_init()) {}
+    ~PingSocket() { icmp_shutdown(fd_); }
+    PingSocket(const PingSocket&) = delete;
+    PingSocket& operator=(const PingSocket&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 // A receive loop on its own thread.
 class LoopThread {
   public:
@@ -128,12 +144,12 @@ class LoopThread {
     std::thread thread_;
 };
 
-class ReceiveLoop : public ::testing::Test {
+class ReceiveLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "raw ICMP sockets need root";
         char pattern[] = "/tmp/ping-test-XXXXXX";
-        ASSERT_NE(nullptr, ::mkdtemp(pattern));
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
         logPath_ = dir_ + "/pinger.log";
         savedLogFile_ = pingLogFile;
@@ -151,28 +167,30 @@ class ReceiveLoop : public ::testing::Test {
     const char* savedLogFile_ = nullptr;
 };
 
-TEST_F(ReceiveLoop, AReplyToOurRequestReachesTheSink) {
-    int fd = icmp_init();
+TEST_F(ReceiveLoopTest, AReplyToOurRequestReachesTheSink) {
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     RecordingSink sink;
     LoopThread loop(fd, &sink);
-    ASSERT_EQ(0, send_ping(fd, kLoopback, 7, 64));
+    ASSERT_EQ(send_ping(fd, kLoopback, 7, 64), 0);
     ASSERT_TRUE(sink.awaitOwn(7));
-    for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(7, id);
+    for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(id, 7);
     icmp_shutdown(fd);
     EXPECT_TRUE(loop.ended());
 }
 
-TEST_F(ReceiveLoop, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
+TEST_F(ReceiveLoopTest, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
     for (int round = 1; round <= 40; ++round) {
-        int fd = icmp_init();
+        const PingSocket opened;
+        const int fd = opened.get();
         ASSERT_GE(fd, 0);
         RecordingSink sink;
         {
             LoopThread loop(fd, &sink);
             if (round % 2 == 0) {
                 // Shut down a loop known to be running; odd rounds race with its start.
-                ASSERT_EQ(0, send_ping(fd, kLoopback, static_cast<uint16_t>(round), 64));
+                ASSERT_EQ(send_ping(fd, kLoopback, static_cast<uint16_t>(round), 64), 0);
                 ASSERT_TRUE(sink.awaitOwn(static_cast<uint16_t>(round)));
             }
             icmp_shutdown(fd);
@@ -215,12 +233,13 @@ class GateSink final : public ReplySink {
     int calls_ = 0;
 };
 
-TEST_F(ReceiveLoop, ShutdownEndsALoopWithABacklogAfterTheCurrentCallback) {
-    int fd = icmp_init();
+TEST_F(ReceiveLoopTest, ShutdownEndsALoopWithABacklogAfterTheCurrentCallback) {
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     int big = 8 << 20;
-    ASSERT_EQ(0, ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
-    for (uint16_t id = 1; id <= 300; ++id) ASSERT_EQ(0, send_ping(fd, kLoopback, id, 64));
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big), 0);
+    for (uint16_t id = 1; id <= 300; ++id) ASSERT_EQ(send_ping(fd, kLoopback, id, 64), 0);
     GateSink sink;
     {
         LoopThread loop(fd, &sink);
@@ -229,40 +248,42 @@ TEST_F(ReceiveLoop, ShutdownEndsALoopWithABacklogAfterTheCurrentCallback) {
         sink.release();
         EXPECT_TRUE(loop.ended());
     }
-    EXPECT_EQ(1, sink.calls());  // the backlog of replies is not worked through
+    EXPECT_EQ(sink.calls(), 1);  // the backlog of replies is not worked through
     EXPECT_FALSE(isOpen(fd));
 }
 
-TEST_F(ReceiveLoop, SignalsDoNotEndTheLoop) {
+TEST_F(ReceiveLoopTest, SignalsDoNotEndTheLoop) {
     struct sigaction action {};
     action.sa_handler = [](int) {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no restart: the wait fails with EINTR
     struct sigaction saved {};
-    ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &saved));
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0);
 
-    int fd = icmp_init();
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     RecordingSink sink;
     LoopThread loop(fd, &sink);
-    ASSERT_EQ(0, send_ping(fd, kLoopback, 1, 64));
+    ASSERT_EQ(send_ping(fd, kLoopback, 1, 64), 0);
     ASSERT_TRUE(sink.awaitOwn(1));
     for (int i = 0; i < 20; ++i) {
         ::pthread_kill(loop.handle(), SIGUSR1);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_EQ(0, send_ping(fd, kLoopback, 2, 64));
+    ASSERT_EQ(send_ping(fd, kLoopback, 2, 64), 0);
     EXPECT_TRUE(sink.awaitOwn(2));
     icmp_shutdown(fd);
     EXPECT_TRUE(loop.ended());
     ::sigaction(SIGUSR1, &saved, nullptr);
 }
 
-TEST_F(ReceiveLoop, OverlappingSendsEachGoOutWhole) {
-    int fd = icmp_init();
+TEST_F(ReceiveLoopTest, OverlappingSendsEachGoOutWhole) {
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     int big = 16 << 20;
-    ASSERT_EQ(0, ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big), 0);
     RecordingSink sink;
     LoopThread loop(fd, &sink);
 
@@ -280,103 +301,104 @@ TEST_F(ReceiveLoop, OverlappingSendsEachGoOutWhole) {
         });
     }
     for (std::thread& s : senders) s.join();
-    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(failures.load(), 0);
     EXPECT_TRUE(sink.awaitOwnCount(kThreads * kEach));
-    EXPECT_EQ(size_t{kThreads * kEach}, sink.ownRequestIds().size());
+    EXPECT_EQ(sink.ownRequestIds().size(), size_t{kThreads * kEach});
     icmp_shutdown(fd);
     EXPECT_TRUE(loop.ended());
 }
 
-TEST_F(ReceiveLoop, ShutdownLeavesDescriptorsItDoesNotHold) {
+TEST_F(ReceiveLoopTest, ShutdownLeavesDescriptorsItDoesNotHold) {
     icmp_shutdown(-1);
-    int fd = icmp_init();
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     icmp_shutdown(fd);
     EXPECT_FALSE(isOpen(fd));
 
-    int other = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // most likely takes fd's number
-    ASSERT_GE(other, 0);
+    const orvela::ScopedFd other(::open("/dev/null", O_RDONLY | O_CLOEXEC));  // most likely fd's
+    ASSERT_GE(other.get(), 0);
     icmp_shutdown(fd);
-    icmp_shutdown(other);
-    EXPECT_TRUE(isOpen(other));
-    ::close(other);
+    icmp_shutdown(other.get());
+    EXPECT_TRUE(isOpen(other.get()));
 }
 
-TEST_F(ReceiveLoop, SendAndLoopLeaveAReusedDescriptorNumberAlone) {
-    int fd = icmp_init();
+TEST_F(ReceiveLoopTest, SendAndLoopLeaveAReusedDescriptorNumberAlone) {
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     icmp_shutdown(fd);
-    int pair[2];
-    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
-    ASSERT_EQ(1, ::write(pair[1], "x", 1));
+    int pairFds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pairFds), 0);
+    const orvela::ScopedFd pair[2] = {orvela::ScopedFd(pairFds[0]), orvela::ScopedFd(pairFds[1])};
+    ASSERT_EQ(::write(pair[1].get(), "x", 1), 1);
 
-    for (int reused : {fd, pair[0]}) {
+    for (int reused : {fd, pair[0].get()}) {
         errno = 0;
-        EXPECT_EQ(-1, send_ping(reused, kLoopback, 3, 64));
-        EXPECT_EQ(EBADF, errno);
+        EXPECT_EQ(send_ping(reused, kLoopback, 3, 64), -1);
+        EXPECT_EQ(errno, EBADF);
         char byte;
-        EXPECT_EQ(-1, ::recv(pair[1], &byte, 1, MSG_DONTWAIT));  // nothing was written
+        EXPECT_EQ(::recv(pair[1].get(), &byte, 1, MSG_DONTWAIT), -1);  // nothing was written
 
         RecordingSink sink;
         runReceiveLoop(reused, &sink);  // returns at once
-        EXPECT_EQ("Error receiving pings on icmpsd #" + std::to_string(reused) + " (errno = 9)\n",
-                  readFile(logPath_));
+        EXPECT_EQ(readFile(logPath_),
+                  "Error receiving pings on icmpsd #" + std::to_string(reused) + " (errno = 9)\n");
     }
     char byte;
-    EXPECT_EQ(1, ::recv(pair[0], &byte, 1, MSG_DONTWAIT));  // the loop read nothing
-    ::close(pair[0]);
-    ::close(pair[1]);
+    EXPECT_EQ(::recv(pair[0].get(), &byte, 1, MSG_DONTWAIT), 1);  // the loop read nothing
 }
 
-TEST_F(ReceiveLoop, TheLogHoldsOnlyTheLatestLine) {
+TEST_F(ReceiveLoopTest, TheLogHoldsOnlyTheLatestLine) {
     writeFile(logPath_, "older line 1\nolder line 2\n");
     runReceiveLoop(-7, nullptr);
-    EXPECT_EQ("Error receiving pings on icmpsd #-7 (errno = 9)\n", readFile(logPath_));
+    EXPECT_EQ(readFile(logPath_), "Error receiving pings on icmpsd #-7 (errno = 9)\n");
     runReceiveLoop(-8, nullptr);
-    EXPECT_EQ("Error receiving pings on icmpsd #-8 (errno = 9)\n", readFile(logPath_));
+    EXPECT_EQ(readFile(logPath_), "Error receiving pings on icmpsd #-8 (errno = 9)\n");
 }
 
-TEST_F(ReceiveLoop, TheLogIsNotWrittenThroughLinksOrIntoSpecialFiles) {
+TEST_F(ReceiveLoopTest, TheLogIsNotWrittenThroughLinksOrIntoSpecialFiles) {
     std::string target = dir_ + "/precious";
     writeFile(target, "keep\n");
 
-    ASSERT_EQ(0, ::symlink(target.c_str(), logPath_.c_str()));
+    ASSERT_EQ(::symlink(target.c_str(), logPath_.c_str()), 0);
     runReceiveLoop(-7, nullptr);
-    EXPECT_EQ("keep\n", readFile(target));
+    EXPECT_EQ(readFile(target), "keep\n");
     struct stat st;
-    ASSERT_EQ(0, ::lstat(logPath_.c_str(), &st));
+    ASSERT_EQ(::lstat(logPath_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ::unlink(logPath_.c_str());
 
-    ASSERT_EQ(0, ::link(target.c_str(), logPath_.c_str()));
+    ASSERT_EQ(::link(target.c_str(), logPath_.c_str()), 0);
     runReceiveLoop(-7, nullptr);
-    EXPECT_EQ("keep\n", readFile(target));
+    EXPECT_EQ(readFile(target), "keep\n");
     ::unlink(logPath_.c_str());
 
-    ASSERT_EQ(0, ::mkfifo(logPath_.c_str(), 0600));
+    ASSERT_EQ(::mkfifo(logPath_.c_str(), 0600), 0);
     runReceiveLoop(-7, nullptr);  // returns without waiting for a reader
     ::unlink(logPath_.c_str());
 
     runReceiveLoop(-7, nullptr);
-    EXPECT_EQ("Error receiving pings on icmpsd #-7 (errno = 9)\n", readFile(logPath_));
+    EXPECT_EQ(readFile(logPath_), "Error receiving pings on icmpsd #-7 (errno = 9)\n");
 }
 
-TEST_F(ReceiveLoop, TracePrintsTheDiagnosticLines) {
-    int fd = icmp_init();
+TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
+    const PingSocket opened;
+    const int fd = opened.get();
     ASSERT_GE(fd, 0);
     trace = 1;
-    ::testing::internal::CaptureStdout();
+    orvela::test::CapturedOutput captured(stdout);
     RecordingSink sink;
     {
         LoopThread loop(fd, &sink);
-        EXPECT_EQ(0, send_ping(fd, kLoopback, 7, 64));
+        EXPECT_EQ(send_ping(fd, kLoopback, 7, 64), 0);
         EXPECT_TRUE(sink.awaitOwn(7));
         icmp_shutdown(fd);
         EXPECT_TRUE(loop.ended());
     }
-    EXPECT_EQ(-1, send_ping(fd, kLoopback, 8, 64));
-    EXPECT_EQ(0, TestReceivePings(reinterpret_cast<void*>(static_cast<intptr_t>(fd))));
-    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(send_ping(fd, kLoopback, 8, 64), -1);
+    EXPECT_EQ(TestReceivePings(reinterpret_cast<void*>(static_cast<intptr_t>(fd))), 0);
+    std::string out = captured.take();
     trace = 0;
 
     std::string sd = std::to_string(fd);
@@ -392,7 +414,7 @@ TEST_F(ReceiveLoop, TracePrintsTheDiagnosticLines) {
              "Error receiving pings on icmpsd #" + sd + " (errno = 9)\n",
              "receive_ping returned...\n",
          }) {
-        EXPECT_NE(std::string::npos, out.find(line)) << line << "\nin:\n" << out;
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\nin:\n" << out;
     }
     EXPECT_TRUE(std::regex_search(
         out, std::regex("Ping received from 127\\.0\\.0\\.1, type = 0 reqID = 7, curTime = "

@@ -7,7 +7,11 @@
 
 #include <string>
 
-#include "core/icmp/trace_unix.h"
+#include "binding/ScopedFd.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/RouteTrace.h"
+#include "tests/support/cpp/CapturedOutput.h"
 
 namespace {
 
@@ -15,69 +19,62 @@ constexpr long kLoopback = 0x7f000001;
 
 class VerboseOutput {
   public:
-    VerboseOutput() : saved_(verbose) {
-        verbose = 1;
-        testing::internal::CaptureStdout();
-    }
+    VerboseOutput() : saved_(verbose) { verbose = 1; }
     ~VerboseOutput() { verbose = saved_; }
-    std::string text() {
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
+    std::string text() { return out_.take(); }
 
   private:
     int saved_;
+    orvela::test::CapturedOutput out_{stdout};
 };
 
 bool rawSockets() {
-    const int probe = createSendSocket(64);
-    if (probe < 0) return false;
-    close(probe);
-    return true;
+    return orvela::ScopedFd(createSendSocket(64)).get() >= 0;
 }
 
-TEST(Loopback, TraceEndsAtTheFirstHopWithThePortUnreachable) {
+TEST(LoopbackTest, TraceEndsAtTheFirstHopWithThePortUnreachable) {
     if (!rawSockets()) GTEST_SKIP() << "no raw sockets";
-    const int sock = createSendSocket(64);
+    const orvela::ScopedFd sock(createSendSocket(64));
     VerboseOutput out;
-    const int rc = start_trace(sock, 777, kLoopback, 0, 10, -1, 2000, nullptr, nullptr);
+    const int rc = start_trace(sock.get(), 777, kLoopback, 0, 10, -1, 2000, nullptr, nullptr);
     const std::string text = out.text();
-    close(sock);
-    EXPECT_EQ(0, rc);
-    EXPECT_NE(std::string::npos, text.find("send_probe:: Sending probe length 64 ttl 1\n"
-                                           "send_probe:: destination port is 33435 \n"
-                                           "send_probe:: source port is 777 \n"))
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(text.find("send_probe:: Sending probe length 64 ttl 1\n"
+                        "send_probe:: destination port is 33435 \n"
+                        "send_probe:: source port is 777 \n"),
+              std::string::npos)
         << text;
     // The port unreachable (20 + 8 + 64 bytes) is cut to the 64-byte receive buffer.
-    EXPECT_NE(std::string::npos, text.find("wait_for_reply:: Returning 64 \n")) << text;
-    EXPECT_NE(std::string::npos, text.find(" localhost (127.0.0.1) 44 bytes to 127.0.0.1")) << text;
-    EXPECT_NE(std::string::npos,
-              text.find("\nReturning id: 777, seq: 1, dest:2130706433, rc:0, rt:"))
+    EXPECT_NE(text.find("wait_for_reply:: Returning 64 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" localhost (127.0.0.1) 44 bytes to 127.0.0.1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nReturning id: 777, seq: 1, dest:2130706433, rc:0, rt:"),
+              std::string::npos)
         << text;
-    EXPECT_NE(std::string::npos, text.find(", len:64, done:1\n")) << text;
-    EXPECT_EQ(std::string::npos, text.find("ttl 2\n")) << text;
+    EXPECT_NE(text.find(", len:64, done:1\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ttl 2\n"), std::string::npos) << text;
 }
 
-TEST(Loopback, LatencyProbeMatchesTheReplyNotItsOwnRequest) {
+TEST(LoopbackTest, LatencyProbeMatchesTheReplyNotItsOwnRequest) {
     if (!rawSockets()) GTEST_SKIP() << "no raw sockets";
     VerboseOutput out;
     const int rc = start_test(555, kLoopback, 64, 100, 0, 2000, nullptr, nullptr);
     const std::string text = out.text();
-    EXPECT_EQ(0, rc) << text;
-    EXPECT_NE(std::string::npos, text.find("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n"
-                                           "&&&&&&&&&&&&&&&& IP_HDRINCL \n\n"
-                                           "[ping-555-0]going to send 100 bytes to 127.0.0.1\n"
-                                           "Sent 100 bytes at "))
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_NE(text.find("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n"
+                        "&&&&&&&&&&&&&&&& IP_HDRINCL \n\n"
+                        "[ping-555-0]going to send 100 bytes to 127.0.0.1\n"
+                        "Sent 100 bytes at "),
+              std::string::npos)
         << text;
-    EXPECT_NE(std::string::npos, text.find(" === ICMP packet, type: 0, code: 0, from 127.0.0.1\n"))
+    EXPECT_NE(text.find(" === ICMP packet, type: 0, code: 0, from 127.0.0.1\n"), std::string::npos)
         << text;
-    EXPECT_EQ(std::string::npos, text.find("[ping-555-1]")) << text;  // one try was enough
+    EXPECT_EQ(text.find("[ping-555-1]"), std::string::npos) << text;  // one try was enough
 }
 
-TEST(Loopback, SetUpFailureLine) {
+TEST(LoopbackTest, SetUpFailureLine) {
     VerboseOutput out;
-    EXPECT_EQ(-6, start_trace(-6, 1, kLoopback, 0, 5000, 0, 100, nullptr, nullptr));
-    EXPECT_EQ("\nReturning id: 1, seq: 0, dest:0, rc:-6, rt:-1, len:1024, done:1\n", out.text());
+    EXPECT_EQ(start_trace(-6, 1, kLoopback, 0, 5000, 0, 100, nullptr, nullptr), -6);
+    EXPECT_EQ(out.text(), "\nReturning id: 1, seq: 0, dest:0, rc:-6, rt:-1, len:1024, done:1\n");
 }
 
 }  // namespace

@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "core/icmp/trace_unix.h"
+#include "binding/ScopedFd.h"
+#include "core/icmp/InternetChecksum.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeText.h"
+#include "core/icmp/RouteTrace.h"
+#include "tests/support/cpp/CapturedOutput.h"
 
 namespace {
 
@@ -111,117 +117,109 @@ constexpr int kId = 0x4321;
 constexpr int kSeq = 7;
 const unsigned kPort = 33434 + kSeq;
 
-TEST(PacketOk, AcceptsTheAnswersThatQuoteTheCurrentProbe) {
-    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, kPort), kId, kSeq));
-    EXPECT_EQ(4, packetOk(traceAnswer(3, 3, kId, kPort), kId, kSeq));    // port unreachable
-    EXPECT_EQ(3, packetOk(traceAnswer(3, 2, kId, kPort), kId, kSeq));    // protocol unreachable
-    EXPECT_EQ(2, packetOk(traceAnswer(3, 1, kId, kPort), kId, kSeq));    // host unreachable
-    EXPECT_EQ(14, packetOk(traceAnswer(3, 13, kId, kPort), kId, kSeq));  // prohibited
-    EXPECT_EQ(256, packetOk(traceAnswer(3, 255, kId, kPort), kId, kSeq));
+TEST(PacketOkTest, AcceptsTheAnswersThatQuoteTheCurrentProbe) {
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId, kPort), kId, kSeq), -1);
+    EXPECT_EQ(packetOk(traceAnswer(3, 3, kId, kPort), kId, kSeq), 4);    // port unreachable
+    EXPECT_EQ(packetOk(traceAnswer(3, 2, kId, kPort), kId, kSeq), 3);    // protocol unreachable
+    EXPECT_EQ(packetOk(traceAnswer(3, 1, kId, kPort), kId, kSeq), 2);    // host unreachable
+    EXPECT_EQ(packetOk(traceAnswer(3, 13, kId, kPort), kId, kSeq), 14);  // prohibited
+    EXPECT_EQ(packetOk(traceAnswer(3, 255, kId, kPort), kId, kSeq), 256);
     // A quoted header with options moves the UDP ports back.
-    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, kPort, 7), kId, kSeq));
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId, kPort, 7), kId, kSeq), -1);
     // The destination port wraps with the sequence number.
-    EXPECT_EQ(-1, packetOk(traceAnswer(11, 0, kId, 4), kId, 65535 - 33434 + 5));
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId, 4), kId, 65535 - 33434 + 5), -1);
 }
 
-TEST(PacketOk, IgnoresEverythingElse) {
-    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId + 1, kPort), kId, kSeq));
-    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId, kPort + 1), kId, kSeq));
-    EXPECT_EQ(0, packetOk(traceAnswer(11, 0, kId, kPort, 5, IPPROTO_TCP), kId, kSeq));
-    EXPECT_EQ(0, packetOk(traceAnswer(11, 1, kId, kPort), kId, kSeq));  // reassembly time-out
-    EXPECT_EQ(0, packetOk(traceAnswer(5, 0, kId, kPort), kId, kSeq));
-    EXPECT_EQ(0, packetOk(echo(0, kId, kPort), kId, kSeq));
+TEST(PacketOkTest, IgnoresEverythingElse) {
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId + 1, kPort), kId, kSeq), 0);
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId, kPort + 1), kId, kSeq), 0);
+    EXPECT_EQ(packetOk(traceAnswer(11, 0, kId, kPort, 5, IPPROTO_TCP), kId, kSeq), 0);
+    EXPECT_EQ(packetOk(traceAnswer(11, 1, kId, kPort), kId, kSeq), 0);  // reassembly time-out
+    EXPECT_EQ(packetOk(traceAnswer(5, 0, kId, kPort), kId, kSeq), 0);
+    EXPECT_EQ(packetOk(echo(0, kId, kPort), kId, kSeq), 0);
 }
 
-TEST(PacketOk, RejectsHeadersTooShortToHoldTheirFields) {
+TEST(PacketOkTest, RejectsHeadersTooShortToHoldTheirFields) {
     Bytes outer = traceAnswer(11, 0, kId, kPort);
     outer[0] = 0x44;  // outer header length 16
-    EXPECT_EQ(0, packetOk(outer, kId, kSeq));
+    EXPECT_EQ(packetOk(outer, kId, kSeq), 0);
     Bytes quoted = traceAnswer(11, 0, kId, kPort);
     quoted[28] = 0x41;  // quoted header length 4: its protocol byte would lie in the UDP header
-    EXPECT_EQ(0, packetOk(quoted, kId, kSeq));
+    EXPECT_EQ(packetOk(quoted, kId, kSeq), 0);
     quoted[28] = 0x40;
-    EXPECT_EQ(0, packetOk(quoted, kId, kSeq));
+    EXPECT_EQ(packetOk(quoted, kId, kSeq), 0);
 }
 
-TEST(PacketOk, NeverReadsPastTheBytesReceivedAtAnyLength) {
+TEST(PacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = traceAnswer(3, 3, kId, kPort, 6);
-    testing::internal::CaptureStdout();
+    orvela::test::CapturedOutput captured(stdout);
     {
         Verbose on(1);
         // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
         const size_t needed = 20 + 8 + 24 + 4;
         for (size_t n = 0; n <= full.size(); ++n) {
             const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(n < needed ? 0 : 4, packetOk(cut, kId, kSeq)) << n;
+            EXPECT_EQ(packetOk(cut, kId, kSeq), n < needed ? 0 : 4) << n;
         }
         // The dump of a message that is not a whole number of words stops at its end.
         Bytes odd = concat({traceAnswer(5, 1, kId, kPort), Bytes{1, 2, 3}});
-        EXPECT_EQ(0, packetOk(odd, kId, kSeq));
+        EXPECT_EQ(packetOk(odd, kId, kSeq), 0);
     }
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos, out.find("packet too short (7 bytes) from 198.18.0.2\n"));
+    const std::string out = captured.take();
+    EXPECT_NE(out.find("packet too short (7 bytes) from 198.18.0.2\n"), std::string::npos);
     // 39 bytes of ICMP: words from byte 8 to byte 36, the last one padded, labelled 4 to 32.
-    EXPECT_NE(std::string::npos, out.find("32: x"));
-    EXPECT_EQ(std::string::npos, out.find("36: x"));
+    EXPECT_NE(out.find("32: x"), std::string::npos);
+    EXPECT_EQ(out.find("36: x"), std::string::npos);
 }
 
-TEST(PingPacketOk, MatchesRepliesAndErrorsOfTheCurrentTry) {
-    EXPECT_EQ(0, pingPacketOk(echo(0, 101, 2), 101, 2));
-    EXPECT_EQ(-1, pingPacketOk(echo(0, 102, 2), 101, 2));
-    EXPECT_EQ(-1, pingPacketOk(echo(0, 101, 1), 101, 2));
-    EXPECT_EQ(3, pingPacketOk(latencyAnswer(3, 1, 101, 2), 101, 2));
-    EXPECT_EQ(11, pingPacketOk(latencyAnswer(11, 0, 101, 2, 6), 101, 2));
-    EXPECT_EQ(-1, pingPacketOk(latencyAnswer(3, 1, 101, 3), 101, 2));
+TEST(PingPacketOkTest, MatchesRepliesAndErrorsOfTheCurrentTry) {
+    EXPECT_EQ(pingPacketOk(echo(0, 101, 2), 101, 2), 0);
+    EXPECT_EQ(pingPacketOk(echo(0, 102, 2), 101, 2), -1);
+    EXPECT_EQ(pingPacketOk(echo(0, 101, 1), 101, 2), -1);
+    EXPECT_EQ(pingPacketOk(latencyAnswer(3, 1, 101, 2), 101, 2), 3);
+    EXPECT_EQ(pingPacketOk(latencyAnswer(11, 0, 101, 2, 6), 101, 2), 11);
+    EXPECT_EQ(pingPacketOk(latencyAnswer(3, 1, 101, 3), 101, 2), -1);
     // The request itself, looped back on its way to one of this host's addresses.
-    EXPECT_EQ(-1, pingPacketOk(echo(8, 101, 2), 101, 2));
+    EXPECT_EQ(pingPacketOk(echo(8, 101, 2), 101, 2), -1);
     Bytes udp = echo(0, 101, 2);
     udp[9] = IPPROTO_UDP;
-    EXPECT_EQ(-1, pingPacketOk(udp, 101, 2));
+    EXPECT_EQ(pingPacketOk(udp, 101, 2), -1);
     // Identifiers compare in 16 bits.
-    EXPECT_EQ(0, pingPacketOk(echo(0, 100, 0), 65536 + 100, 0));
+    EXPECT_EQ(pingPacketOk(echo(0, 100, 0), 65536 + 100, 0), 0);
     // A trace probe's error: its UDP length 101 and checksum 0 sit where identifier and
     // sequence number would be, but the quoted datagram isn't ICMP.
     Bytes traceError = traceAnswer(11, 0, kId, kPort);
     put16(traceError, 20 + 8 + 20 + 4, 101);
-    EXPECT_EQ(-1, pingPacketOk(traceError, 101, 0));
+    EXPECT_EQ(pingPacketOk(traceError, 101, 0), -1);
 }
 
-TEST(PingPacketOk, NeverReadsPastTheBytesReceivedAtAnyLength) {
+TEST(PingPacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = latencyAnswer(3, 1, 101, 2, 6);
-    testing::internal::CaptureStdout();
+    orvela::test::CapturedOutput captured(stdout);
     {
         Verbose on(1);
         for (size_t n = 0; n < full.size(); ++n) {
             const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(-1, pingPacketOk(cut, 101, 2)) << n;
+            EXPECT_EQ(pingPacketOk(cut, 101, 2), -1) << n;
         }
-        EXPECT_EQ(3, pingPacketOk(full, 101, 2));
+        EXPECT_EQ(pingPacketOk(full, 101, 2), 3);
         Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
         shortQuote[28] = 0x42;
-        EXPECT_EQ(-1, pingPacketOk(shortQuote, 101, 2));
+        EXPECT_EQ(pingPacketOk(shortQuote, 101, 2), -1);
     }
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos, out.find(" >>>> deliver() too few bytes received\n"));
-    EXPECT_NE(std::string::npos, out.find(" === ICMP packet, type: 3, code: 1, from 198.18.0.2\n"));
+    const std::string out = captured.take();
+    EXPECT_NE(out.find(" >>>> deliver() too few bytes received\n"), std::string::npos);
+    EXPECT_NE(out.find(" === ICMP packet, type: 3, code: 1, from 198.18.0.2\n"), std::string::npos);
 }
 
-TEST(Checksum, FollowsRfc1071) {
-    const unsigned char words[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
-    EXPECT_EQ(0x220d, in_cksum(reinterpret_cast<const unsigned short*>(words), 8));
-    const unsigned char odd[] = {0x01};
-    EXPECT_EQ(0xfeff, in_cksum(reinterpret_cast<const unsigned short*>(odd), 1));
-    EXPECT_EQ(0xffff, in_cksum(reinterpret_cast<const unsigned short*>(words), 0));
-}
-
-TEST(DeltaT, TakesSecondsAndMicrosecondsApart) {
+TEST(DeltaTTest, TakesSecondsAndMicrosecondsApart) {
     const timeval t1{1, 900000};
     const timeval t2{3, 100000};
-    EXPECT_DOUBLE_EQ(1200.0, deltaT(&t1, &t2));
-    EXPECT_DOUBLE_EQ(-1200.0, deltaT(&t2, &t1));
+    EXPECT_DOUBLE_EQ(deltaT(&t1, &t2), 1200.0);
+    EXPECT_DOUBLE_EQ(deltaT(&t2, &t1), -1200.0);
 }
 
-TEST(SendProbe, BuildsTheProbeDatagram) {
+TEST(SendProbeTest, BuildsTheProbeDatagram) {
     Bytes out(100, 0);
     out[1] = 16;  // type of service and destination are the trace's own
     const unsigned char dst[] = {198, 18, 3, 2};
@@ -231,89 +229,95 @@ TEST(SendProbe, BuildsTheProbeDatagram) {
     send_probe(-1, 0x1234, 300, 259, reinterpret_cast<sockaddr*>(&whereto), out.data(), 100, &sent);
     const Bytes want = {0x45, 16,  0,  100, 0x12, 0x34, 0,    0,    3,    17, 0,  0, 0, 0,  0,
                         0,    198, 18, 3,   2,    0x12, 0x34, 0x83, 0xc6, 0,  80, 0, 0, 44, 3};
-    EXPECT_EQ(want, Bytes(out.begin(), out.begin() + 30));
-    EXPECT_EQ(Bytes(70, 0), Bytes(out.begin() + 30, out.end()));
-    EXPECT_NE(0, sent.tv_sec);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 30), want);
+    EXPECT_EQ(Bytes(out.begin() + 30, out.end()), Bytes(70, 0));
+    EXPECT_NE(sent.tv_sec, 0);
 }
 
-TEST(SendProbe, DumpsEveryWordWithoutReadingPastTheProbe) {
+TEST(SendProbeTest, DumpsEveryWordWithoutReadingPastTheProbe) {
     std::unique_ptr<unsigned char[]> out(new unsigned char[66]());
     sockaddr_in whereto{};
     timeval sent{};
-    testing::internal::CaptureStdout();
+    orvela::test::CapturedOutput captured(stdout);
     {
         Verbose on(1);
         send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
     }
-    const std::string out1 = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(0u, out1.find("send_probe:: IP Version is 4 \n"
-                            "send_probe:: Sending probe length 66 ttl 1\n"
-                            "send_probe:: destination port is 33435 \n"
-                            "send_probe:: source port is 1 \n"
-                            "send_probe:: id is \n"
-                            "\ncontents of probe follows:\n"
-                            " 0: x"));
-    EXPECT_NE(std::string::npos,
-              out1.find("\n64: x00000000\nsend_probe:: wrote 66 chars, ret=-1\n"));
+    const std::string out1 = captured.take();
+    EXPECT_EQ(out1.find("send_probe:: IP Version is 4 \n"
+                        "send_probe:: Sending probe length 66 ttl 1\n"
+                        "send_probe:: destination port is 33435 \n"
+                        "send_probe:: source port is 1 \n"
+                        "send_probe:: id is \n"
+                        "\ncontents of probe follows:\n"
+                        " 0: x"),
+              0u);
+    EXPECT_NE(out1.find("\n64: x00000000\nsend_probe:: wrote 66 chars, ret=-1\n"),
+              std::string::npos);
 }
 
-TEST(SendPingPacket, BuildsTheEchoDatagram) {
+TEST(SendPingPacketTest, BuildsTheEchoDatagram) {
     Bytes out(100, 0xAA);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(0xC6120302);
     timeval before{};
     gettimeofday(&before, nullptr);
-    EXPECT_EQ(-1.0, sendPingPacket(-1, out.data(), 65535, 2, 256, 100, &to));
-    EXPECT_EQ(0x45, out[0]);
-    EXPECT_EQ(0, out[1]);
-    EXPECT_EQ(100u, get16(&out[2]));
-    EXPECT_EQ(1u, get16(&out[4]));  // identifier + try, 16 bits
-    EXPECT_EQ(0, out[8]);           // time to live 256: its low 8 bits
-    EXPECT_EQ(1, out[9]);
-    EXPECT_EQ(0, in_cksum(reinterpret_cast<const unsigned short*>(out.data()), 20));
-    EXPECT_EQ(Bytes({198, 18, 3, 2}), Bytes(out.begin() + 16, out.begin() + 20));
-    EXPECT_EQ(8, out[20]);
-    EXPECT_EQ(0, out[21]);
-    EXPECT_EQ(0, in_cksum(reinterpret_cast<const unsigned short*>(&out[20]), 80));
-    EXPECT_EQ(65535u, get16(&out[24]));
-    EXPECT_EQ(2u, get16(&out[26]));
+    EXPECT_EQ(sendPingPacket(-1, out.data(), 65535, 2, 256, 100, &to), -1.0);
+    EXPECT_EQ(out[0], 0x45);
+    EXPECT_EQ(out[1], 0);
+    EXPECT_EQ(get16(&out[2]), 100u);
+    EXPECT_EQ(get16(&out[4]), 1u);  // identifier + try, 16 bits
+    EXPECT_EQ(out[8], 0);           // time to live 256: its low 8 bits
+    EXPECT_EQ(out[9], 1);
+    EXPECT_EQ(in_cksum(reinterpret_cast<const unsigned short*>(out.data()), 20), 0);
+    EXPECT_EQ(Bytes(out.begin() + 16, out.begin() + 20), Bytes({198, 18, 3, 2}));
+    EXPECT_EQ(out[20], 8);
+    EXPECT_EQ(out[21], 0);
+    EXPECT_EQ(in_cksum(reinterpret_cast<const unsigned short*>(&out[20]), 80), 0);
+    EXPECT_EQ(get16(&out[24]), 65535u);
+    EXPECT_EQ(get16(&out[26]), 2u);
     int32_t seconds = 0;
     std::memcpy(&seconds, &out[48], 4);
     EXPECT_GE(seconds, before.tv_sec);
-    EXPECT_EQ(Bytes(20, 0), Bytes(out.begin() + 28, out.begin() + 48));
-    EXPECT_EQ(Bytes(44, 0), Bytes(out.begin() + 56, out.end()));
+    EXPECT_EQ(Bytes(out.begin() + 28, out.begin() + 48), Bytes(20, 0));
+    EXPECT_EQ(Bytes(out.begin() + 56, out.end()), Bytes(44, 0));
 }
 
-TEST(WaitForReply, ReceivesOneDatagramOrTimesOut) {
-    const int rx = socket(AF_INET, SOCK_DGRAM, 0);
-    const int tx = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(rx, 0);
-    ASSERT_GE(tx, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(rx, reinterpret_cast<sockaddr*>(&at), sizeof at));
-    socklen_t len = sizeof at;
-    ASSERT_EQ(0, getsockname(rx, reinterpret_cast<sockaddr*>(&at), &len));
-
+TEST(WaitForReplyTest, ReceivesOneDatagramOrTimesOut) {
+    int closedNumber = -1;
     unsigned char packet[8];
     sockaddr_in from{};
-    EXPECT_EQ(-12, wait_for_reply(rx, &from, packet, sizeof packet, 20));
+    {
+        const orvela::ScopedFd rxSocket(socket(AF_INET, SOCK_DGRAM, 0));
+        const orvela::ScopedFd txSocket(socket(AF_INET, SOCK_DGRAM, 0));
+        const int rx = rxSocket.get();
+        const int tx = txSocket.get();
+        ASSERT_GE(rx, 0);
+        ASSERT_GE(tx, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(rx, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        socklen_t len = sizeof at;
+        ASSERT_EQ(getsockname(rx, reinterpret_cast<sockaddr*>(&at), &len), 0);
 
-    const char twelve[] = "twelve bytes";
-    ASSERT_EQ(12, sendto(tx, twelve, 12, 0, reinterpret_cast<sockaddr*>(&at), sizeof at));
-    EXPECT_EQ(8, wait_for_reply(rx, &from, packet, sizeof packet, 1000));  // cut to the buffer
-    EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
-    EXPECT_EQ(0, std::memcmp(packet, "twelve b", 8));
-    close(tx);
-    close(rx);
-    EXPECT_EQ(-12, wait_for_reply(rx, &from, packet, sizeof packet, 20));  // closed descriptor
+        EXPECT_EQ(wait_for_reply(rx, &from, packet, sizeof packet, 20), -12);
+
+        const char twelve[] = "twelve bytes";
+        ASSERT_EQ(sendto(tx, twelve, 12, 0, reinterpret_cast<sockaddr*>(&at), sizeof at), 12);
+        EXPECT_EQ(wait_for_reply(rx, &from, packet, sizeof packet, 1000), 8);  // cut to the buffer
+        EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+        EXPECT_EQ(std::memcmp(packet, "twelve b", 8), 0);
+        closedNumber = rx;
+    }
+    EXPECT_EQ(wait_for_reply(closedNumber, &from, packet, sizeof packet, 20),
+              -12);  // closed descriptor
 }
 
-TEST(StartTrace, ReportsAMissingSendSocketAtOnce) {
-    EXPECT_EQ(-5, start_trace(-5, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr));
-    EXPECT_EQ(-6, start_trace(-6, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr));
+TEST(StartTraceTest, ReportsAMissingSendSocketAtOnce) {
+    EXPECT_EQ(start_trace(-5, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr), -5);
+    EXPECT_EQ(start_trace(-6, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr), -6);
 }
 
 }  // namespace

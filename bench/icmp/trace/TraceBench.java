@@ -4,7 +4,7 @@ import java.util.Collections;
 import java.util.List;
 
 /**
- * Times route traces and latency probes inside the VM (run by bench/trace in the client
+ * Times route traces and latency probes inside the VM (run by bench/icmp/trace/run in the client
  * namespace). Prints "name value" lines:
  *   trace_ms      median wall time of one full trace (after one warm-up trace)
  *   trace_hops    hops of the last trace

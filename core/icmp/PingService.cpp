@@ -1,8 +1,7 @@
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -24,7 +23,10 @@
 #include <new>
 
 #include "binding/ScopedFd.h"
-#include "binding/ScopedLocalRef.h"
+#include "core/icmp/IcmpLayout.h"
+#include "core/icmp/IcmpSockets.h"
+#include "core/icmp/InternetChecksum.h"
+#include "core/icmp/ListenerMethod.h"
 
 extern "C" {
 ORVELA_EXPORT int packetsize = 64;
@@ -35,20 +37,12 @@ ORVELA_EXPORT int trace = 0;
 namespace orvela::ping {
 namespace {
 
-constexpr size_t kBufferSize = 4096;
-constexpr size_t kMinIpHeader = 20;
-constexpr size_t kIcmpHeader = 8;
-constexpr size_t kSendTime = 8;
-constexpr uint8_t kEchoReply = 0;
-constexpr uint8_t kEchoRequest = 8;
+using namespace orvela::icmp;
 
-// Offsets in the ICMP message.
-constexpr size_t kTypeAt = 0;
-constexpr size_t kCodeAt = 1;
-constexpr size_t kChecksumAt = 2;
-constexpr size_t kIdentifierAt = 4;
-constexpr size_t kSequenceAt = 6;
-constexpr size_t kSendTimeAt = 8;
+constexpr size_t kBufferSize = 4096;
+// The request's data: its send time, seconds then microseconds, in the host's byte order.
+constexpr size_t kSendTimeAt = kIcmpHeaderLength;
+constexpr size_t kSendTime = 8;
 
 // Sockets that icmp_init opened and that have not been closed yet.
 //
@@ -62,8 +56,10 @@ constexpr size_t kSendTimeAt = 8;
 // shut down) is neither waited on, sent to, nor closed. The table has no limit of its own: the
 // process's descriptor limit is the only one.
 struct OpenSocket {
-    int fd = -1;
-    int wakeFd = -1;
+    OpenSocket(int socketFd, int wakeEventFd) : fd(socketFd), wakeFd(wakeEventFd) {}
+
+    ScopedFd fd;
+    ScopedFd wakeFd;
     int loops = 0;
     std::atomic<bool> shuttingDown{false};
 };
@@ -92,11 +88,9 @@ OpenSocket* findLiveSocket(int fd) {
     return entry != nullptr && !entry->shuttingDown.load() ? entry : nullptr;
 }
 
-// Closes the socket and drops its entry (which `entry` refers to).
+// Drops the entry (which `entry` refers to), and with it closes the socket and its eventfd.
 void closeSocket(OpenSocket& entry) {
-    const int fd = entry.fd;
-    ::close(entry.fd);
-    ::close(entry.wakeFd);
+    const int fd = entry.fd.get();
     sockets.erase(fd);
 }
 
@@ -108,8 +102,8 @@ void raiseReceiveBuffer(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-void printTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void printTrace(const char* format, ...) {
+void printDiagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void printDiagnostic(const char* format, ...) {
     if (trace == 0) return;
     va_list args;
     va_start(args, format);
@@ -148,16 +142,7 @@ void logLine(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     writeLogFile(line);
-    printTrace("%s", line);
-}
-
-uint16_t read16(const uint8_t* at) {
-    return static_cast<uint16_t>(at[0] << 8 | at[1]);
-}
-
-void write16(uint8_t* at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value >> 8);
-    at[1] = static_cast<uint8_t>(value);
+    printDiagnostic("%s", line);
 }
 
 int32_t readHost32(const uint8_t* at) {
@@ -172,7 +157,8 @@ void writeHost32(uint8_t* at, int32_t value) {
 
 // Bytes of each request: the setting, kept within the buffer and long enough for the time.
 size_t requestSize() {
-    return static_cast<size_t>(std::clamp(packetsize, static_cast<int>(kIcmpHeader + kSendTime),
+    return static_cast<size_t>(std::clamp(packetsize,
+                                          static_cast<int>(kIcmpHeaderLength + kSendTime),
                                           static_cast<int>(kBufferSize)));
 }
 
@@ -202,7 +188,7 @@ class LoopRegistration {
         entry_ = findLiveSocket(fd);
         if (entry_ == nullptr) return;
         ++entry_->loops;
-        wakeFd_ = entry_->wakeFd;
+        wakeFd_ = entry_->wakeFd.get();
         identifier_ = globalPID;
     }
     ~LoopRegistration() {
@@ -228,22 +214,17 @@ class LoopRegistration {
 // ends the loop and stays pending for the caller of nativeReceivePings.
 class JavaObserverSink final : public ReplySink {
   public:
-    JavaObserverSink(JNIEnv* env, jobject observer, jmethodID method)
-        : env_(env), observer_(observer), method_(method) {}
+    explicit JavaObserverSink(ListenerMethod& removePingRequest)
+        : removePingRequest_(removePingRequest) {}
 
     bool onReply(const PingReply& reply) override {
-        jvalue args[3];
-        args[0].i = static_cast<jint>(reply.address);
-        args[1].s = static_cast<jshort>(reply.reqID);
-        args[2].i = static_cast<jint>(reply.roundtripTime);
-        env_->CallVoidMethodA(observer_, method_, args);
-        return env_->ExceptionCheck() == JNI_FALSE;
+        return removePingRequest_.call(static_cast<jint>(reply.address),
+                                       static_cast<jshort>(reply.reqID),
+                                       static_cast<jint>(reply.roundtripTime));
     }
 
   private:
-    JNIEnv* env_;
-    jobject observer_;
-    jmethodID method_;
+    ListenerMethod& removePingRequest_;
 };
 
 }  // namespace
@@ -251,21 +232,23 @@ class JavaObserverSink final : public ReplySink {
 std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
                                         uint32_t senderAddress, uint16_t identifier,
                                         const timeval& now) {
-    if (length < kMinIpHeader) return std::nullopt;
-    size_t ipHeaderLength = static_cast<size_t>(datagram[0] & 0x0F) * 4;
-    if (ipHeaderLength < kMinIpHeader || length < ipHeaderLength + kIcmpHeader) return std::nullopt;
-    const uint8_t* icmp = datagram + ipHeaderLength;
-    if (icmp[kTypeAt] != kEchoReply) return std::nullopt;
+    if (length < kIpMinHeaderLength) return std::nullopt;
+    const size_t headerLength = ipHeaderLength(datagram, length);
+    if (headerLength < kIpMinHeaderLength || length < headerLength + kIcmpHeaderLength) {
+        return std::nullopt;
+    }
+    const uint8_t* icmp = datagram + headerLength;
+    if (icmp[kIcmpTypeAt] != ICMP_ECHOREPLY) return std::nullopt;
 
     PingReply reply{};
     reply.address = ntohl(senderAddress);
-    reply.type = icmp[kTypeAt];
+    reply.type = icmp[kIcmpTypeAt];
     // Another process's reply is reported without request id or time.
-    if (read16(icmp + kIdentifierAt) != identifier) return reply;
+    if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
     // Ours, but without the send time: nothing trustworthy to report.
-    if (length < ipHeaderLength + kIcmpHeader + kSendTime) return std::nullopt;
+    if (length < headerLength + kIcmpHeaderLength + kSendTime) return std::nullopt;
 
-    reply.reqID = read16(icmp + kSequenceAt);
+    reply.reqID = read16(icmp + kIcmpSequenceAt);
     reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
     reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
     reply.roundtripTime = elapsedMillis(reply.sent, now);
@@ -280,14 +263,14 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         return;
     }
     uint8_t rcvBuf[kBufferSize] = {};
-    printTrace("getting ready to start reading...\n");
+    printDiagnostic("getting ready to start reading...\n");
     // While datagrams keep coming they are read without waiting, and a shutdown is looked for
     // between them, so a flood can't hold the loop; it waits only when the socket is empty.
     bool socketEmpty = true;
     for (;;) {
         if (socketEmpty) {
             pollfd fds[2] = {{icmpsd, POLLIN, 0}, {registration.wakeFd(), POLLIN, 0}};
-            printTrace("wait on icmp sd %d..\n", icmpsd);
+            printDiagnostic("wait on icmp sd %d..\n", icmpsd);
             int rc = ::poll(fds, std::size(fds), -1);
             if (rc < 0) {
                 int err = errno;
@@ -297,11 +280,11 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
             }
             if (fds[1].revents == 0 && fds[0].revents == 0) continue;
             if (fds[1].revents == 0) {
-                printTrace("Ready to read data, rc = %d errno = %d\n", rc, errno);
+                printDiagnostic("Ready to read data, rc = %d errno = %d\n", rc, errno);
             }
         }
         if (registration.shuttingDown()) {
-            printTrace("ICMP Socket was closed, terminating\n");
+            printDiagnostic("ICMP Socket was closed, terminating\n");
             return;
         }
 
@@ -313,7 +296,7 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         // Empty (another loop on the same socket may have taken the datagram): wait again.
         socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
         if (socketEmpty) continue;
-        printTrace("read data in, and rc = %d\n", static_cast<int>(received));
+        printDiagnostic("read data in, and rc = %d\n", static_cast<int>(received));
         if (received < 0) {
             if (err == EINTR) continue;
             logLine("Error recvfrom, rc = %d, errno = %d\n", static_cast<int>(received), err);
@@ -329,7 +312,7 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         if (trace != 0) {
             char sender[INET_ADDRSTRLEN] = "";
             ::inet_ntop(AF_INET, &rcvAddress.sin_addr, sender, sizeof sender);
-            printTrace(
+            printDiagnostic(
                 "Ping received from %s, type = %d reqID = %d, curTime = %dms, reqTime = %dms, "
                 "RTTime = %dms\n",
                 sender, reply->type, reply->reqID, millisOfDay(now), millisOfDay(reply->sent),
@@ -349,27 +332,32 @@ extern "C" {
 ORVELA_EXPORT int icmp_init() {
     ScopedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!socket) {
-        logLine("Error: Failed to open socket (errno = %d)\n", errno);
+        int err = errno;
+        logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
     // Only echo replies reach the loop; it would drop everything else anyway. Without this the
     // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
     // Best effort: where the filter is refused, the loop's own type check does the same.
-    icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
-    ::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies);
+    acceptOnlyEchoReplies(socket.get());
     raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on the eventfd too, for its shutdown.
     ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake) {
-        logLine("Error: Failed to open socket (errno = %d)\n", errno);
+        int err = errno;
+        logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
 
-    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket);
+    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket(socket.get(), wake.get()));
+    if (entry) {
+        socket.release();  // the entry holds both now
+        wake.release();
+    }
     std::lock_guard<std::mutex> lock(socketsMutex);
     std::unique_ptr<OpenSocket>* slot = nullptr;
     try {
-        if (entry) slot = &sockets.emplace(socket.get(), nullptr).first->second;
+        if (entry) slot = &sockets.emplace(entry->fd.get(), nullptr).first->second;
     } catch (const std::bad_alloc&) {
     }
     if (slot == nullptr) {
@@ -381,15 +369,14 @@ ORVELA_EXPORT int icmp_init() {
     dstAddress = sockaddr_in{};
     dstAddress.sin_family = AF_INET;
     dstAddress.sin_port = 0;
-    sendBuf[kTypeAt] = kEchoRequest;
-    sendBuf[kCodeAt] = 0;
-    write16(sendBuf + kChecksumAt, 0);
-    write16(sendBuf + kIdentifierAt, globalPID);
+    sendBuf[kIcmpTypeAt] = ICMP_ECHO;
+    sendBuf[kIcmpCodeAt] = 0;
+    write16(sendBuf + kIcmpChecksumAt, 0);
+    write16(sendBuf + kIcmpIdentifierAt, globalPID);
 
-    entry->wakeFd = wake.release();
-    entry->fd = socket.release();
+    const int fd = entry->fd.get();
     *slot = std::move(entry);
-    return (*slot)->fd;
+    return fd;
 }
 
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {
@@ -397,31 +384,33 @@ ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsi
     std::lock_guard<std::mutex> lock(socketsMutex);
     if (findLiveSocket(icmpsd) == nullptr) {
         // A descriptor we don't hold (any more): sending could write into someone else's file.
+        // The caller sees the failure as a send on a closed descriptor.
+        printDiagnostic("Error sending ping (errno = %d)\n", EBADF);
         errno = EBADF;
-        printTrace("Error sending ping (errno = %d)\n", errno);
         return -1;
     }
     dstAddress.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
-    write16(sendBuf + kChecksumAt, 0);
-    write16(sendBuf + kSequenceAt, reqID);
+    write16(sendBuf + kIcmpChecksumAt, 0);
+    write16(sendBuf + kIcmpSequenceAt, reqID);
     timeval now;
     ::gettimeofday(&now, nullptr);
     writeHost32(sendBuf + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
     writeHost32(sendBuf + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
     size_t size = requestSize();
-    write16(sendBuf + kChecksumAt,
+    write16(sendBuf + kIcmpChecksumAt,
             checksum(reinterpret_cast<unsigned short*>(sendBuf), static_cast<int>(size)));
 
     ssize_t sent = ::sendto(icmpsd, sendBuf, size, 0, reinterpret_cast<sockaddr*>(&dstAddress),
                             sizeof dstAddress);
     if (sent < 0 || static_cast<size_t>(sent) != size) {
-        printTrace("Error sending ping (errno = %d)\n", errno);
+        int err = errno;
+        printDiagnostic("Error sending ping (errno = %d)\n", err);
         return -1;
     }
     if (trace != 0) {
         char destination[INET_ADDRSTRLEN] = "";
         ::inet_ntop(AF_INET, &dstAddress.sin_addr, destination, sizeof destination);
-        printTrace("Sent ping to %s (reqid = %d)\n", destination, reqID);
+        printDiagnostic("Sent ping to %s (reqid = %d)\n", destination, reqID);
     }
     return 0;
 }
@@ -438,18 +427,8 @@ ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
     }
     // The loops wake up, and the last one to leave closes the socket.
     uint64_t one = 1;
-    ssize_t ignored = ::write(entry->wakeFd, &one, sizeof one);
+    ssize_t ignored = ::write(entry->wakeFd.get(), &one, sizeof one);
     (void)ignored;
-}
-
-ORVELA_EXPORT unsigned short checksum(unsigned short* addr, int len) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(addr);
-    uint32_t sum = 0;
-    for (; len > 1; len -= 2, bytes += 2) sum += read16(bytes);
-    if (len == 1) sum += static_cast<uint32_t>(bytes[0]) << 8;
-    sum = (sum >> 16) + (sum & 0xFFFF);
-    sum += sum >> 16;
-    return static_cast<unsigned short>(~sum);
 }
 
 ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
@@ -457,21 +436,17 @@ ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
         runReceiveLoop(icmpsd, nullptr);
         return;
     }
-    jmethodID method = nullptr;
-    {
-        orvela::ScopedLocalRef<jclass> cls(env, env->GetObjectClass(observer));
-        method = env->GetMethodID(cls.get(), "removePingRequest", "(ISI)V");
-    }
+    ListenerMethod removePingRequest(env, observer);
     // Without the method the NoSuchMethodError reaches the caller and no loop runs.
-    if (method == nullptr) return;
-    JavaObserverSink sink(env, observer, method);
+    if (!removePingRequest.bind("removePingRequest", "(ISI)V")) return;
+    JavaObserverSink sink(removePingRequest);
     runReceiveLoop(icmpsd, &sink);
 }
 
 ORVELA_EXPORT int TestReceivePings(void* socketIn) {
-    printTrace("starting receive_ping...\n");
+    printDiagnostic("starting receive_ping...\n");
     receive_pings(static_cast<int>(reinterpret_cast<intptr_t>(socketIn)), nullptr, nullptr);
-    printTrace("receive_ping returned...\n");
+    printDiagnostic("receive_ping returned...\n");
     return 0;
 }
 

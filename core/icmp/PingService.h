@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "binding/Export.h"
+#include "core/icmp/InternetChecksum.h"
 
 extern "C" {
 
@@ -31,8 +32,6 @@ ORVELA_EXPORT int icmp_init();
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short ttl);
 // Closes a socket that icmp_init opened; a receive loop on it returns and lets go of it first.
 ORVELA_EXPORT void icmp_shutdown(int icmpsd);
-// The Internet checksum (RFC 1071) of len bytes at addr.
-ORVELA_EXPORT unsigned short checksum(unsigned short* addr, int len);
 // Reports every echo reply on icmpsd to observer's removePingRequest until the socket is shut
 // down. A null env makes no JNI call.
 ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer);

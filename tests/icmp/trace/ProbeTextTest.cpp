@@ -13,7 +13,12 @@
 #include <functional>
 #include <string>
 
-#include "core/icmp/trace_unix.h"
+#include "binding/ScopedFd.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeText.h"
+#include "core/icmp/RouteTrace.h"
+#include "tests/support/cpp/CapturedOutput.h"
 
 namespace {
 
@@ -24,6 +29,8 @@ std::string isolated(const std::string& hostname, const std::string& hosts,
                      const std::function<std::string()>& probe) {
     int pipefd[2];
     if (pipe(pipefd) != 0) return "SKIP";
+    const orvela::ScopedFd readEnd(pipefd[0]);
+    orvela::ScopedFd writeEnd(pipefd[1]);
     fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
@@ -43,13 +50,12 @@ std::string isolated(const std::string& hostname, const std::string& hosts,
         if (write(pipefd[1], result.data(), result.size()) < 0) _exit(1);
         _exit(0);
     }
-    close(pipefd[1]);
+    ::close(writeEnd.release());  // the read below ends with the child's end
     std::string result;
     char chunk[256];
     ssize_t n;
-    while ((n = read(pipefd[0], chunk, sizeof chunk)) > 0)
+    while ((n = read(readEnd.get(), chunk, sizeof chunk)) > 0)
         result.append(chunk, static_cast<size_t>(n));
-    close(pipefd[0]);
     int status = 0;
     waitpid(child, &status, 0);
     return result;
@@ -72,16 +78,16 @@ const char* const kHosts =
 #define SKIP_WHEN_ISOLATION_FAILS(result) \
     if ((result) == "SKIP") GTEST_SKIP() << "no namespaces for an isolated name look-up"
 
-TEST(PrType, NamesEveryIcmpType) {
-    EXPECT_STREQ("Echo Reply", pr_type(0));
-    EXPECT_STREQ("Dest Unreachable", pr_type(3));
-    EXPECT_STREQ("Time Exceeded", pr_type(11));
-    EXPECT_STREQ("Info Reply", pr_type(16));
-    EXPECT_STREQ("OUT-OF-RANGE", pr_type(17));
-    EXPECT_STREQ("OUT-OF-RANGE", pr_type(255));
+TEST(PrTypeTest, NamesEveryIcmpType) {
+    EXPECT_STREQ(pr_type(0), "Echo Reply");
+    EXPECT_STREQ(pr_type(3), "Dest Unreachable");
+    EXPECT_STREQ(pr_type(11), "Time Exceeded");
+    EXPECT_STREQ(pr_type(16), "Info Reply");
+    EXPECT_STREQ(pr_type(17), "OUT-OF-RANGE");
+    EXPECT_STREQ(pr_type(255), "OUT-OF-RANGE");
 }
 
-TEST(Inetname, StripsOnlyTheLocalDomain) {
+TEST(InetnameTest, StripsOnlyTheLocalDomain) {
     const std::string got = isolated("probe.lab.example", kHosts, [] {
         std::string all;
         for (const char* a :
@@ -92,26 +98,25 @@ TEST(Inetname, StripsOnlyTheLocalDomain) {
         return all;
     });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ("0.0.0.0|gw|r2.sub.lab.example|r3.other.example|r4|198.18.7.9|", got);
+    EXPECT_EQ(got, "0.0.0.0|gw|r2.sub.lab.example|r3.other.example|r4|198.18.7.9|");
 }
 
-TEST(Inetname, KeepsWholeNamesOnAHostWithoutDomain) {
+TEST(InetnameTest, KeepsWholeNamesOnAHostWithoutDomain) {
     const std::string got =
         isolated("probe", kHosts, [] { return std::string(inetname(address("198.18.0.1"))); });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ("gw.lab.example", got);
+    EXPECT_EQ(got, "gw.lab.example");
 }
 
-TEST(Inetname, CutsALongNameToTheLine) {
+TEST(InetnameTest, CutsALongNameToTheLine) {
     const std::string got = isolated("probe.elsewhere", kHosts,
                                      [] { return std::string(inetname(address("198.18.0.5"))); });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ(std::string("a-very-long-router-name-that-fills-more-than-the-line.lab.example")
-                  .substr(0, 49),
-              got);
+    EXPECT_EQ(got, std::string("a-very-long-router-name-that-fills-more-than-the-line.lab.example")
+                       .substr(0, 49));
 }
 
-TEST(Print, SummarisesTheReply) {
+TEST(PrintTest, SummarisesTheReply) {
     const std::string got = isolated("probe.lab.example", kHosts, [] {
         unsigned char datagram[56] = {0x45};
         const unsigned char to[] = {198, 18, 0, 9};
@@ -119,16 +124,16 @@ TEST(Print, SummarisesTheReply) {
         sockaddr_in from{};
         from.sin_family = AF_INET;
         from.sin_addr = address("198.18.0.1");
-        testing::internal::CaptureStdout();
+        orvela::test::CapturedOutput captured(stdout);
         print(datagram, sizeof datagram, &from);
         // Too short to hold the header: nothing is read past the bytes received.
         unsigned char* stub = new unsigned char[4]{0x45, 0, 0, 0};
         print(stub, 4, &from);
         delete[] stub;
-        return testing::internal::GetCapturedStdout();
+        return captured.take();
     });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ(" gw (198.18.0.1) 36 bytes to 198.18.0.9 gw (198.18.0.1) -16 bytes to 0.0.0.0", got);
+    EXPECT_EQ(got, " gw (198.18.0.1) 36 bytes to 198.18.0.9 gw (198.18.0.1) -16 bytes to 0.0.0.0");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/icmp/ping_unix.h"
+#include "core/icmp/PingService.h"
 
 namespace {
 
@@ -48,23 +48,23 @@ std::optional<PingReply> handle(const std::vector<uint8_t>& bytes, timeval now =
     return handle(bytes, bytes.size(), now);
 }
 
-TEST(Datagram, OurEchoReplyReportsSenderRequestIdAndRoundTrip) {
+TEST(HandleDatagramTest, OurEchoReplyReportsSenderRequestIdAndRoundTrip) {
     auto reply = handle(datagram(0, kOurs, 7, 1000, 250000), timeval{1001, 750000});
     ASSERT_TRUE(reply);
-    EXPECT_EQ(kSender, reply->address);
-    EXPECT_EQ(7, reply->reqID);
-    EXPECT_EQ(1500, reply->roundtripTime);
-    EXPECT_EQ(0, reply->type);
-    EXPECT_EQ(1000, reply->sent.tv_sec);
-    EXPECT_EQ(250000, reply->sent.tv_usec);
+    EXPECT_EQ(reply->address, kSender);
+    EXPECT_EQ(reply->reqID, 7);
+    EXPECT_EQ(reply->roundtripTime, 1500);
+    EXPECT_EQ(reply->type, 0);
+    EXPECT_EQ(reply->sent.tv_sec, 1000);
+    EXPECT_EQ(reply->sent.tv_usec, 250000);
 
     auto wrapped = handle(datagram(0, kOurs, 0xFFFF, 1000, 0));
     ASSERT_TRUE(wrapped);
-    EXPECT_EQ(0xFFFF, wrapped->reqID);
-    EXPECT_EQ(-1, static_cast<int16_t>(wrapped->reqID));
+    EXPECT_EQ(wrapped->reqID, 0xFFFF);
+    EXPECT_EQ(static_cast<int16_t>(wrapped->reqID), -1);
 }
 
-TEST(Datagram, RoundTripCountsBothPartsAndCutsTowardZero) {
+TEST(HandleDatagramTest, RoundTripCountsBothPartsAndCutsTowardZero) {
     struct Case {
         timeval sent, now;
         int32_t millis;
@@ -81,11 +81,11 @@ TEST(Datagram, RoundTripCountsBothPartsAndCutsTowardZero) {
                                      static_cast<int32_t>(c.sent.tv_usec)),
                             c.now);
         ASSERT_TRUE(reply);
-        EXPECT_EQ(c.millis, reply->roundtripTime) << c.sent.tv_sec << "." << c.sent.tv_usec;
+        EXPECT_EQ(reply->roundtripTime, c.millis) << c.sent.tv_sec << "." << c.sent.tv_usec;
     }
 }
 
-TEST(Datagram, ForgedSendTimesGiveABoundedRoundTrip) {
+TEST(HandleDatagramTest, ForgedSendTimesGiveABoundedRoundTrip) {
     auto far = handle(datagram(0, kOurs, 1, std::numeric_limits<int32_t>::min(),
                                std::numeric_limits<int32_t>::min()),
                       timeval{std::numeric_limits<int32_t>::max(), 999999});
@@ -93,40 +93,40 @@ TEST(Datagram, ForgedSendTimesGiveABoundedRoundTrip) {
     auto back =
         handle(datagram(0, kOurs, 1, 0, std::numeric_limits<int32_t>::max()), timeval{0, 0});
     ASSERT_TRUE(back);
-    EXPECT_EQ(-2147483, back->roundtripTime);
+    EXPECT_EQ(back->roundtripTime, -2147483);
 }
 
-TEST(Datagram, AnotherProcesssReplyIsReportedWithoutIdOrTime) {
+TEST(HandleDatagramTest, AnotherProcesssReplyIsReportedWithoutIdOrTime) {
     auto reply = handle(datagram(0, kOurs + 1, 7, 1000, 0));
     ASSERT_TRUE(reply);
-    EXPECT_EQ(kSender, reply->address);
-    EXPECT_EQ(0, reply->reqID);
-    EXPECT_EQ(0, reply->roundtripTime);
+    EXPECT_EQ(reply->address, kSender);
+    EXPECT_EQ(reply->reqID, 0);
+    EXPECT_EQ(reply->roundtripTime, 0);
 
     // Its ICMP header alone is enough to report it.
     auto headerOnly = handle(datagram(0, kOurs + 1, 7, 1000, 0), 28, timeval{1000, 0});
     ASSERT_TRUE(headerOnly);
-    EXPECT_EQ(0, headerOnly->reqID);
+    EXPECT_EQ(headerOnly->reqID, 0);
 }
 
-TEST(Datagram, EverythingButEchoRepliesIsDropped) {
+TEST(HandleDatagramTest, EverythingButEchoRepliesIsDropped) {
     for (uint8_t type : {3, 5, 8, 11, 12, 13, 14, 255}) {
         EXPECT_FALSE(handle(datagram(type, kOurs, 7, 1000, 0))) << int(type);
     }
 }
 
-TEST(Datagram, TheIcmpHeaderIsFoundAfterTheStatedIpHeaderLength) {
+TEST(HandleDatagramTest, TheIcmpHeaderIsFoundAfterTheStatedIpHeaderLength) {
     auto withOptions = handle(datagram(0, kOurs, 21, 999, 0, 1));
     ASSERT_TRUE(withOptions);
-    EXPECT_EQ(21, withOptions->reqID);
-    EXPECT_EQ(1000, withOptions->roundtripTime);
+    EXPECT_EQ(withOptions->reqID, 21);
+    EXPECT_EQ(withOptions->roundtripTime, 1000);
 
     auto longest = handle(datagram(0, kOurs, 22, 999, 0, 10));  // 60-byte IPv4 header
     ASSERT_TRUE(longest);
-    EXPECT_EQ(22, longest->reqID);
+    EXPECT_EQ(longest->reqID, 22);
 }
 
-TEST(Datagram, AHeaderLengthBelowTwentyOrBeyondTheDataIsDropped) {
+TEST(HandleDatagramTest, AHeaderLengthBelowTwentyOrBeyondTheDataIsDropped) {
     for (uint8_t ihl = 0; ihl < 5; ++ihl) {
         auto bytes = datagram(0, kOurs, 7, 1000, 0);
         bytes[0] = static_cast<uint8_t>(0x40 | ihl);
@@ -137,7 +137,7 @@ TEST(Datagram, AHeaderLengthBelowTwentyOrBeyondTheDataIsDropped) {
     EXPECT_FALSE(handle(bytes, 50, timeval{1000, 0}));
 }
 
-TEST(Datagram, OurReplyTooShortForTheSendTimeIsDropped) {
+TEST(HandleDatagramTest, OurReplyTooShortForTheSendTimeIsDropped) {
     auto bytes = datagram(0, kOurs, 7, 1000, 0);
     EXPECT_TRUE(handle(bytes, 36, timeval{1000, 0}));
     for (size_t length = 0; length < 36; ++length) {
@@ -148,7 +148,7 @@ TEST(Datagram, OurReplyTooShortForTheSendTimeIsDropped) {
     EXPECT_TRUE(handle(withOptions, 44, timeval{1000, 0}));
 }
 
-TEST(Datagram, NoLengthOrHeaderLengthReadsPastTheData) {
+TEST(HandleDatagramTest, NoLengthOrHeaderLengthReadsPastTheData) {
     // Under the sanitizers, any read beyond `length` fails the test.
     for (int options = 0; options <= 10; ++options) {
         for (uint16_t id : {kOurs, static_cast<uint16_t>(kOurs ^ 1)}) {

@@ -1,0 +1,44 @@
+// The natives of com.orvela.core.icmp.ASM: the latency probe and the route trace.
+
+#include <jni.h>
+
+#include <cstdint>
+
+#include "binding/ScopedFd.h"
+#include "core/icmp/LatencyProbe.h"
+#include "core/icmp/RouteTrace.h"
+
+namespace {
+
+// The low 32 bits of a Java long, as the int Java sees them.
+jint low32(jlong value) {
+    return static_cast<jint>(static_cast<uint32_t>(value));
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency(JNIEnv* env, jclass, jint,
+                                                                jlong dest, jint ttl,
+                                                                jlong packetSize, jint tos,
+                                                                jint timeout, jobject listener) {
+    if (listener == nullptr) return;  // nobody to report to
+    start_test(orvela::icmp::nextLatencyProbeId(), static_cast<uint32_t>(dest),
+               static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout, env, listener);
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclass, jint id,
+                                                              jlong dest, jint ttl,
+                                                              jlong packetSize, jint tos,
+                                                              jint timeout, jobject listener) {
+    if (listener == nullptr) return;  // nobody to report to
+    // A failed open leaves a negative status in place of the descriptor: start_trace reports it.
+    const int sock = orvela::icmp::openTraceSendSocket(low32(packetSize));
+    orvela::ScopedFd sendSocket(sock);
+    start_trace(sock, static_cast<unsigned short>(id),
+                static_cast<long>(static_cast<uint32_t>(dest)), static_cast<unsigned short>(ttl),
+                low32(packetSize), tos, timeout, env, listener);
+}
+
+}  // extern "C"

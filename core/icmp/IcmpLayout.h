@@ -1,0 +1,56 @@
+#pragma once
+
+// Where the fields of IPv4, ICMP and UDP headers lie, and how they are read and written: every
+// multi-byte field goes on the wire most significant byte first, whatever the host's order.
+
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
+
+#include <cstdint>
+
+namespace orvela::icmp {
+
+// IPv4 header
+constexpr int kIpMinHeaderLength = 20;
+constexpr uint8_t kIpVersion4NoOptions = 0x45;  // version 4, five 32-bit words
+constexpr int kIpTypeOfServiceAt = 1;
+constexpr int kIpTotalLengthAt = 2;
+constexpr int kIpIdentificationAt = 4;
+constexpr int kIpFragmentAt = 6;
+constexpr int kIpTimeToLiveAt = 8;
+constexpr int kIpProtocolAt = 9;
+constexpr int kIpChecksumAt = 10;
+constexpr int kIpDestinationAt = 16;
+
+// ICMP header; an error message quotes the offending datagram's IPv4 header right after it.
+constexpr int kIcmpHeaderLength = 8;
+constexpr int kIcmpTypeAt = 0;
+constexpr int kIcmpCodeAt = 1;
+constexpr int kIcmpChecksumAt = 2;
+constexpr int kIcmpIdentifierAt = 4;
+constexpr int kIcmpSequenceAt = 6;
+
+// UDP header; an ICMP error quotes at least its two ports.
+constexpr int kUdpHeaderLength = 8;
+constexpr int kUdpSourcePortAt = 0;
+constexpr int kUdpDestinationPortAt = 2;
+constexpr int kUdpLengthAt = 4;
+constexpr int kUdpChecksumAt = 6;
+constexpr int kUdpPortsLength = 4;
+
+// The header length an IPv4 header at `header` declares, or 0 when none of it is there.
+template <typename Length>
+Length ipHeaderLength(const uint8_t* header, Length available) {
+    return header != nullptr && available > 0 ? static_cast<Length>((header[0] & 0x0F) * 4) : 0;
+}
+
+inline uint16_t read16(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] << 8 | at[1]);
+}
+
+inline void write16(uint8_t* at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value >> 8);
+    at[1] = static_cast<uint8_t>(value);
+}
+
+}  // namespace orvela::icmp

@@ -1,0 +1,56 @@
+#include "core/icmp/IcmpSockets.h"
+
+// The socket filter is only in the kernel's header, which clashes with <netinet/ip_icmp.h>:
+// nothing else of icmpprobe is included here.
+#include <linux/icmp.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "binding/ScopedFd.h"
+
+namespace orvela::icmp {
+
+RawSendSocket openRawSendSocket(int sendBufferBytes) {
+    RawSendSocket result;
+    ScopedFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+    if (!sock) {
+        result.err = errno;
+        result.failedStep = SendSocketStep::Socket;
+        return result;
+    }
+    if (::setsockopt(sock.get(), SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes) <
+        0) {
+        result.err = errno;
+        result.failedStep = SendSocketStep::SendBuffer;
+        return result;
+    }
+    const int on = 1;
+    if (::setsockopt(sock.get(), IPPROTO_IP, IP_HDRINCL, &on, sizeof on) < 0) {
+        result.err = errno;
+        result.failedStep = SendSocketStep::HeaderIncluded;
+        return result;
+    }
+    result.fd = sock.release();
+    return result;
+}
+
+int icmpProtocol() {
+    protoent entry{};
+    protoent* found = nullptr;
+    char scratch[1024];
+    if (::getprotobyname_r("icmp", &entry, scratch, sizeof scratch, &found) != 0 ||
+        found == nullptr) {
+        return -1;
+    }
+    return found->p_proto;
+}
+
+bool acceptOnlyEchoReplies(int fd) {
+    icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
+    return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies) == 0;
+}
+
+}  // namespace orvela::icmp

@@ -1,0 +1,292 @@
+// Each probe owns its sockets and buffers; nothing is thrown to Java, every outcome reaches the
+// listener as a status code.
+
+#include "core/icmp/LatencyProbe.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "binding/ScopedFd.h"
+#include "core/icmp/IcmpLayout.h"
+#include "core/icmp/IcmpSockets.h"
+#include "core/icmp/InternetChecksum.h"
+#include "core/icmp/ListenerMethod.h"
+#include "core/icmp/ProbeBuffer.h"
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeStatus.h"
+#include "core/icmp/ProbeText.h"
+#include "core/icmp/ProbeWait.h"
+
+namespace orvela::icmp {
+namespace {
+
+// The echo request carries its send time at bytes 48 to 55.
+constexpr int kEchoLayoutLength = 56;
+constexpr int kEchoTimeOffset = 48;
+// Latency time stamps count milliseconds from 2001-02-06 22:53:20 UTC.
+constexpr long long kTimeStampEpoch = 981500000LL;
+// Time to live sent when the caller asks for 0 or 1.
+constexpr unsigned short kDefaultTimeToLive = 25;
+
+std::atomic<int> lastLatencyProbeId{100};
+
+// The checksum field never carries 0: 0xFFFF stands for it.
+uint16_t nonZeroChecksum(unsigned short sum) {
+    return sum == 0 ? 0xFFFF : sum;
+}
+
+uint16_t checksumOf(const unsigned char* bytes, int length) {
+    return nonZeroChecksum(in_cksum(reinterpret_cast<const unsigned short*>(bytes), length));
+}
+
+double timeStamp(const timeval& tv) {
+    return static_cast<double>(static_cast<long long>(tv.tv_sec) - kTimeStampEpoch) * 1000.0 +
+           static_cast<double>(tv.tv_usec) / 1000.0;
+}
+
+double timeStampNow() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return timeStamp(now);
+}
+
+// The send socket of a probe, with the lines createSendSocket has always printed.
+RawSendSocket openLatencySendSocket(int packetSize) {
+    const RawSendSocket opened = openRawSendSocket(packetSize);
+    if (opened.failedStep == SendSocketStep::Socket) {
+        if (verbose) printf(">>>> cannot create raw socket: %s\n", strerror(opened.err));
+        return opened;
+    }
+    if (verbose) printf("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n");
+    if (opened.failedStep == SendSocketStep::SendBuffer) {
+        if (verbose) printf(">>>>  SO_SNDBUF: %s\n", strerror(opened.err));
+        return opened;
+    }
+    if (verbose) printf("&&&&&&&&&&&&&&&& IP_HDRINCL \n\n");
+    if (opened.failedStep == SendSocketStep::HeaderIncluded) {
+        if (verbose) printf(">>>> IP_HDRINCL: %s\n", strerror(opened.err));
+    }
+    return opened;
+}
+
+// sendPingPacket, giving up on the send at the try's deadline.
+double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                           const struct sockaddr_in* to, Clock::time_point deadline) {
+    if (outip == nullptr || to == nullptr || packlen < kEchoLayoutLength) return -1.0;
+    memset(outip, 0, static_cast<size_t>(packlen));
+
+    outip[0] = kIpVersion4NoOptions;
+    write16(outip + kIpTotalLengthAt, static_cast<uint16_t>(packlen));
+    write16(outip + kIpIdentificationAt, static_cast<uint16_t>(id + seq));
+    outip[kIpTimeToLiveAt] = static_cast<unsigned char>(ttl);
+    outip[kIpProtocolAt] = IPPROTO_ICMP;
+    memcpy(outip + kIpDestinationAt, &to->sin_addr.s_addr, 4);
+    write16(outip + kIpChecksumAt, checksumOf(outip, kIpMinHeaderLength));
+
+    unsigned char* icmp = outip + kIpMinHeaderLength;
+    icmp[kIcmpTypeAt] = ICMP_ECHO;
+    icmp[kIcmpCodeAt] = 0;
+    write16(icmp + kIcmpIdentifierAt, static_cast<uint16_t>(id));
+    write16(icmp + kIcmpSequenceAt, static_cast<uint16_t>(seq));
+
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
+    const int32_t micros = static_cast<int32_t>(now.tv_usec);
+    memcpy(outip + kEchoTimeOffset, &seconds, 4);
+    memcpy(outip + kEchoTimeOffset + 4, &micros, 4);
+    const double sendTime = timeStamp(now);
+
+    write16(icmp + kIcmpChecksumAt, checksumOf(icmp, packlen - kIpMinHeaderLength));
+
+    if (verbose) {
+        printf("[ping-%d-%d]going to send %d bytes to %s\n", id, seq, packlen,
+               inet_ntoa(to->sin_addr));
+    }
+    const int cc = sendUntil(sndsock, outip, packlen, reinterpret_cast<const sockaddr*>(to),
+                             sizeof *to, deadline);
+    if (cc < 0) {
+        if (verbose) printf(">>>> send failed, cc: %d\n", cc);
+        return -1.0;
+    }
+    if (cc < packlen) {
+        if (verbose) printf("sent %d bytes (*** less than packet_size)\n", cc);
+        return sendTime;
+    }
+    if (verbose) printf("Sent %d bytes at %g\n", cc, sendTime);
+    return sendTime;
+}
+
+// ping_packet_ok; with `probed`, only what concerns that address answers: an echo reply from
+// it, or an error that quotes a request to it. Another host's reply to another probe with the
+// same identifier (another process's, which counts from 101 too) is not this try's.
+int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
+                   const struct sockaddr_in* from, int sendSEQ, const in_addr* probed) {
+    const int headerLen = ipHeaderLength(recvBuf, bytesRead);
+    if (recvBuf == nullptr || headerLen < kIpMinHeaderLength ||
+        bytesRead < headerLen + kIcmpHeaderLength) {
+        if (verbose) printf(" >>>> deliver() too few bytes received\n");
+        return -1;
+    }
+    if (recvBuf[kIpProtocolAt] != IPPROTO_ICMP) {
+        if (verbose) {
+            printf("deliver() : bad packet, not ICMP: protocol: %d\n", recvBuf[kIpProtocolAt]);
+        }
+        return -1;
+    }
+    const unsigned char* icmp = recvBuf + headerLen;
+    const int icmpLen = bytesRead - headerLen;
+    const int type = icmp[kIcmpTypeAt];
+    const int code = icmp[kIcmpCodeAt];
+    if (verbose) {
+        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(from));
+    }
+    // Errors quote the datagram that caused them; the identifier and sequence number are read
+    // from the quoted ICMP header, other messages carry them in their own.
+    const unsigned char* echoHeader = icmp;
+    if (type == ICMP_DEST_UNREACH || type == ICMP_TIME_EXCEEDED) {
+        const unsigned char* quoted = icmp + kIcmpHeaderLength;
+        const int quotedLen = ipHeaderLength(quoted, icmpLen - kIcmpHeaderLength);
+        if (quotedLen < kIpMinHeaderLength ||
+            kIcmpHeaderLength + quotedLen + kIcmpHeaderLength > icmpLen) {
+            return -1;
+        }
+        // Only an echo request of ours is quoted as ICMP: a trace probe's UDP length and
+        // checksum lie where the identifier and sequence number would be.
+        if (quoted[kIpProtocolAt] != IPPROTO_ICMP) return -1;
+        if (probed != nullptr && memcmp(quoted + kIpDestinationAt, &probed->s_addr, 4) != 0) {
+            return -1;
+        }
+        echoHeader = quoted + quotedLen;
+    } else if (probed != nullptr && (from == nullptr || from->sin_addr.s_addr != probed->s_addr)) {
+        return -1;
+    }
+    // The request itself, seen on its way to this host's own address, answers nothing.
+    if (type == ICMP_ECHO) return -1;
+    if (read16(echoHeader + kIcmpIdentifierAt) == static_cast<uint16_t>(sendID) &&
+        read16(echoHeader + kIcmpSequenceAt) == static_cast<uint16_t>(sendSEQ)) {
+        return type;
+    }
+    return -1;
+}
+
+}  // namespace
+
+unsigned short nextLatencyProbeId() {
+    const int pingIdentifier = getpid() & 0xFFFF;
+    int current = lastLatencyProbeId.load();
+    int next;
+    do {
+        next = current;
+        do {
+            next = next + 1 == 65536 ? 100 : next + 1;
+        } while (next == pingIdentifier);
+    } while (!lastLatencyProbeId.compare_exchange_weak(current, next));
+    return static_cast<unsigned short>(next);
+}
+
+}  // namespace orvela::icmp
+
+using namespace orvela::icmp;
+
+extern "C" {
+
+int createSendSocket(int packetSize) {
+    return openLatencySendSocket(packetSize).fd;
+}
+
+double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                      const struct sockaddr_in* to) {
+    return sendPingPacketUntil(sndsock, outip, id, seq, ttl, packlen, to, deadlineAfter(0));
+}
+
+int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
+                   const struct sockaddr_in* from, int sendSEQ) {
+    return echoAnswerType(sendID, recvBuf, bytesRead, from, sendSEQ, nullptr);
+}
+
+int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalength, int service,
+               int timeout, JNIEnv* env, jobject listener) {
+    (void)service;  // the type of service stays 0
+    int rc = kStatusAnswered;
+    int done = 0;
+    double latency = 0.0;
+
+    ListenerMethod report(env, listener);
+    if (!report.bind("handleLatency", "(IIIIDII)V")) return kStatusFailed;
+
+    if (ttl == 0 || ttl == 1) ttl = kDefaultTimeToLive;
+    const int datalen = limitLength(datalength);
+
+    Buffer pingBuffer = allocateBuffer(datalen);
+    Buffer replyBuffer = allocateBuffer(datalen);
+    if (!pingBuffer || !replyBuffer) rc = kStatusNoMemory;
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = 0;
+    to.sin_addr.s_addr = htonl(dest);
+
+    const RawSendSocket opened = openLatencySendSocket(datalen);
+    orvela::ScopedFd sendsock(opened.fd);
+    if (!sendsock) {
+        if (verbose) {
+            printError("start_test: ip socket", opened.err);
+            printf("start_test: ip socket error.\n");
+        }
+        rc = kStatusFailed;
+    }
+    const int protocol = icmpProtocol();
+    orvela::ScopedFd recvsock(protocol < 0 ? -1
+                                           : socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
+    const int recvErr = protocol < 0 ? ENOPROTOOPT : errno;
+    if (!recvsock) {
+        if (verbose) {
+            printError("traceroute: icmp socket", recvErr);
+            printf("traceroute: icmp socket error.\n");
+        }
+        rc = kStatusFailed;
+    }
+
+    int seq = 0;
+    if (rc == 0) {
+        TrySlots slots(timeout);
+        for (; !done && seq < nprobes; ++seq) {
+            // The deadline covers the send too: a send that can't go out by then fails the try.
+            const Clock::time_point deadline = slots.next();
+            const double sendTime = sendPingPacketUntil(sendsock.get(), pingBuffer.get(), id, seq,
+                                                        ttl, datalen, &to, deadline);
+            for (;;) {
+                sockaddr_in from{};
+                const int cc =
+                    waitUntil(recvsock.get(), &from, replyBuffer.get(), datalen, deadline);
+                if (cc <= 0) break;
+                const double recvTime = timeStampNow();
+                const int type =
+                    echoAnswerType(id, replyBuffer.get(), cc, &from, seq, &to.sin_addr);
+                if (type == -1) continue;
+                if (type == 0) {
+                    latency = static_cast<double>(
+                                  static_cast<long long>((recvTime - sendTime) * 1000.0)) /
+                              1000.0;
+                    done = 1;
+                }
+                break;  // an echo reply, or an error that quotes this try
+            }
+        }
+        if (!done) rc = kStatusFailed;
+    }
+
+    const jint jdest = static_cast<jint>(dest);
+    report.call(jint{id}, jint{seq}, jdest, jint{rc}, jdouble{latency}, jint{datalen}, jdest);
+    return rc;
+}
+
+}  // extern "C"

@@ -1,0 +1,79 @@
+#include "core/icmp/ProbeWait.h"
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "core/icmp/ProbeSettings.h"
+#include "core/icmp/ProbeStatus.h"
+
+namespace orvela::icmp {
+namespace {
+
+constexpr int kDefaultTimeoutMs = 5000;
+
+// Waits until `sock` is ready for `events` or `deadline` has passed; false when it is not
+// ready by then (or the wait failed).
+bool pollUntil(int sock, short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return false;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+        pollfd fd{sock, events, 0};
+        const int ready = ::ppoll(&fd, 1, &wait, nullptr);
+        if (ready < 0 && errno == EINTR) continue;
+        return ready > 0 && (fd.revents & POLLNVAL) == 0;
+    }
+}
+
+}  // namespace
+
+Clock::duration waitFor(int timeout) {
+    return std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
+}
+
+Clock::time_point deadlineAfter(int timeout) {
+    return Clock::now() + waitFor(timeout);
+}
+
+Clock::time_point TrySlots::next() {
+    end_ = Clock::time_point::max() - end_ < slot_ ? Clock::time_point::max() : end_ + slot_;
+    return std::min(Clock::now() + slot_, end_);
+}
+
+int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* to,
+              socklen_t toLength, Clock::time_point deadline) {
+    for (;;) {
+        const ssize_t sent =
+            ::sendto(sock, data, static_cast<size_t>(length), MSG_DONTWAIT, to, toLength);
+        if (sent >= 0) return static_cast<int>(sent);
+        const int err = errno;
+        if (err == EINTR) continue;
+        if (err != EAGAIN && err != EWOULDBLOCK) return -1;
+        if (!pollUntil(sock, POLLOUT, deadline)) return -1;
+    }
+}
+
+int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
+              Clock::time_point deadline) {
+    int result = kStatusTimedOut;
+    if (pollUntil(sock, POLLIN, deadline)) {
+        socklen_t fromlen = sizeof(sockaddr_in);
+        result = static_cast<int>(::recvfrom(sock, packet, datalen > 0 ? datalen : 0, 0,
+                                             reinterpret_cast<sockaddr*>(from),
+                                             from != nullptr ? &fromlen : nullptr));
+    }
+    if (verbose) {
+        std::printf("wait_for_reply:: Returning %d \n", result);
+        std::fflush(stdout);
+    }
+    return result;
+}
+
+}  // namespace orvela::icmp

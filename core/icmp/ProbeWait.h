@@ -1,0 +1,44 @@
+#pragma once
+
+// Deadlines, waits, sends and receives of the route trace and the latency probe.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+
+namespace orvela::icmp {
+
+using Clock = std::chrono::steady_clock;
+
+// The time-out a caller gave, in milliseconds; 0 or less stands for the default of 5 seconds.
+Clock::duration waitFor(int timeout);
+Clock::time_point deadlineAfter(int timeout);
+
+// The deadlines of a series of tries (the probes of a hop, the tries of a latency probe): each
+// try gets the time-out from its start, but not past the end of its own slot, the slots
+// following one another from the first try on. Late wake-ups on a busy host so don't add up.
+class TrySlots {
+  public:
+    explicit TrySlots(int timeout) : slot_(waitFor(timeout)), end_(Clock::now()) {}
+
+    Clock::time_point next();
+
+  private:
+    Clock::duration slot_;
+    Clock::time_point end_;
+};
+
+// Sends one datagram, waiting for room in the send buffer at most until `deadline`. The send
+// buffer holds only a few datagrams, and those waiting for address resolution keep their room
+// for seconds: a blocking send would outlast the probe's time-out. -1 when it can't go out.
+int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* to,
+              socklen_t toLength, Clock::time_point deadline);
+
+// Waits for one datagram until `deadline`: its length, kStatusTimedOut or -1 when the receive
+// failed. Callers that drop a datagram call again with the same deadline, so a stream of
+// unrelated ICMP can't stretch a probe's wait past its time-out.
+int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
+              Clock::time_point deadline);
+
+}  // namespace orvela::icmp

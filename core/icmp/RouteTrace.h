@@ -1,0 +1,34 @@
+#pragma once
+
+// Route trace: UDP probes of rising time to live, matched to the ICMP answers they provoke. The
+// C functions leave the library under their own names, so that its callers and tools find them.
+
+#include <jni.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include "binding/Export.h"
+
+extern "C" {
+
+ORVELA_EXPORT int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl,
+                              int datalength, int service, int timeout, JNIEnv* env,
+                              jobject listener);
+ORVELA_EXPORT void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
+                              unsigned char* outpacket, int datalen, struct timeval* sent_tv);
+ORVELA_EXPORT int wait_for_reply(int sock, struct sockaddr_in* from, unsigned char* packet,
+                                 int datalen, int timeout);
+ORVELA_EXPORT int packet_ok(int id, const unsigned char* buf, int cc,
+                            const struct sockaddr_in* from, int seq);
+ORVELA_EXPORT double deltaT(const struct timeval* t1p, const struct timeval* t2p);
+
+}  // extern "C"
+
+namespace orvela::icmp {
+
+// The send socket of a trace: a descriptor (the caller's to close), or kStatusNoRawSocket or
+// kStatusSocketOptionFailed, which start_trace reports as they are.
+int openTraceSendSocket(int datalength);
+
+}  // namespace orvela::icmp
