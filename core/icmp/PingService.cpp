@@ -4,13 +4,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -23,6 +21,7 @@
 #include <new>
 
 #include "binding/ScopedFd.h"
+#include "binding/SharedSocket.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
@@ -44,30 +43,21 @@ constexpr size_t kBufferSize = 4096;
 constexpr size_t kSendTimeAt = kIcmpHeaderLength;
 constexpr size_t kSendTime = 8;
 
-// Sockets that icmp_init opened and that have not been closed yet.
+// Sockets that icmp_init opened and that have not been shut down yet.
 //
-// Shutting a socket down while a receive loop runs on it: icmp_shutdown marks the entry and
-// makes its eventfd readable; every loop polls that eventfd together with the socket and looks
-// at the mark between datagrams, so it leaves at once, waiting or busy. While any loop is
-// registered on an entry, the socket is not closed: the last loop to leave closes it (and the
-// eventfd). So a loop never waits on or reads
-// from a descriptor number that another open has taken over, and nothing depends on close()
-// waking a blocked wait. A descriptor that is not in the table (never opened here, or already
-// shut down) is neither waited on, sent to, nor closed. The table has no limit of its own: the
-// process's descriptor limit is the only one.
-struct OpenSocket {
-    OpenSocket(int socketFd, int wakeEventFd) : fd(socketFd), wakeFd(wakeEventFd) {}
-
-    ScopedFd fd;
-    ScopedFd wakeFd;
-    int loops = 0;
-    std::atomic<bool> shuttingDown{false};
-};
-
+// Shutting a socket down while a receive loop runs on it: icmp_shutdown takes it out of the
+// table and closes the SharedSocket, which makes its wake descriptor readable; every loop
+// polls that descriptor together with the socket and looks at the mark between datagrams, so
+// it leaves at once, waiting or busy. Each loop holds the socket, so its number stays open
+// until the last loop leaves: a loop never waits on or reads from a descriptor number that
+// another open has taken over, and nothing depends on close() waking a blocked wait. A
+// descriptor that is not in the table (never opened here, or already shut down) is neither
+// waited on, sent to, nor closed. The table has no limit of its own: the process's descriptor
+// limit is the only one.
+//
 // Guards the table and the request under construction (sendBuf, dstAddress).
 std::mutex socketsMutex;
-// By descriptor; an entry keeps its address while it is in the table.
-std::map<int, std::unique_ptr<OpenSocket>> sockets;
+std::map<int, std::shared_ptr<SharedSocket>> sockets;
 
 // What the socket can hold of a burst of replies before the loop reads them. The kernel doubles
 // the value asked for and counts about 830 bytes per echo reply: room for some 20,000, twice a
@@ -78,20 +68,9 @@ uint16_t globalPID = 0;
 alignas(8) uint8_t sendBuf[kBufferSize];
 sockaddr_in dstAddress;
 
-OpenSocket* findSocket(int fd) {
+std::shared_ptr<SharedSocket> findSocket(int fd) {
     auto found = sockets.find(fd);
-    return found != sockets.end() ? found->second.get() : nullptr;
-}
-
-OpenSocket* findLiveSocket(int fd) {
-    OpenSocket* entry = findSocket(fd);
-    return entry != nullptr && !entry->shuttingDown.load() ? entry : nullptr;
-}
-
-// Drops the entry (which `entry` refers to), and with it closes the socket and its eventfd.
-void closeSocket(OpenSocket& entry) {
-    const int fd = entry.fd.get();
-    sockets.erase(fd);
+    return found != sockets.end() ? found->second : nullptr;
 }
 
 // Forced past the system's maximum where the process may (CAP_NET_ADMIN), else as much as the
@@ -179,34 +158,25 @@ int32_t millisOfDay(const timeval& t) {
     return static_cast<int32_t>(millis);
 }
 
-// Takes a loop's place on a socket from the table, and gives it back when the loop leaves
-// (closing the socket if it was shut down meanwhile and this was the last loop).
+// Holds a socket from the table for a loop, and lets go of it when the loop leaves (closing the
+// socket if it was shut down meanwhile and this was the last loop).
 class LoopRegistration {
   public:
     explicit LoopRegistration(int fd) {
         std::lock_guard<std::mutex> lock(socketsMutex);
-        entry_ = findLiveSocket(fd);
-        if (entry_ == nullptr) return;
-        ++entry_->loops;
-        wakeFd_ = entry_->wakeFd.get();
+        socket_ = findSocket(fd);
         identifier_ = globalPID;
-    }
-    ~LoopRegistration() {
-        if (entry_ == nullptr) return;
-        std::lock_guard<std::mutex> lock(socketsMutex);
-        if (--entry_->loops == 0 && entry_->shuttingDown.load()) closeSocket(*entry_);
     }
     LoopRegistration(const LoopRegistration&) = delete;
     LoopRegistration& operator=(const LoopRegistration&) = delete;
 
-    explicit operator bool() const { return entry_ != nullptr; }
-    int wakeFd() const { return wakeFd_; }
-    bool shuttingDown() const { return entry_->shuttingDown.load(std::memory_order_relaxed); }
+    explicit operator bool() const { return socket_ != nullptr; }
+    int wakeFd() const { return socket_->wakeFd(); }
+    bool shuttingDown() const { return socket_->closed(); }
     uint16_t identifier() const { return identifier_; }
 
   private:
-    OpenSocket* entry_ = nullptr;
-    int wakeFd_ = -1;
+    std::shared_ptr<SharedSocket> socket_;
     uint16_t identifier_ = 0;
 };
 
@@ -325,6 +295,7 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
 }  // namespace orvela::ping
 
 using orvela::ScopedFd;
+using orvela::SharedSocket;
 using namespace orvela::ping;
 
 extern "C" {
@@ -341,26 +312,19 @@ ORVELA_EXPORT int icmp_init() {
     // Best effort: where the filter is refused, the loop's own type check does the same.
     acceptOnlyEchoReplies(socket.get());
     raiseReceiveBuffer(socket.get());
-    // The loops on this socket wait on the eventfd too, for its shutdown.
-    ScopedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake) {
+    // The loops on this socket wait on its wake descriptor too, for its shutdown.
+    const int fd = socket.get();
+    std::shared_ptr<SharedSocket> shared = SharedSocket::adopt(socket.release());
+    if (!shared) {
         int err = errno;
         logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
 
-    std::unique_ptr<OpenSocket> entry(new (std::nothrow) OpenSocket(socket.get(), wake.get()));
-    if (entry) {
-        socket.release();  // the entry holds both now
-        wake.release();
-    }
     std::lock_guard<std::mutex> lock(socketsMutex);
-    std::unique_ptr<OpenSocket>* slot = nullptr;
     try {
-        if (entry) slot = &sockets.emplace(entry->fd.get(), nullptr).first->second;
+        sockets.emplace(fd, std::move(shared));
     } catch (const std::bad_alloc&) {
-    }
-    if (slot == nullptr) {
         logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
         return -1;
     }
@@ -373,16 +337,13 @@ ORVELA_EXPORT int icmp_init() {
     sendBuf[kIcmpCodeAt] = 0;
     write16(sendBuf + kIcmpChecksumAt, 0);
     write16(sendBuf + kIcmpIdentifierAt, globalPID);
-
-    const int fd = entry->fd.get();
-    *slot = std::move(entry);
     return fd;
 }
 
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {
     // One request buffer for the process: sends from several threads take turns.
     std::lock_guard<std::mutex> lock(socketsMutex);
-    if (findLiveSocket(icmpsd) == nullptr) {
+    if (sockets.count(icmpsd) == 0) {
         // A descriptor we don't hold (any more): sending could write into someone else's file.
         // The caller sees the failure as a send on a closed descriptor.
         printDiagnostic("Error sending ping (errno = %d)\n", EBADF);
@@ -417,18 +378,15 @@ ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsi
 
 ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
     if (icmpsd == -1) return;
+    // Declared before the lock, so it is let go of (and closed, if no loop holds it) after it.
+    std::shared_ptr<SharedSocket> socket;
     std::lock_guard<std::mutex> lock(socketsMutex);
-    OpenSocket* entry = findLiveSocket(icmpsd);
-    if (entry == nullptr) return;
-    entry->shuttingDown.store(true);
-    if (entry->loops == 0) {
-        closeSocket(*entry);
-        return;
-    }
-    // The loops wake up, and the last one to leave closes the socket.
-    uint64_t one = 1;
-    ssize_t ignored = ::write(entry->wakeFd.get(), &one, sizeof one);
-    (void)ignored;
+    auto found = sockets.find(icmpsd);
+    if (found == sockets.end()) return;
+    socket = std::move(found->second);
+    sockets.erase(found);
+    // The loops wake up; the last one to leave closes the socket.
+    socket->close();
 }
 
 ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
