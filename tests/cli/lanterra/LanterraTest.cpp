@@ -482,11 +482,32 @@ void interruptWhileWaiting(const std::function<void()>& wait,
     waiter.join();
 }
 
+// A signal's handler for the scope; the one before comes back when it ends, also when an
+// assertion leaves the test early.
+class ScopedSignalHandler {
+  public:
+    ScopedSignalHandler(int signal, void (*handler)(int)) : signal_(signal) {
+        struct sigaction action {};
+        action.sa_handler = handler;  // no SA_RESTART: poll returns EINTR
+        installed_ = sigaction(signal_, &action, &previous_) == 0;
+    }
+    ~ScopedSignalHandler() {
+        if (installed_) sigaction(signal_, &previous_, nullptr);
+    }
+    ScopedSignalHandler(const ScopedSignalHandler&) = delete;
+    ScopedSignalHandler& operator=(const ScopedSignalHandler&) = delete;
+
+    bool installed() const { return installed_; }
+
+  private:
+    int signal_;
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
 TEST_F(LanterraTest, ASignalDuringATimedWaitRestartsIt) {
-    struct sigaction action {};
-    action.sa_handler = countSignal;  // no SA_RESTART: poll returns EINTR
-    struct sigaction previous {};
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    ScopedSignalHandler handler(SIGUSR1, countSignal);
+    ASSERT_TRUE(handler.installed());
 
     jobject server = openServer();
     serverTimeout(env, server, 60000);
@@ -520,7 +541,6 @@ TEST_F(LanterraTest, ASignalDuringATimedWaitRestartsIt) {
     socketClose(env, accepted);
     socketClose(env, client);
     serverClose(env, server);
-    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 }  // namespace
