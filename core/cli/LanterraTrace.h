@@ -1,9 +1,0 @@
-#pragma once
-
-namespace orvela {
-
-// Writes one diagnostic line to standard error when the debug level of ZELKCLI_DEBUG is at
-// least `level` (1 or 2); a level of 0 or below writes nothing.
-void traceLine(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-}  // namespace orvela

@@ -1,0 +1,60 @@
+#include "core/cli/lanterra/SocketPeers.h"
+
+#include <memory>
+
+#include "binding/HandleField.h"
+#include "binding/ScopedMonitor.h"
+#include "binding/ThrowByName.h"
+
+namespace orvela {
+
+HandleRegistry<ServerSocketPeer>& serverSocketPeers() {
+    static HandleRegistry<ServerSocketPeer> registry;
+    return registry;
+}
+
+HandleRegistry<ServerSocketPeer>& handOverPeers() {
+    static HandleRegistry<ServerSocketPeer> registry;
+    return registry;
+}
+
+HandleRegistry<SocketPeer>& socketPeers() {
+    static HandleRegistry<SocketPeer> registry;
+    return registry;
+}
+
+ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy) {
+    return copyRecordOrThrow(env, obj, serverSocketPeers(), peerCopy, "Invalid handle");
+}
+
+SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
+    return copyRecordOrThrow(env, obj, socketPeers(), peerCopy, "Invalid handle");
+}
+
+template <typename Record>
+void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout) {
+    ScopedMonitor monitor(env, obj);
+    if (!monitor.entered()) return;
+    jfieldID handleField = findHandleField(env, obj);
+    if (handleField == nullptr) {
+        throwIOExceptionReplacing(env, "GetFieldID error");
+        return;
+    }
+    jint handle = env->GetIntField(obj, handleField);
+    if (!registry.update(handle, [jTimeout](Record& record) { record.timeout = jTimeout; })) {
+        throwIOException(env, "Invalid handle");
+    }
+}
+
+template <typename Record>
+void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry) {
+    std::unique_ptr<Record> record = takeRecordOrThrow(env, obj, registry);
+    if (record) socketOf(*record).close();
+}
+
+template void setTimeoutOf(JNIEnv*, jobject, HandleRegistry<ServerSocketPeer>&, jint);
+template void setTimeoutOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&, jint);
+template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<ServerSocketPeer>&);
+template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&);
+
+}  // namespace orvela
