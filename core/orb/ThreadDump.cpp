@@ -40,39 +40,47 @@ struct DumpRoute {
     std::string text;
 };
 
+// The standard streams' descriptors, the same in both runtimes.
+constexpr int kStdoutDescriptor = 1;
+constexpr int kStderrDescriptor = 2;
+
+// How long the file takes the place of standard error.
+constexpr int kDumpWindowSeconds = 10;
+
 // The platform facts: the signal on which the VM prints its threads, how it is sent, the other
 // way to a dump, how long the file takes the place of standard error, and the runtime's
 // descriptor calls.
 #if defined(_WIN32)
 
 // SIGBREAK of the Microsoft runtime, the console break.
-constexpr int DumpSignal = 21;
+constexpr int kDumpSignal = 21;
 
 // The runtime has no way to read a handler without replacing it: setting SIG_DFL hands back the
 // one in force, which goes back at once. A console break that arrives in the few instructions
 // between the two calls meets the default action and ends the process; there is no query
 // without that window.
 bool dumpSignalHandled() {
-    void (*previous)(int) = std::signal(DumpSignal, SIG_DFL);
+    void (*previous)(int) = std::signal(kDumpSignal, SIG_DFL);
     if (previous == SIG_ERR) return false;
-    std::signal(DumpSignal, previous);
+    std::signal(kDumpSignal, previous);
     return previous != SIG_DFL && previous != SIG_IGN;
 }
 
 // The runtime runs the handler in this thread before raise returns.
 void sendDumpSignal() {
-    std::raise(DumpSignal);
+    std::raise(kDumpSignal);
 }
 
-// How long the VM may take to hand over its dump.
-constexpr DWORD DumpAnswerMillis = 10000;
+// How long the VM may take to hand over its dump, and to say where it prints.
+constexpr DWORD kDumpAnswerMillis = 10000;
+constexpr DWORD kFlagAnswerMillis = 2000;
 
 // A current VM keeps its break handler out of the runtime's table (its console handler calls
 // it), so the signal finds none. The VM then gives its dump through the attach mechanism its
 // diagnostic tools use: the same "Full thread dump" text, handed to us instead of printed.
 DumpRoute findDumpRoute() {
     if (dumpSignalHandled()) return {DumpRoute::Signal, {}};
-    AttachAnswer dump = runVmAttachOperation("threaddump", "", DumpAnswerMillis);
+    AttachAnswer dump = runVmAttachOperation("threaddump", "", kDumpAnswerMillis);
     if (!dump.ran) {
         return {
             DumpRoute::None,
@@ -88,16 +96,18 @@ int vmOutputDescriptor() {
     static std::atomic<int> known{0};
     int descriptor = known.load();
     if (descriptor == 0) {
-        AttachAnswer flag = runVmAttachOperation("printflag", "DisplayVMOutputToStderr", 2000);
-        descriptor =
-            flag.ran && flag.text.find("+DisplayVMOutputToStderr") != std::string::npos ? 2 : 1;
+        AttachAnswer flag =
+            runVmAttachOperation("printflag", "DisplayVMOutputToStderr", kFlagAnswerMillis);
+        descriptor = flag.ran && flag.text.find("+DisplayVMOutputToStderr") != std::string::npos
+                         ? kStderrDescriptor
+                         : kStdoutDescriptor;
         known.store(descriptor);
     }
     return descriptor;
 }
 
 void waitForDump() {
-    Sleep(10000);
+    Sleep(kDumpWindowSeconds * 1000);
 }
 
 int duplicate(int fd) {
@@ -120,11 +130,11 @@ FILE* openDumpFile(const char* name) {
 
 #else
 
-constexpr int DumpSignal = SIGQUIT;
+constexpr int kDumpSignal = SIGQUIT;
 
 bool dumpSignalHandled() {
     struct sigaction current {};
-    if (sigaction(DumpSignal, nullptr, &current) != 0) return false;
+    if (sigaction(kDumpSignal, nullptr, &current) != 0) return false;
     if ((current.sa_flags & SA_SIGINFO) != 0) return current.sa_sigaction != nullptr;
     return current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN;
 }
@@ -132,7 +142,7 @@ bool dumpSignalHandled() {
 // The VM keeps the signal blocked in all its threads but the one that handles it, so it is sent
 // to the process: raised in the calling thread it would stay pending there for good.
 void sendDumpSignal() {
-    kill(getpid(), DumpSignal);
+    kill(getpid(), kDumpSignal);
 }
 
 // The signal is the VM's only way to a dump here; a VM without a handler (-Xrs) has none.
@@ -143,12 +153,12 @@ DumpRoute findDumpRoute() {
 
 // Only the Windows route has text of its own to write; HotSpot prints on standard output.
 int vmOutputDescriptor() {
-    return 1;
+    return kStdoutDescriptor;
 }
 
 // The full ten seconds, also when another signal cuts the sleep short.
 void waitForDump() {
-    timespec left{10, 0};
+    timespec left{kDumpWindowSeconds, 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
@@ -181,13 +191,11 @@ FILE* openDumpFile(const char* name) {
 
 #endif
 
-constexpr int StderrDescriptor = 2;
-
 // Descriptor 2 belongs to the whole process, and every library that carries these natives has
 // its own copy of this code. Overlapping redirections would save each other's file as the
 // standard error to restore, and it would stay on a dump file for good; so they take turns,
 // kept by the monitor of one class object that the whole VM shares.
-constexpr const char* TurnClass = "java/lang/Thread$State";
+constexpr const char* kTurnClass = "java/lang/Thread$State";
 
 // Output that can't be written is dropped, as the VM's own is.
 void writeAll(int fd, const std::string& text) {
@@ -215,13 +223,9 @@ void dumpThreads() {
 }
 
 void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
-    if (jFilename == nullptr) {
-        JNU_ThrowByName(env, "java/lang/NullPointerException", "filename");
-        return;
-    }
-    ScopedUtfChars name(env, jFilename);
+    ScopedUtfChars name(env, jFilename, "filename");
     if (!name) return;
-    ScopedLocalRef<jclass> turnObject(env, env->FindClass(TurnClass));
+    ScopedLocalRef<jclass> turnObject(env, env->FindClass(kTurnClass));
     if (!turnObject) return;
     ScopedMonitor turn(env, turnObject.get());
     if (!turn.entered()) {
@@ -234,7 +238,7 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
         return;
     }
 
-    ScopedFd oldErr(duplicate(StderrDescriptor));
+    ScopedFd oldErr(duplicate(kStderrDescriptor));
     if (!oldErr) {
         throwIOException(env, "DUP failed");
         return;
@@ -246,7 +250,7 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
     }
     // What the runtime's stream still holds was written before the call and stays out of the file.
     std::fflush(stderr);
-    if (duplicateOnto(descriptorOf(newErr.get()), StderrDescriptor) == -1) {
+    if (duplicateOnto(descriptorOf(newErr.get()), kStderrDescriptor) == -1) {
         throwIOException(env, "dup2 failed");
         return;
     }
@@ -254,12 +258,12 @@ void dumpThreadsToFile(JNIEnv* env, jstring jFilename) {
     // The fixed wait is the only synchronisation with the VM on the signal: it has no way to
     // say it is done. A dump in hand goes into the file at once, and the window stays the same.
     if (route.kind == DumpRoute::Signal) sendDumpSignal();
-    if (route.kind == DumpRoute::Text) writeAll(StderrDescriptor, route.text);
+    if (route.kind == DumpRoute::Text) writeAll(kStderrDescriptor, route.text);
     waitForDump();
 
     std::fflush(stderr);
     // A failure here has nowhere to be reported: descriptor 2 stays on the file.
-    duplicateOnto(oldErr.get(), StderrDescriptor);
+    duplicateOnto(oldErr.get(), kStderrDescriptor);
 }
 
 }  // namespace orvela

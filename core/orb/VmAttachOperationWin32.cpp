@@ -23,7 +23,7 @@ using EnqueueOperation = jint(JNICALL*)(char* cmd, char* arg0, char* arg1, char*
 
 // The code with which the VM turns every operation down when its attach mechanism never
 // started (-XX:+DisableAttachMechanism).
-constexpr jint AttachDisabled = 100;
+constexpr jint kAttachDisabled = 100;
 
 AttachAnswer failed(std::string why) {
     return AttachAnswer{false, std::move(why)};
@@ -160,7 +160,7 @@ AttachAnswer runVmAttachOperation(const char* command, const char* arg0, DWORD t
     // The entry point takes writable strings; the VM only reads them.
     std::string cmd = command, arg = arg0, none, pipeName = name;
     jint queued = enqueue(&cmd[0], &arg[0], &none[0], &none[0], &pipeName[0]);
-    if (queued == AttachDisabled) {
+    if (queued == kAttachDisabled) {
         return failed("the VM's attach mechanism is disabled (-XX:+DisableAttachMechanism)");
     }
     if (queued != 0) {

@@ -42,8 +42,8 @@ JNIEXPORT void JNICALL Java_com_orvela_test_binding_BindingProbe_throwByName(JNI
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_test_binding_BindingProbe_throwTwice(JNIEnv* env, jclass) {
-    orvela::JNU_ThrowByName(env, "java/io/IOException", "first");
-    orvela::throwReplacingPending(env, "java/io/InterruptedIOException", "second");
+    orvela::JNU_ThrowByName(env, orvela::kIOException, "first");
+    orvela::throwReplacingPending(env, orvela::kInterruptedIOException, "second");
 }
 
 JNIEXPORT jstring JNICALL Java_com_orvela_test_binding_BindingProbe_lastErrorMsg(JNIEnv* env,

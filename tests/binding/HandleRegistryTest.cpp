@@ -20,7 +20,7 @@ jint addPeer(Registry& registry, int fd) {
     return registry.add(std::make_unique<Peer>(Peer{fd, 0}));
 }
 
-TEST(HandleRegistry, IssuesDistinctNonZeroHandlesThatResolveToTheirRecords) {
+TEST(HandleRegistryTest, IssuesDistinctNonZeroHandlesThatResolveToTheirRecords) {
     Registry registry;
     std::set<jint> seen;
     for (int fd = 0; fd < 100; ++fd) {
@@ -34,7 +34,7 @@ TEST(HandleRegistry, IssuesDistinctNonZeroHandlesThatResolveToTheirRecords) {
     EXPECT_EQ(registry.size(), 100u);
 }
 
-TEST(HandleRegistry, ZeroNeverIssuedAndRemovedHandlesResolveToNothing) {
+TEST(HandleRegistryTest, ZeroNeverIssuedAndRemovedHandlesResolveToNothing) {
     Registry registry;
     jint live = addPeer(registry, 3);
     jint removed = addPeer(registry, 4);
@@ -53,7 +53,7 @@ TEST(HandleRegistry, ZeroNeverIssuedAndRemovedHandlesResolveToNothing) {
     EXPECT_EQ(copy.fd, 3);
 }
 
-TEST(HandleRegistry, HandlesAreNotReusedAfterRemoval) {
+TEST(HandleRegistryTest, HandlesAreNotReusedAfterRemoval) {
     Registry registry;
     jint first = addPeer(registry, 1);
     registry.remove(first);
@@ -64,7 +64,7 @@ TEST(HandleRegistry, HandlesAreNotReusedAfterRemoval) {
     }
 }
 
-TEST(HandleRegistry, UpdateChangesTheStoredRecord) {
+TEST(HandleRegistryTest, UpdateChangesTheStoredRecord) {
     Registry registry;
     jint handle = addPeer(registry, 5);
     ASSERT_TRUE(registry.update(handle, [](Peer& p) { p.timeout = 250; }));
@@ -73,7 +73,7 @@ TEST(HandleRegistry, UpdateChangesTheStoredRecord) {
     EXPECT_EQ(copy.timeout, 250);
 }
 
-TEST(HandleRegistry, NullRecordGetsNoHandle) {
+TEST(HandleRegistryTest, NullRecordGetsNoHandle) {
     Registry registry;
     EXPECT_EQ(registry.add(nullptr), 0);
     EXPECT_EQ(registry.size(), 0u);
@@ -81,7 +81,7 @@ TEST(HandleRegistry, NullRecordGetsNoHandle) {
 
 // Readers copy while another thread removes the same records: every copy is either whole and
 // right or refused, and every record is removed exactly once.
-TEST(HandleRegistry, ConcurrentLookupDuringRemovalSeesWholeRecordsOrNothing) {
+TEST(HandleRegistryTest, ConcurrentLookupDuringRemovalSeesWholeRecordsOrNothing) {
     Registry registry;
     constexpr int kRecords = 2000;
     std::vector<jint> handles;

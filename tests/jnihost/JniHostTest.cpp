@@ -46,7 +46,7 @@ TEST_F(JniHostTest, CallsWithAnExceptionPendingAreViolationsExceptTheAllowedOnes
     EXPECT_EQ(env->MonitorExit(obj), JNI_OK);
     EXPECT_TRUE(host.violations().empty());
 
-    EXPECT_EQ(env->FindClass("a/C") != nullptr, true);
+    EXPECT_NE(env->FindClass("a/C"), nullptr);
     ASSERT_EQ(host.violations().size(), 1u);
     EXPECT_EQ(host.violations()[0], "FindClass called with java/io/IOException pending");
     env->ExceptionClear();

@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 // The platform's side of the test: the dump signal, and the runtime's descriptors.
 #if defined(_WIN32)
-constexpr int DumpSignal = 21;
+constexpr int kDumpSignal = 21;
 int writeDescriptor(int fd, const char* text, size_t size) {
     return _write(fd, text, static_cast<unsigned>(size));
 }
@@ -63,7 +63,7 @@ size_t openDescriptors() {
 // The runtime's table is of fixed size; nothing to lower.
 struct DescriptorLimit {};
 #else
-constexpr int DumpSignal = SIGQUIT;
+constexpr int kDumpSignal = SIGQUIT;
 const char* const kNoDump = "No thread dump: the VM has no handler for SIGQUIT";
 int writeDescriptor(int fd, const char* text, size_t size) {
     return static_cast<int>(write(fd, text, size));
@@ -159,14 +159,14 @@ class ThreadDumpHostTest : public ::testing::Test {
         host.defineClass("java/lang/Thread$State");
         dump0 = lib->native<Dump0Fn>(DUMP_CLASS, "dump0", "()V");
         dump1 = lib->native<Dump1Fn>(DUMP_CLASS, "dump1", "(Ljava/lang/String;)V");
-        std::signal(DumpSignal, standInVm);
+        std::signal(kDumpSignal, standInVm);
         dir = fs::temp_directory_path() /
               ("orvela-dump-" + std::to_string(processId()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override {
-        std::signal(DumpSignal, SIG_DFL);
+        std::signal(kDumpSignal, SIG_DFL);
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
@@ -221,15 +221,16 @@ TEST_F(ThreadDumpHostTest, Dump1CapturesStandardErrorOfTheWindowInATruncatedFile
     std::ofstream(file) << std::string(100000, 'o') << "OLD CONTENT";
     const std::string during = "written to stderr while the file stands in\n";
     const std::string after = "written to stderr after dump1 returned\n";
-    // Counted before the writer starts: its reads of the file hold a descriptor for a moment.
     size_t descriptors = openDescriptors();
+    int dumps = dumpsRequested;
+    // The writer waits for the signal, which comes once the file stands in, and opens nothing:
+    // a descriptor of its own would show in the counts.
     std::thread writer([&] {
-        while (!contains(contentOf(file), "Full thread dump")) {
+        while (dumpsRequested == dumps) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         writeDescriptor(2, during.data(), during.size());
     });
-    int dumps = dumpsRequested;
 
     dump1(host.env(), dumper, host.newString(file.string()));
     writer.join();
@@ -292,7 +293,7 @@ TEST_F(ThreadDumpFailureTest, Dump1WithoutDescriptorsToSpareThrows) {
 // A VM started with -Xrs has no handler: raising the signal then would end the process.
 TEST_F(ThreadDumpFailureTest, WithoutAHandlerDump0DoesNothingAndDump1Throws) {
     for (auto disposition : {SIG_DFL, SIG_IGN}) {
-        std::signal(DumpSignal, disposition);
+        std::signal(kDumpSignal, disposition);
         dump0(host.env(), dumper);
         EXPECT_FALSE(host.pending());
         fs::path file = dir / "dump.txt";
@@ -300,9 +301,9 @@ TEST_F(ThreadDumpFailureTest, WithoutAHandlerDump0DoesNothingAndDump1Throws) {
         EXPECT_FALSE(fs::exists(file));
     }
     // The check leaves the handler as it found it.
-    std::signal(DumpSignal, standInVm);
+    std::signal(kDumpSignal, standInVm);
     dump0(host.env(), dumper);
-    EXPECT_EQ(std::signal(DumpSignal, standInVm), standInVm);
+    EXPECT_EQ(std::signal(kDumpSignal, standInVm), standInVm);
 }
 
 }  // namespace

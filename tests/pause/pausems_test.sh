@@ -51,7 +51,8 @@ run
 expect "no argument prints the usage" \
     "$name pauses execution for a given number of milliseconds.${nl}Usage:${nl}$name seconds${nl}${nl}Where:${nl}seconds = number of milliseconds to pause${nl}"
 
-for arg in abc "" " 0" "-5" "-1" -2147483649 2147483648 4294967297 99999999999999999999; do
+for arg in abc "" " 0" "-5" "-1" -2147483649 2147483648 4294967297 99999999999999999999 \
+    -99999999999999999999; do
     run "$arg"
     expect "'$arg' is refused, the message without a line break" \
         "$arg is not a valid number."

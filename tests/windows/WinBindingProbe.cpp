@@ -37,7 +37,7 @@ JNIEXPORT void JNICALL Java_com_orvela_test_windows_WinBindingProbe_throwSystemE
 JNIEXPORT void JNICALL Java_com_orvela_test_windows_WinBindingProbe_throwSystemErrorReplacing(
     JNIEnv* env, jclass, jint err) {
     orvela::throwTimeout(env);
-    orvela::throwSystemErrorReplacing(env, "java/lang/IllegalArgumentException",
+    orvela::throwSystemErrorReplacing(env, orvela::kIllegalArgumentException,
                                       static_cast<DWORD>(err));
 }
 

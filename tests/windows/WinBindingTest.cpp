@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "binding/ScopedHandle.h"
 #include "tests/jnihost/JniHost.h"
 
 namespace orvela::jnihost {
@@ -107,15 +108,15 @@ DWORD loadInChildProcess(const char* level) {
         ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
         return 0xFFFFFFFF;
     }
+    ScopedHandle process(child.hProcess);
+    ScopedHandle thread(child.hThread);
     DWORD exitCode = 0xFFFFFFFF;
-    if (WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(child.hProcess, &exitCode);
+    if (WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.get(), &exitCode);
     } else {
         ADD_FAILURE() << "the loader did not end";
-        TerminateProcess(child.hProcess, 1);
+        TerminateProcess(process.get(), 1);
     }
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
     return exitCode;
 }
 

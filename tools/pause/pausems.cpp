@@ -12,6 +12,9 @@
 
 namespace {
 
+// The longest pause taken, the largest 32-bit int.
+constexpr long long kLongestPauseMillis = 2147483647LL;
+
 void pauseMilliseconds(long long ms) {
 #if defined(_WIN32)
     Sleep(static_cast<DWORD>(ms));
@@ -40,13 +43,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     // Read like atol: leading blanks and a sign are taken, digits up to the first non-digit,
-    // the rest is ignored ("250ms" is 250). strtoll reports what doesn't fit, where atol's
-    // result would depend on the platform's long. A count outside 0 ... 2147483647 (a
+    // the rest is ignored ("250ms" is 250). strtoll saturates what doesn't fit, where atol's
+    // result would depend on the platform's long. A count outside 0 ... kLongestPauseMillis (a
     // negative one would reach Sleep as some 49 days) is refused like text that is no number.
     const char* arg = argv[1];
-    errno = 0;
     long long ms = std::strtoll(arg, nullptr, 10);
-    if ((ms == 0 && arg[0] != '0') || ms < 0 || ms > 2147483647LL || errno == ERANGE) {
+    if ((ms == 0 && arg[0] != '0') || ms < 0 || ms > kLongestPauseMillis) {
         std::printf("%s is not a valid number.", arg);
         return 0;
     }

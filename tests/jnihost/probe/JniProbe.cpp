@@ -80,7 +80,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_test_jnihost_Probe_fdOf(JNIEnv* env, jcla
                                                                jobject socket) {
     SocketRecord record{};
     if (orvela::copyRecordOf(env, socket, sockets(), &record) == nullptr) {
-        orvela::throwReplacingPending(env, "java/io/IOException", "Invalid handle");
+        orvela::throwIOExceptionReplacing(env, "Invalid handle");
         return -1;
     }
     return record.fd;
