@@ -10,26 +10,25 @@
 
 namespace orvela {
 
-std::shared_ptr<SharedSocket> SharedSocket::adopt(int fd) {
+std::shared_ptr<SharedSocket> SharedSocket::adopt(int fd, int* error) {
     int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
-        int error = errno;
+        *error = errno;
         ::close(fd);
-        errno = error;
         return nullptr;
     }
     SharedSocket* socket = new (std::nothrow) SharedSocket(fd, wakeFd);
     if (socket == nullptr) {
         ::close(fd);
         ::close(wakeFd);
-        errno = ENOMEM;
+        *error = ENOMEM;
         return nullptr;
     }
     try {
         return std::shared_ptr<SharedSocket>(socket);
     } catch (const std::bad_alloc&) {
         // The socket has been deleted, and both descriptors closed with it.
-        errno = ENOMEM;
+        *error = ENOMEM;
         return nullptr;
     }
 }

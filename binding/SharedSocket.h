@@ -12,9 +12,9 @@ namespace orvela {
 // later open has been given. (POSIX only; link orvela_binding_sharedsocket.)
 class SharedSocket {
   public:
-    // Takes over `fd`. Null, with `fd` closed and errno set, when the wake descriptor or the
-    // memory can't be had.
-    static std::shared_ptr<SharedSocket> adopt(int fd);
+    // Takes over `fd`. Null, with `fd` closed and the error number in `*error`, when the wake
+    // descriptor or the memory can't be had.
+    static std::shared_ptr<SharedSocket> adopt(int fd, int* error);
 
     ~SharedSocket();
     SharedSocket(const SharedSocket&) = delete;

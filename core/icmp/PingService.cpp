@@ -314,9 +314,9 @@ ORVELA_EXPORT int icmp_init() {
     raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on its wake descriptor too, for its shutdown.
     const int fd = socket.get();
-    std::shared_ptr<SharedSocket> shared = SharedSocket::adopt(socket.release());
+    int err = 0;
+    std::shared_ptr<SharedSocket> shared = SharedSocket::adopt(socket.release(), &err);
     if (!shared) {
-        int err = errno;
         logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }

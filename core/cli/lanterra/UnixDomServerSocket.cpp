@@ -96,9 +96,10 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_create0(JNIE
         throwIOError(env, errno);
         return 0;
     }
-    std::shared_ptr<SharedSocket> listening = SharedSocket::adopt(sock.release());
+    int err = 0;
+    std::shared_ptr<SharedSocket> listening = SharedSocket::adopt(sock.release(), &err);
     if (!listening) {
-        throwIOError(env, errno);
+        throwIOError(env, err);
         return 0;
     }
     std::unique_ptr<ServerSocketPeer> record(new (std::nothrow)
@@ -129,9 +130,10 @@ JNIEXPORT jobject JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_accept0(J
         throwIOException(env, client.failure);
         return nullptr;
     }
-    std::shared_ptr<SharedSocket> accepted = SharedSocket::adopt(conn.release());
+    int err = 0;
+    std::shared_ptr<SharedSocket> accepted = SharedSocket::adopt(conn.release(), &err);
     if (!accepted) {
-        throwIOError(env, errno);
+        throwIOError(env, err);
         return nullptr;
     }
     std::unique_ptr<ServerSocketPeer> record(

@@ -273,11 +273,11 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_create0__Ljava_lan
         throwIOError(env, err);
         return 0;
     }
-    std::shared_ptr<SharedSocket> connected = SharedSocket::adopt(sock.release());
+    int adoptErr = 0;
+    std::shared_ptr<SharedSocket> connected = SharedSocket::adopt(sock.release(), &adoptErr);
     if (!connected) {
-        int err = errno;
         ::unlink(clientPath.c_str());
-        throwIOError(env, err);
+        throwIOError(env, adoptErr);
         return 0;
     }
     std::shared_ptr<Connection> conn = Connection::adopt(std::move(connected));

@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 
 #include "core/icmp/ProbeText.h"
-#include "tests/fuzz/FuzzInput.h"
+#include "tests/icmp/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     orvela::fuzz::silenceStandardOutput();

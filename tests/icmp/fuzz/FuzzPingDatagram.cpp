@@ -4,7 +4,7 @@
 #include <sys/time.h>
 
 #include "core/icmp/PingService.h"
-#include "tests/fuzz/FuzzInput.h"
+#include "tests/icmp/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     orvela::fuzz::silenceStandardOutput();

@@ -2,7 +2,7 @@
 
 #include "core/icmp/LatencyProbe.h"
 #include "core/icmp/ProbeSettings.h"
-#include "tests/fuzz/FuzzInput.h"
+#include "tests/icmp/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     orvela::fuzz::silenceStandardOutput();

@@ -2,7 +2,7 @@
 
 #include "core/icmp/ProbeSettings.h"
 #include "core/icmp/RouteTrace.h"
-#include "tests/fuzz/FuzzInput.h"
+#include "tests/icmp/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     orvela::fuzz::silenceStandardOutput();
