@@ -1,6 +1,14 @@
 # JUnit 5 suites that run in the real JVM against the built libraries.
 include(OrvelaTestJar)
 
+# The jar is compiled by the host's JDK; the suites run in the target's own VM (a cross preset
+# names it: the i386 VM, or the s390x VM under qemu).
+set(ORVELA_TEST_JAVA ${Java_JAVA_EXECUTABLE} CACHE FILEPATH "The java that runs the JUnit suites")
+if(NOT EXISTS ${ORVELA_TEST_JAVA})
+    message(FATAL_ERROR "ORVELA_TEST_JAVA: no ${ORVELA_TEST_JAVA} (scripts/setup-env installs "
+                        "the cross presets' Java runtimes)")
+endif()
+
 # orvela_junit_suite(<name> SOURCES <java files> LIBRARIES <native targets>
 #                    [JVM_ARGS <args>] [ENVIRONMENT <VAR=value>...] [LABELS <labels>])
 # Compiles the test classes against the framework jar and adds one ctest entry that runs them
@@ -11,7 +19,7 @@ function(orvela_junit_suite name)
     set(libpath ${${name}_junit_LIBPATH})
     set(classpath ${${name}_junit_CLASSPATH})
     add_test(NAME junit.${name}
-             COMMAND ${Java_JAVA_EXECUTABLE} -Djava.library.path=${libpath} ${ARG_JVM_ARGS}
+             COMMAND ${ORVELA_TEST_JAVA} -Djava.library.path=${libpath} ${ARG_JVM_ARGS}
                      -Dorvela.test.libpath=${libpath}
                      -Dorvela.test.classpath=${classpath}
                      -jar ${ORVELA_JUNIT_JAR} --disable-banner --disable-ansi-colors
