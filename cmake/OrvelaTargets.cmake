@@ -35,6 +35,12 @@ else()
 endif()
 if(WIN32)
     include(OrvelaWindowsJni)
+elseif(CMAKE_CROSSCOMPILING)
+    # The libraries link no libjvm, and Linux's jni_md.h suits every Linux target (jlong by
+    # _LP64): the host JDK's headers serve a cross build.
+    add_library(orvela_jni_headers INTERFACE)
+    target_include_directories(orvela_jni_headers INTERFACE ${ORVELA_JDK_HOME}/include
+                                                            ${ORVELA_JDK_HOME}/include/linux)
 else()
     find_package(JNI REQUIRED COMPONENTS JVM)
     add_library(orvela_jni_headers INTERFACE)

@@ -19,7 +19,7 @@ void pauseMilliseconds(long long ms) {
 #if defined(_WIN32)
     Sleep(static_cast<DWORD>(ms));
 #else
-    timespec left{static_cast<time_t>(ms / 1000), (ms % 1000) * 1000000L};
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000L)};
     // A signal that is handled cuts the sleep short; the rest is slept after it.
     while (nanosleep(&left, &left) == -1 && errno == EINTR) {
     }
