@@ -46,7 +46,10 @@ public final class NativeLibraries {
         loaded.add(name);
     }
 
-    /** The platform directory name used in the jar: linux-x86_64, windows-x86, windows-x86_64. */
+    /**
+     * The platform directory name used in the jar: linux-x86_64, linux-x86, linux-s390x,
+     * windows-x86, windows-x86_64 (other machines: os-arch as the VM names them).
+     */
     public static String platform() {
         String os = System.getProperty("os.name").toLowerCase(Locale.ROOT);
         String arch = System.getProperty("os.arch").toLowerCase(Locale.ROOT);
@@ -63,6 +66,9 @@ public final class NativeLibraries {
             case "i586":
             case "i686":
                 archPart = "x86";
+                break;
+            case "s390x":
+                archPart = "s390x";
                 break;
             default:
                 archPart = arch;
