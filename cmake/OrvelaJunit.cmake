@@ -9,6 +9,16 @@ if(NOT EXISTS ${ORVELA_TEST_JAVA})
                         "the cross presets' Java runtimes)")
 endif()
 
+# orvela_test_java_on_path(<tests>...): tests that run scripts starting `java` from the PATH
+# get the suites' VM first on it (javac and jar stay the host's, found further on).
+function(orvela_test_java_on_path)
+    if(NOT ORVELA_TEST_JAVA STREQUAL Java_JAVA_EXECUTABLE)
+        cmake_path(GET ORVELA_TEST_JAVA PARENT_PATH bin)
+        set_tests_properties(${ARGN} PROPERTIES ENVIRONMENT_MODIFICATION
+                                                "PATH=path_list_prepend:${bin}")
+    endif()
+endfunction()
+
 # orvela_junit_suite(<name> SOURCES <java files> LIBRARIES <native targets>
 #                    [JVM_ARGS <args>] [ENVIRONMENT <VAR=value>...] [LABELS <labels>])
 # Compiles the test classes against the framework jar and adds one ctest entry that runs them
