@@ -9,6 +9,22 @@ if(NOT EXISTS ${ORVELA_TEST_JAVA})
                         "the cross presets' Java runtimes)")
 endif()
 
+# Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM crashes inside HotSpot when it
+# stops threads for a thread dump or walks compiled frames, and its readdir fails with EOVERFLOW
+# on ext4 (qemu passes on the host's 64-bit directory offsets), JUnit's temporary folders
+# included. The suites that meet either are reported as skipped there.
+set(ORVELA_QEMU_I386_UNFIT_SUITES orb lanterra trace)
+set(ORVELA_TEST_JAVA_EMULATED_I386 OFF)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/ia32-runs-natively ${ORVELA_TEST_JAVA}
+                            -version RESULT_VARIABLE ia32_status OUTPUT_QUIET ERROR_QUIET)
+    if(NOT ia32_status EQUAL 0)
+        set(ORVELA_TEST_JAVA_EMULATED_I386 ON)
+        message(STATUS "The i386 VM runs under qemu-i386: JUnit suites "
+                       "${ORVELA_QEMU_I386_UNFIT_SUITES} are reported as skipped")
+    endif()
+endif()
+
 # orvela_test_java_on_path(<tests>...): tests that run scripts starting `java` from the PATH
 # get the suites' VM first on it (javac and jar stay the host's, found further on).
 function(orvela_test_java_on_path)
@@ -25,6 +41,12 @@ endfunction()
 # all, with java.library.path pointing at the given native targets.
 function(orvela_junit_suite name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;JVM_ARGS;ENVIRONMENT;LABELS" ${ARGN})
+    if(ORVELA_TEST_JAVA_EMULATED_I386 AND name IN_LIST ORVELA_QEMU_I386_UNFIT_SUITES)
+        add_test(NAME junit.${name}
+                 COMMAND sh -c "echo 'not run: the i386 VM is unreliable under qemu-i386'; exit 77")
+        set_tests_properties(junit.${name} PROPERTIES LABELS "jvm;${ARG_LABELS}" SKIP_RETURN_CODE 77)
+        return()
+    endif()
     orvela_test_jar(${name}_junit ${name}-tests SOURCES ${ARG_SOURCES} LIBRARIES ${ARG_LIBRARIES})
     set(libpath ${${name}_junit_LIBPATH})
     set(classpath ${${name}_junit_CLASSPATH})
