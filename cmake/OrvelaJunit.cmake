@@ -9,6 +9,13 @@ if(NOT EXISTS ${ORVELA_TEST_JAVA})
                         "the cross presets' Java runtimes)")
 endif()
 
+# The jar's folder name for this build's libraries (as com.orvela.core.NativeLibraries names it).
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+    set(ORVELA_JAR_PLATFORM linux-x86)
+else()
+    set(ORVELA_JAR_PLATFORM linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+
 # Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM crashes inside HotSpot when it
 # stops threads for a thread dump or walks compiled frames, and its readdir fails with EOVERFLOW
 # on ext4 (qemu passes on the host's 64-bit directory offsets), JUnit's temporary folders

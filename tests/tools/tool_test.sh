@@ -4,9 +4,9 @@
 # status and first line expected, then the cases that need a partner: socat and a user without
 # a passwd entry against `serve`, Ctrl-C, a pipe closed early, `dump`, and network namespaces
 # (198.18.0.0/15, made and removed here) for unreachable destinations. Run as root.
-#   tool_test.sh REPO FRAMEWORK_JAR BUILD_DIR
+#   tool_test.sh REPO FRAMEWORK_JAR BUILD_DIR [PLATFORM]   (the jar's name for it; linux-x86_64)
 set -uo pipefail
-repo=$1 framework=$2 build=$3
+repo=$1 framework=$2 build=$3 platform=${4:-linux-x86_64}
 work=$(mktemp -d)
 chmod 755 "$work" # the user without a passwd entry reads the jar from here
 ns=orvtool-$$
@@ -23,7 +23,7 @@ check() { # check NAME CONDITION-STATUS DETAIL
     if [[ $2 -eq 0 ]]; then ((++passed)); else ((++failed)); echo "FAIL $1: $3"; fi
 }
 
-"$repo/scripts/pack-natives" "$work/orvela.jar" "$framework" "linux-x86_64=$build/core:*.so"
+"$repo/scripts/pack-natives" "$work/orvela.jar" "$framework" "$platform=$build/core:*.so"
 cmake --install "$build" --prefix "$work/inst" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 cd "$work" # nothing from the build tree on any path
 orvela() { java -jar "$work/orvela.jar" "$@"; }
