@@ -32,6 +32,15 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
     endif()
 endif()
 
+# orvela_unfit_under_qemu_i386(<tests>...): other tests that meet the same faults of the i386
+# VM under qemu-i386 (thread dumps, many VMs) are disabled there.
+function(orvela_unfit_under_qemu_i386)
+    if(ORVELA_TEST_JAVA_EMULATED_I386)
+        set_tests_properties(${ARGN} PROPERTIES DISABLED ON)
+        message(STATUS "The i386 VM runs under qemu-i386: ${ARGN} disabled")
+    endif()
+endfunction()
+
 # orvela_test_java_on_path(<tests>...): tests that run scripts starting `java` from the PATH
 # get the suites' VM first on it (javac and jar stay the host's, found further on).
 function(orvela_test_java_on_path)
