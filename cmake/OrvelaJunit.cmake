@@ -16,24 +16,21 @@ else()
     set(ORVELA_JAR_PLATFORM linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 
-# Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM crashes inside HotSpot when it
-# stops threads for a thread dump or walks compiled frames, and its readdir fails with EOVERFLOW
-# on ext4 (qemu passes on the host's 64-bit directory offsets), JUnit's temporary folders
-# included. The suites that meet either are reported as skipped there.
-set(ORVELA_QEMU_I386_UNFIT_SUITES orb lanterra trace)
+# Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM is not reliable: HotSpot
+# crashes now and then when it stops threads (safepoints, thread dumps) or walks compiled frames,
+# and its readdir fails with EOVERFLOW on ext4 (qemu passes on the host's 64-bit directory
+# offsets), JUnit's temporary folders included. There the JUnit suites are reported as skipped.
 set(ORVELA_TEST_JAVA_EMULATED_I386 OFF)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
     execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/ia32-runs-natively ${ORVELA_TEST_JAVA}
                             -version RESULT_VARIABLE ia32_status OUTPUT_QUIET ERROR_QUIET)
     if(NOT ia32_status EQUAL 0)
         set(ORVELA_TEST_JAVA_EMULATED_I386 ON)
-        message(STATUS "The i386 VM runs under qemu-i386: JUnit suites "
-                       "${ORVELA_QEMU_I386_UNFIT_SUITES} are reported as skipped")
+        message(STATUS "The i386 VM runs under qemu-i386: the JUnit suites are reported as skipped")
     endif()
 endif()
 
-# orvela_unfit_under_qemu_i386(<tests>...): other tests that meet the same faults of the i386
-# VM under qemu-i386 (thread dumps, many VMs) are disabled there.
+# orvela_unfit_under_qemu_i386(<tests>...): other tests that run the i386 VM are disabled there.
 function(orvela_unfit_under_qemu_i386)
     if(ORVELA_TEST_JAVA_EMULATED_I386)
         set_tests_properties(${ARGN} PROPERTIES DISABLED ON)
@@ -57,10 +54,11 @@ endfunction()
 # all, with java.library.path pointing at the given native targets.
 function(orvela_junit_suite name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;JVM_ARGS;ENVIRONMENT;LABELS" ${ARGN})
-    if(ORVELA_TEST_JAVA_EMULATED_I386 AND name IN_LIST ORVELA_QEMU_I386_UNFIT_SUITES)
+    if(ORVELA_TEST_JAVA_EMULATED_I386)
         add_test(NAME junit.${name}
                  COMMAND sh -c "echo 'not run: the i386 VM is unreliable under qemu-i386'; exit 77")
-        set_tests_properties(junit.${name} PROPERTIES LABELS "jvm;${ARG_LABELS}" SKIP_RETURN_CODE 77)
+        set_tests_properties(junit.${name} PROPERTIES LABELS "jvm;${ARG_LABELS}"
+                                                      SKIP_RETURN_CODE 77)
         return()
     endif()
     orvela_test_jar(${name}_junit ${name}-tests SOURCES ${ARG_SOURCES} LIBRARIES ${ARG_LIBRARIES})
