@@ -20,7 +20,8 @@ grep -q '2 packets transmitted, 2 received' <<<"$out" || fail "ping output: $out
 
 orvela serve -n 1 -t 20000 "$work/cli.sock" >"$work/server.out" &
 server=$!
-for _ in $(seq 600); do [[ -S "$work/cli.sock" ]] && break; sleep 0.1; done  # an emulated VM starts slowly
+# Up to a minute: an emulated VM starts slowly.
+for _ in $(seq 600); do [[ -S "$work/cli.sock" ]] && break; sleep 0.1; done
 out=$(orvela connect "$work/cli.sock" hello) || fail "connect: $out"
 wait "$server"; server=
 grep -q "client: hello root, you said: hello" <<<"$out" || fail "client output: $out"

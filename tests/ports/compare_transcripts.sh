@@ -10,7 +10,10 @@ first_libpath=$1
 shift
 first=()
 while [[ $# -gt 0 && $1 != -- ]]; do first+=("$1"); shift; done
-[[ $# -ge 3 ]] || { echo "usage: $0 EXPECTED CLASSPATH LIBPATH JAVA... -- LIBPATH JAVA..."; exit 2; }
+if [[ $# -lt 3 ]]; then
+    echo "usage: $0 EXPECTED CLASSPATH LIBPATH JAVA... -- LIBPATH JAVA..."
+    exit 2
+fi
 shift
 second_libpath=$1
 shift

@@ -5,6 +5,8 @@ import com.orvela.core.cli.UnixDomSocket;
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
+import com.orvela.core.icmp.LatencyListener;
+import com.orvela.core.icmp.PingObserver;
 import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
@@ -29,7 +31,8 @@ public final class PortTranscript {
     /** 127.0.0.1 and 127.1.2.3: loopback, each octet different. */
     private static final int[] DESTINATIONS = {0x7F000001, 0x7F010203};
     /** Sequence numbers around the 16-bit sign and wrap. */
-    private static final short[] REQUEST_IDS = {1, 0x0102, 0x7FFF, (short) 0x8000, (short) 0xFFFF};
+    private static final short[] REQUEST_IDS = {
+            1, 0x0102, 0x7FFF, (short) 0x8000, (short) 0xFFFF};
     private static final long PATIENCE_SECONDS = 60;
     private static final int BULK_BYTES = 100_000;
 
@@ -47,8 +50,8 @@ public final class PortTranscript {
     }
 
     private static String dotted(long address) {
-        return (address >>> 24 & 0xFF) + "." + (address >>> 16 & 0xFF) + "." + (address >>> 8 & 0xFF)
-                + "." + (address & 0xFF);
+        return (address >>> 24 & 0xFF) + "." + (address >>> 16 & 0xFF) + "."
+                + (address >>> 8 & 0xFF) + "." + (address & 0xFF);
     }
 
     private static void ping() throws Exception {
@@ -57,20 +60,23 @@ public final class PortTranscript {
         if (sd < 0) return;
         Map<String, Integer> replies = new TreeMap<>();
         CountDownLatch allReplies = new CountDownLatch(DESTINATIONS.length * REQUEST_IDS.length);
-        Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(sd, (address, reqID, rtt) -> {
+        PingObserver observer = (address, reqID, rtt) -> {
             if (reqID == 0) return;  // another process's reply, or none of ours
-            String key = dotted(address & 0xFFFFFFFFL) + " reqID " + (reqID & 0xFFFF) + " as short "
-                    + reqID + (rtt >= 0 ? "" : " negative round trip " + rtt);
+            String key = dotted(address & 0xFFFFFFFFL) + " reqID " + (reqID & 0xFFFF)
+                    + " as short " + reqID + (rtt >= 0 ? "" : " negative round trip " + rtt);
             synchronized (replies) {
                 replies.merge(key, 1, Integer::sum);
             }
             allReplies.countDown();
-        }), "transcript receive loop");
+        };
+        Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(sd, observer),
+                "transcript receive loop");
         loop.start();
         for (int destination : DESTINATIONS) {
             for (short id : REQUEST_IDS) {
-                line("ping: send to " + dotted(destination & 0xFFFFFFFFL) + " reqID " + (id & 0xFFFF)
-                        + " -> " + JNIPinger.nativeSendPing(sd, destination, id, (short) 64));
+                line("ping: send to " + dotted(destination & 0xFFFFFFFFL) + " reqID "
+                        + (id & 0xFFFF) + " -> "
+                        + JNIPinger.nativeSendPing(sd, destination, id, (short) 64));
             }
         }
         line("ping: every reply came " + allReplies.await(PATIENCE_SECONDS, TimeUnit.SECONDS));
@@ -89,13 +95,15 @@ public final class PortTranscript {
         int pingIdentifier = (int) (ProcessHandle.current().pid() & 0xFFFF);
         long[][] probes = {{0x7F000001L, 64}, {0x7F010203L, 64}, {0x7F000001L, 4096}};
         for (long[] probe : probes) {
-            ASM.getLatency(0, probe[0], 64, probe[1], 0, 5000, (id, seq, to, rc, ms, datalen, to2) -> {
+            LatencyListener listener = (id, seq, to, rc, ms, datalen, to2) -> {
                 int shownId = id > pingIdentifier && pingIdentifier >= 101 ? id - 1 : id;
+                String roundTrip = rc != 0 ? String.valueOf(ms) : ms >= 0 ? "measured" : "<0";
                 line("latency: " + dotted(probe[0]) + " size " + probe[1] + ": id " + shownId
                         + " tries " + seq + " to " + dotted(to & 0xFFFFFFFFL) + " status " + rc
-                        + " round trip " + (rc != 0 ? String.valueOf(ms) : ms >= 0 ? "measured" : ms)
-                        + " datalen " + datalen + " to " + dotted(to2 & 0xFFFFFFFFL));
-            });
+                        + " round trip " + roundTrip + " datalen " + datalen + " to "
+                        + dotted(to2 & 0xFFFFFFFFL));
+            };
+            ASM.getLatency(0, probe[0], 64, probe[1], 0, 5000, listener);
         }
     }
 
@@ -117,7 +125,8 @@ public final class PortTranscript {
                     socket.write("status".getBytes(StandardCharsets.US_ASCII));
                     clientLines.add("session: client read " + digest(readExactly(socket, 256)));
                     socket.write(bulk);
-                    clientLines.add("session: client identity " + outcome(socket::getClientIdentity));
+                    clientLines.add(
+                            "session: client identity " + outcome(socket::getClientIdentity));
                     socket.close();
                     socket.cleanup();
                 } catch (IOException e) {
