@@ -47,6 +47,12 @@ else()
     target_include_directories(orvela_jni_headers INTERFACE ${JNI_INCLUDE_DIRS})
 endif()
 
+# 32-bit Linux builds read the clock past 2038 (and files past 2 GiB) like the 64-bit ones; every
+# target, tests included, must agree on the width of time_t, as timeval crosses between them.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT WIN32)
+    add_compile_definitions(_TIME_BITS=64 _FILE_OFFSET_BITS=64)
+endif()
+
 # Warnings and sanitizers for one target.
 function(orvela_compile_options target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)

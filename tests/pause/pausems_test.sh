@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs the pausems program through its command-line cases and checks output and exit status:
 #   pausems_test.sh <pausems> [<emulator>...]
-# Under an emulator (Wine) the program sees its Windows path (Z: is the root) as its name and
-# writes Windows line breaks.
+# Under Wine (scripts/wine-run) the program sees its Windows path (Z: is the root) as its name
+# and writes Windows line breaks; under any other emulator (qemu) it is a Linux program.
 set -uo pipefail
 prog=$1
 shift
 runner=("$@")
-if [[ ${#runner[@]} -gt 0 ]]; then
+if [[ ${#runner[@]} -gt 0 && "$(basename "${runner[0]}")" == wine-run ]]; then
     name="Z:${prog//\//\\}"
     nl=$'\r\n'
 else

@@ -2,6 +2,7 @@
 // signals during timed waits. Every test also checks that no JNI call was made with an exception
 // pending and that nothing (UTF chars, monitors) was left held.
 #include <dirent.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -444,21 +446,63 @@ void countSignal(int) {
     ++signalsHandled;
 }
 
-// True while thread `tid` is blocked in poll, as /proc shows its current system call.
-bool inPoll(pid_t tid) {
+// Polls `condition` every millisecond for up to a minute (qemu runs this several times slower);
+// false when it never held.
+bool within(const std::function<bool()>& condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The system call thread `tid` is in, as /proc shows it; -1 when running or unreadable.
+long currentSyscall(pid_t tid) {
     std::ifstream current("/proc/self/task/" + std::to_string(tid) + "/syscall");
     long number = -1;
     current >> number;
+    return number;
+}
+
+// The numbers /proc shows for a thread blocked in poll. Under a user-mode emulator (qemu) the
+// kernel shows the host's numbering, not this program's, so a thread of our own blocked in poll
+// is asked. Empty when /proc doesn't show it.
+std::vector<long> pollSyscallNumbers() {
+    int ends[2];
+    if (pipe(ends) != 0) return {};
+    ScopedFd readEnd(ends[0]), writeEnd(ends[1]);
+    std::atomic<pid_t> tid{0};
+    std::thread blocked([&] {
+        tid = static_cast<pid_t>(syscall(SYS_gettid));
+        pollfd entry{readEnd.get(), POLLIN, 0};
+        ::poll(&entry, 1, 120000);
+    });
+    // A number that holds for 100 readings in a row is the wait, not a step on the way to it.
+    long number = -1;
+    int sameReadings = 0;
+    bool settled = within([&] {
+        long now = tid == 0 ? -1 : currentSyscall(tid);
+        sameReadings = now != -1 && now == number ? sameReadings + 1 : 0;
+        number = now;
+        return sameReadings == 100;
+    });
+    char release = 0;
+    if (::write(writeEnd.get(), &release, 1) != 1) ADD_FAILURE() << "can't wake the poll";
+    blocked.join();
+    if (!settled) return {};
+    std::vector<long> numbers{number, SYS_ppoll};
 #ifdef SYS_poll
-    if (number == SYS_poll) return true;
+    numbers.push_back(SYS_poll);
 #endif
-    return number == SYS_ppoll;
+    return numbers;
 }
 
 // Runs `wait` on a thread of its own, interrupts it with a signal once it is blocked in poll,
 // lets it handle the signal and block again, then runs `release` (which gives the wait what it
-// waits for) and joins.
-void interruptWhileWaiting(const std::function<void()>& wait,
+// waits for) and joins. Each step has a time limit; one that passes fails the test and the wait
+// is released all the same.
+void interruptWhileWaiting(const std::vector<long>& pollNumbers, const std::function<void()>& wait,
                            const std::function<void()>& release) {
     std::atomic<pid_t> tid{0};
     std::atomic<bool> finished{false};
@@ -468,16 +512,23 @@ void interruptWhileWaiting(const std::function<void()>& wait,
         finished = true;
     });
     // A wait that ends on the signal never blocks again: the test then fails on its result.
-    auto awaitPoll = [&] {
-        while (!finished && (tid == 0 || !inPoll(tid))) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    auto inPoll = [&] {
+        if (finished) return true;
+        if (tid == 0) return false;
+        long number = currentSyscall(tid);
+        return std::find(pollNumbers.begin(), pollNumbers.end(), number) != pollNumbers.end();
     };
-    awaitPoll();
-    int handled = signalsHandled;
-    pthread_kill(waiter.native_handle(), SIGUSR1);
-    while (signalsHandled == handled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    awaitPoll();
+    if (!within(inPoll)) {
+        ADD_FAILURE() << "the wait never blocked in poll";
+    } else {
+        int handled = signalsHandled;
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+        if (!within([&] { return signalsHandled != handled; })) {
+            ADD_FAILURE() << "the signal was never handled";
+        } else if (!within(inPoll)) {
+            ADD_FAILURE() << "the wait didn't block in poll again after the signal";
+        }
+    }
     release();
     waiter.join();
 }
@@ -506,6 +557,10 @@ class ScopedSignalHandler {
 };
 
 TEST_F(LanterraTest, ASignalDuringATimedWaitRestartsIt) {
+    std::vector<long> pollNumbers = pollSyscallNumbers();
+    if (pollNumbers.empty()) {
+        GTEST_SKIP() << "/proc/self/task/<tid>/syscall doesn't show a thread blocked in poll";
+    }
     ScopedSignalHandler handler(SIGUSR1, countSignal);
     ASSERT_TRUE(handler.installed());
 
@@ -515,6 +570,7 @@ TEST_F(LanterraTest, ASignalDuringATimedWaitRestartsIt) {
     std::optional<Thrown> acceptError;
     jobject client = nullptr;
     interruptWhileWaiting(
+        pollNumbers,
         [&] {
             accepted = accept(host.env(), server);
             acceptError = host.takePending();
@@ -528,6 +584,7 @@ TEST_F(LanterraTest, ASignalDuringATimedWaitRestartsIt) {
     std::optional<Thrown> readError;
     orvela::test::CapturedOutput err(stderr);
     interruptWhileWaiting(
+        pollNumbers,
         [&] {
             bytes = read(host.env(), accepted);
             readError = host.takePending();

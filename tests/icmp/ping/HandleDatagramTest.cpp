@@ -73,8 +73,6 @@ TEST(HandleDatagramTest, RoundTripCountsBothPartsAndCutsTowardZero) {
         {{1000, 0}, {1000, 1999}, 1},
         {{1000, 0}, {1000, 999}, 0},
         {{1000, 1999}, {1000, 0}, -1},  // a clock step back gives a negative time, cut to -1
-        // Seconds are compared as the 32-bit values the request carries.
-        {{std::numeric_limits<int32_t>::max(), 0}, {2147483648LL, 5000}, 1005},
     };
     for (const Case& c : cases) {
         auto reply = handle(datagram(0, kOurs, 1, static_cast<int32_t>(c.sent.tv_sec),
@@ -82,6 +80,39 @@ TEST(HandleDatagramTest, RoundTripCountsBothPartsAndCutsTowardZero) {
                             c.now);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->roundtripTime, c.millis) << c.sent.tv_sec << "." << c.sent.tv_usec;
+    }
+}
+
+// A clock reading of `seconds` since 1970; past 2038 only where time_t is 64-bit.
+timeval at(int64_t seconds, long micros) {
+    timeval t{};
+    t.tv_sec = static_cast<time_t>(seconds);
+    t.tv_usec = micros;
+    return t;
+}
+
+// Requests carry their send time's seconds as 32 bits, compared as such: the clock goes on past
+// 2038 (every build, 32-bit ones too, has a 64-bit time_t) and past 2106.
+TEST(HandleDatagramTest, RoundTripPast2038) {
+    ASSERT_EQ(sizeof(time_t), 8u) << "a 32-bit time_t can't read the clock past 2038";
+    struct Case {
+        int64_t sentSeconds;
+        long sentMicros;
+        int64_t nowSeconds;
+        long nowMicros;
+        int32_t millis;
+    } cases[] = {
+        {0x7FFFFFFF, 0, 0x80000000LL, 5000, 1005},
+        {0x80000000LL + 100, 250000, 0x80000000LL + 101, 750000, 1500},
+        {0xFFFFFFFFLL, 900000, 0x100000000LL, 100000, 200},
+    };
+    for (const Case& c : cases) {
+        timeval sent = at(c.sentSeconds, c.sentMicros);
+        auto reply = handle(datagram(0, kOurs, 1, static_cast<int32_t>(sent.tv_sec),
+                                     static_cast<int32_t>(sent.tv_usec)),
+                            at(c.nowSeconds, c.nowMicros));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->roundtripTime, c.millis) << c.sentSeconds;
     }
 }
 
