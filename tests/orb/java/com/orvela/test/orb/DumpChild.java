@@ -50,12 +50,15 @@ public final class DumpChild {
         Dumper dumper = orb ? ORB : STACKPRINTER;
         // The other class, whose natives another library carries.
         Dumper other = orb ? STACKPRINTER : ORB;
-        // The first file channel makes the JDK open a descriptor of its own for good; that
-        // happens here, before anything counts descriptors.
-        if (!WINDOWS) Files.readAllBytes(Path.of("/proc/self/status"));
-        // So does the first class of a platform module on a 32-bit VM, which reads its module
-        // image through a descriptor of its own instead of mapping it whole.
-        Class.forName("java.sql.Date", false, ClassLoader.getPlatformClassLoader());
+        // The first file channel makes the JDK open a descriptor of its own for good; so does
+        // the first class of a platform module on a 32-bit VM, which reads its module image
+        // through a descriptor of its own instead of mapping it whole. Both happen here, before
+        // anything counts descriptors. (Descriptors are counted on Unix only, and the Windows
+        // runtime has no java.sql.)
+        if (!WINDOWS) {
+            Files.readAllBytes(Path.of("/proc/self/status"));
+            Class.forName("java.sql.Date", false, ClassLoader.getPlatformClassLoader());
+        }
         // The Windows VM keeps the handles of ended threads for reuse: a few threads at once
         // here, so that the scenarios' threads find them and the count only shows our own.
         warmUpThreads(DUMP0_CALLERS + 1);
