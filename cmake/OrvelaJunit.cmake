@@ -22,9 +22,8 @@ endif()
 # offsets), JUnit's temporary folders included. There the JUnit suites are reported as skipped.
 set(ORVELA_TEST_JAVA_EMULATED_I386 OFF)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
-    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/ia32-runs-natively ${ORVELA_TEST_JAVA}
-                            -version RESULT_VARIABLE ia32_status OUTPUT_QUIET ERROR_QUIET)
-    if(NOT ia32_status EQUAL 0)
+    orvela_ia32_runs_natively(ia32_native ${ORVELA_TEST_JAVA} -version)
+    if(NOT ia32_native)
         set(ORVELA_TEST_JAVA_EMULATED_I386 ON)
         message(STATUS "The i386 VM runs under qemu-i386: the JUnit suites are reported as skipped")
     endif()

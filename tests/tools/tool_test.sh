@@ -86,7 +86,7 @@ wait "$first"
 grep -q '^20 packets transmitted, 20 received, 0% packet loss' "$work/ping.1" &&
     grep -q '^20 packets transmitted, 20 received, 0% packet loss' "$work/ping.2" &&
     ! grep -q DUP "$work/ping.1" "$work/ping.2"
-check "two pings at once" $? "$(tail -2 "$work/ping.1" "$work/ping.2")"
+check "two pings at once" $? "$(tail -n 2 "$work/ping.1" "$work/ping.2")"
 
 # Ctrl-C: statistics, and status 0 since replies came.
 env --default-signal=INT java -jar "$work/orvela.jar" ping -c 1000 -i 100 127.0.0.1 >"$work/ping.out" &
