@@ -16,10 +16,11 @@ else()
     set(ORVELA_JAR_PLATFORM linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
 
-# Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM is not reliable: HotSpot
-# crashes now and then when it stops threads (safepoints, thread dumps) or walks compiled frames,
-# and its readdir fails with EOVERFLOW on ext4 (qemu passes on the host's 64-bit directory
-# offsets), JUnit's temporary folders included. There the JUnit suites are reported as skipped.
+# Under qemu-i386 (a kernel without IA-32 emulation) the i386 VM is not reliable: qemu hands a
+# thread that a signal interrupted the thread pointer of another thread, so HotSpot crashes now
+# and then when it signals threads (safepoints, thread dumps), and its readdir fails with
+# EOVERFLOW on ext4 (qemu passes on the host's 64-bit directory offsets), JUnit's temporary
+# folders included. There the JUnit suites are reported as skipped.
 set(ORVELA_TEST_JAVA_EMULATED_I386 OFF)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
     orvela_ia32_runs_natively(ia32_native ${ORVELA_TEST_JAVA} -version)
