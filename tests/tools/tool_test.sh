@@ -22,6 +22,15 @@ passed=0 failed=0
 check() { # check NAME CONDITION-STATUS DETAIL
     if [[ $2 -eq 0 ]]; then ((++passed)); else ((++failed)); echo "FAIL $1: $3"; fi
 }
+# await_listening OUT: until the server writing OUT says it listens, which it says once its
+# socket has its mode; the socket file is there a little earlier. Up to a minute: an emulated VM
+# starts slowly.
+await_listening() {
+    for _ in $(seq 600); do
+        grep -q '^server: listening on' "$1" 2>/dev/null && return
+        sleep 0.1
+    done
+}
 
 "$repo/scripts/pack-natives" "$work/orvela.jar" "$framework" "$platform=$build/core:*.so"
 cmake --install "$build" --prefix "$work/inst" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
@@ -105,7 +114,7 @@ sock=$work/cli.sock
     >"$work/serve.out" 2>"$work/serve.err" &
 server=$!
 pids+=("$server")
-for _ in $(seq 100); do [[ -S "$sock" ]] && break; sleep 0.1; done
+await_listening "$work/serve.out"
 [[ $(stat -c %a "$sock") == 666 ]]
 check "serve socket mode" $? "$(stat -c %a "$sock")"
 echo hi | timeout 10 socat - "UNIX-CONNECT:$sock" >/dev/null 2>&1
@@ -129,10 +138,10 @@ wait "$server"
 check "serve removes its socket on Ctrl-C" $? "the socket file is still there"
 
 # A socket left by a server killed outright is replaced; a live server's is not.
-java -jar "$work/orvela.jar" serve "$sock" >/dev/null 2>&1 &
+java -jar "$work/orvela.jar" serve "$sock" >"$work/live.out" 2>&1 &
 server=$!
 pids+=("$server")
-for _ in $(seq 100); do [[ -S "$sock" ]] && break; sleep 0.1; done
+await_listening "$work/live.out"
 out=$(orvela serve "$sock" 2>&1)
 [[ $? -eq 1 && "$out" == "orvela serve: $sock: a server is listening there already" ]]
 check "serve keeps a live server's socket" $? "$out"
