@@ -5,20 +5,26 @@ import java.util.List;
 
 /**
  * Times route traces and latency probes inside the VM (run by bench/icmp/trace/run in the client
- * namespace). Prints "name value" lines:
- *   trace_ms      median wall time of one full trace (after one warm-up trace)
- *   trace_hops    hops of the last trace
- *   latency_ms    median round-trip time of the latency probes
- *   flood_ms      wall time of one trace into silence, with its time-out (argument 4)
- * Usage: TraceBench DEST TRACES PROBES SILENT_DEST TIMEOUT_MS
+ * namespace). Prints "name value" lines. With DEST TRACES PROBES:
+ *   trace_ms         median wall time of one full trace, around the call (after one warm-up)
+ *   trace_hops       hops of the last trace
+ *   latency_ms       median round-trip time the latency probes report
+ *   latency_answers  probes answered
+ * With --silence DEST TIMEOUT_MS:
+ *   flood_ms         wall time of one trace into silence, with that time-out
  */
 public final class TraceBench {
     public static void main(String[] args) {
+        if (args[0].equals("--silence")) {
+            long start = System.nanoTime();
+            ASM.getTrace(2000, address(args[1]), 0, 64, -1, Integer.parseInt(args[2]),
+                    (id, seq, a, rc, l, datalen, d, done) -> {});
+            System.out.printf("flood_ms %.1f%n", (System.nanoTime() - start) / 1e6);
+            return;
+        }
         long dest = address(args[0]);
         int traces = Integer.parseInt(args[1]);
         int probes = Integer.parseInt(args[2]);
-        long silent = address(args[3]);
-        int timeout = Integer.parseInt(args[4]);
 
         int[] hops = new int[1];
         List<Double> traceTimes = new ArrayList<>();
@@ -38,12 +44,8 @@ public final class TraceBench {
                 if (rc == 0) rtts.add(latency);
             });
         }
-        System.out.printf("latency_ms %.3f%n", median(rtts));
+        System.out.printf("latency_ms %.4f%n", median(rtts));
         System.out.println("latency_answers " + rtts.size());
-
-        long start = System.nanoTime();
-        ASM.getTrace(2000, silent, 0, 64, -1, timeout, (id, seq, a, rc, l, datalen, d, done) -> {});
-        System.out.printf("flood_ms %.1f%n", (System.nanoTime() - start) / 1e6);
     }
 
     private static double median(List<Double> values) {
