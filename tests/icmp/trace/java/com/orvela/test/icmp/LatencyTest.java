@@ -113,6 +113,19 @@ class LatencyTest {
     }
 
     @Test
+    void sixtyFourThreadsProbingAThousandHostsEachGetTheirOwnHostsReply() throws Exception {
+        List<Latency> reports = Latency.of(net.probe("latency-hosts,198.18.16.0,1024,64"));
+        Set<String> hosts = new HashSet<>();
+        for (Latency r : reports) {
+            assertEquals(List.of(0, r.dest()), List.of(r.rc(), r.dest2()), r.toString());
+            assertTrue(hosts.add(r.dest()), "reported twice: " + r);
+        }
+        Set<String> expected = new HashSet<>();
+        for (int k = 0; k < 1024; k++) expected.add("198.18." + (16 + k / 256) + "." + k % 256);
+        assertEquals(expected, hosts);
+    }
+
+    @Test
     void theProbesSocketsAreClosedOnExec() throws Exception {
         Set<String> before = openSockets();
         List<String> seen = new ArrayList<>();

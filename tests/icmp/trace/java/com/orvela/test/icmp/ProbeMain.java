@@ -5,6 +5,7 @@ import com.orvela.core.icmp.HopListener;
 import com.orvela.core.icmp.LatencyListener;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * Runs traces and latency probes in a child VM (inside a test namespace) and prints every report
@@ -22,6 +23,9 @@ import java.util.List;
  *                                             length and checksum read as the next probe's
  *                                             identifier and try 0; prints only failed hops
  *                                             (the first command of the process)
+ *   latency-hosts,FIRST,COUNT,THREADS         one latency probe to each of COUNT consecutive
+ *                                             hosts from FIRST, from THREADS threads at once:
+ *                                             one "latency ..." line each
  * </pre>
  */
 public final class ProbeMain {
@@ -71,6 +75,8 @@ public final class ProbeMain {
                 case "sleep" -> Thread.sleep(Long.parseLong(f[1]));
                 case "latency-under-traces" -> latencyUnderTraces(address(f[1]),
                         Integer.parseInt(f[2]));
+                case "latency-hosts" -> latencyHosts(address(f[1]), Integer.parseInt(f[2]),
+                        Integer.parseInt(f[3]));
                 default -> throw new IllegalArgumentException(command);
             }
             long end = lastReport != 0 ? lastReport : System.nanoTime();
@@ -124,6 +130,19 @@ public final class ProbeMain {
             probing = false;
             for (Thread t : tracers) t.join();
         }
+    }
+
+    private static void latencyHosts(long first, int count, int threads)
+            throws InterruptedException {
+        AtomicInteger next = new AtomicInteger();
+        List<Thread> probers = new ArrayList<>();
+        for (int t = 0; t < threads; t++) {
+            probers.add(new Thread(() -> {
+                for (int k; (k = next.getAndIncrement()) < count; ) latency(first + k, 64, 64, 2000);
+            }));
+        }
+        for (Thread t : probers) t.start();
+        for (Thread t : probers) t.join();
     }
 
     private static void trace(String[] f, HopListener listener) {
