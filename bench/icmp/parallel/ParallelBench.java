@@ -14,8 +14,9 @@ import java.util.concurrent.atomic.AtomicIntegerArray;
  * argument in turn, all in this one VM. The threads are started and waiting before the clock
  * starts, so the figures cover the probes only.
  * Usage: ParallelBench FIRST-DOTTED COUNT:THREADS... Prints one line per argument:
- *   count threads answered wall-seconds cpu-seconds
- * answered: reports with status 0 for the address probed, each address once; cpu: the
+ *   count threads answered wall-seconds cpu-seconds retried
+ * answered: reports with status 0 for the address probed, each address once; retried: probes
+ * that took more than one try (a reply lost, or late past a try's share of the limit); cpu: the
  * processor time of every thread of the process over the same span (the kernel's nanosecond
  * counts in /proc/self/task/N/schedstat).
  */
@@ -30,14 +31,16 @@ public final class ParallelBench {
             int threads = Integer.parseInt(f[1]);
             System.gc();
             double[] r = run(first, count, threads);
-            System.out.printf("%d %d %d %.6f %.6f%n", count, threads, (int) r[0], r[1], r[2]);
+            System.out.printf("%d %d %d %.6f %.6f %d%n", count, threads, (int) r[0], r[1], r[2],
+                    (int) r[3]);
         }
     }
 
-    /** Returns answered, wall seconds and processor seconds. */
+    /** Returns answered, wall seconds, processor seconds and retried. */
     private static double[] run(long first, int count, int threads) throws Exception {
         AtomicIntegerArray answers = new AtomicIntegerArray(count);
         AtomicInteger next = new AtomicInteger();
+        AtomicInteger retried = new AtomicInteger();
         CountDownLatch ready = new CountDownLatch(threads);
         CountDownLatch go = new CountDownLatch(1);
         CountDownLatch finished = new CountDownLatch(threads);
@@ -60,6 +63,7 @@ public final class ParallelBench {
                                 if (rc == 0 && dest == host && dest2 == host) {
                                     answers.incrementAndGet(index);
                                 }
+                                if (seq > 1) retried.incrementAndGet();
                             });
                 }
                 finished.countDown();
@@ -85,7 +89,8 @@ public final class ParallelBench {
         for (int k = 0; k < count; k++) {
             if (answers.get(k) == 1) answered++;
         }
-        return new double[] {answered, (end - start) / 1e9, (cpuEnd - cpuStart) / 1e9};
+        return new double[] {answered, (end - start) / 1e9, (cpuEnd - cpuStart) / 1e9,
+                retried.get()};
     }
 
     /** The processor time of every thread of this process so far, in nanoseconds. */
