@@ -9,8 +9,8 @@
 #   198.19.1.0/24 unreachable (host unreachable) and 198.19.3.0/24 blackhole (silence) at
 #   router min(2,N), 198.19.2.0/24 prohibit (code 13) at router min(3,N).
 # The destination also answers for every address of 198.18.16.0/20 (a local route on its
-# loopback): the many hosts of the parallel probes and the sweep. With 0 routers the client and
-# the destination share one segment.
+# loopback), reached with 0 routers, where the client and the destination share one segment:
+# the many hosts of the parallel probes and the sweep.
 # ICMP rate limits are off in every namespace. The kernel still limits its route errors
 # (unreachable, prohibit) per sender to a burst of about five, then one a second: a test asks
 # each router for only a few.
@@ -57,7 +57,6 @@ up() {
     for ((i = 1; i <= routers; i++)); do
         local ns="$prefix-r$i"
         ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1
-        ip -n "$ns" route add 198.18.16.0/20 via "198.18.$i.2"
         for ((j = 0; j <= routers; j++)); do
             if ((j < i - 1)); then
                 ip -n "$ns" route add "198.18.$j.0/24" via "198.18.$((i - 1)).1"

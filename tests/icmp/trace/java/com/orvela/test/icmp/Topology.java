@@ -17,8 +17,8 @@ import java.util.concurrent.TimeUnit;
  * A chain of network namespaces (client, routers, destination) built by trace-netns.sh, and
  * child VMs that run {@link ProbeMain} inside it. Addresses: the client is 198.18.0.1, router i
  * answers from 198.18.(i-1).2, the destination is 198.18.N.2; 198.19.1.1 is unreachable at
- * router 2, 198.19.2.1 prohibited at router 3, 198.19.3.1 a black hole at router 2; the
- * destination also answers every address of 198.18.16.0/20.
+ * router 2, 198.19.2.1 prohibited at router 3, 198.19.3.1 a black hole at router 2. With no
+ * routers, the destination also answers every address of 198.18.16.0/20.
  */
 final class Topology {
     private static final String SCRIPT = System.getProperty("orvela.test.netns");
