@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "binding/ScopedFd.h"
+#include "core/icmp/TimedReceive.h"
 
 namespace orvela::icmp {
 
@@ -35,6 +36,22 @@ RawSendSocket openRawSendSocket(int sendBufferBytes) {
     }
     result.fd = sock.release();
     return result;
+}
+
+int openRawReceiveSocket(int protocol, const FilterProgram& filter) {
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol);
+    if (fd < 0) return -1;
+    requestReceiveTimes(fd);
+    if (!attachFilter(fd, filter)) return fd;
+    // The socket took everything from its creation until the filter: none of it is for a
+    // reader that has sent nothing yet. The bound keeps a stream the filter passes from
+    // holding the caller here.
+    constexpr int kMostDrained = 4096;
+    unsigned char byte;
+    for (int drained = 0; drained < kMostDrained; ++drained) {
+        if (::recv(fd, &byte, sizeof byte, MSG_DONTWAIT | MSG_TRUNC) < 0) break;
+    }
+    return fd;
 }
 
 int icmpProtocol() {

@@ -51,12 +51,6 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
-double timeStampNow() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    return timeStamp(now);
-}
-
 // The send socket of a probe, with the lines createSendSocket has always printed.
 RawSendSocket openLatencySendSocket(int packetSize) {
     const RawSendSocket opened = openRawSendSocket(packetSize);
@@ -200,11 +194,14 @@ bool openSendSocket(Probe& probe) {
     return false;
 }
 
-// The receive socket: every ICMP datagram the host receives.
+// The receive socket: the echo replies and ICMP errors that concern the probe.
 bool openReceiveSocket(Probe& probe) {
     const int protocol = icmpProtocol();
-    probe.receiveSocket.reset(protocol < 0 ? -1
-                                           : socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
+    probe.receiveSocket.reset(
+        protocol < 0
+            ? -1
+            : openRawReceiveSocket(protocol,
+                                   latencyProbeFilter(probe.id, ntohl(probe.to.sin_addr.s_addr))));
     if (probe.receiveSocket) return true;
     const int err = protocol < 0 ? ENOPROTOOPT : errno;
     if (verbose) {
@@ -233,10 +230,11 @@ bool awaitEchoReply(Probe& probe, int seq, Clock::time_point deadline, double se
                     double& latency) {
     for (;;) {
         sockaddr_in from{};
+        timeval received{};
         const int cc = waitUntil(probe.receiveSocket.get(), &from, probe.replyBuffer.get(),
-                                 probe.datalen, deadline);
+                                 probe.datalen, deadline, &received);
         if (cc <= 0) return false;
-        const double recvTime = timeStampNow();
+        const double recvTime = timeStamp(received);
         const int type =
             echoAnswerType(probe.id, probe.replyBuffer.get(), cc, &from, seq, &probe.to.sin_addr);
         if (type == -1) continue;

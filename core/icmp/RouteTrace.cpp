@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -134,15 +135,24 @@ int reportSetupFailure(Trace& trace, int code) {
     return code;
 }
 
-// The receive socket: every ICMP datagram the host receives. kStatusAnswered, or the status of
-// the set-up failure.
+// What the trace's receive socket lets through: errors that quote one of its probes, which
+// leave from its identifier for `port` + 1, + 2, ... one port per probe.
+FilterProgram answerFilter(const Trace& trace) {
+    const uint64_t mostProbes = static_cast<uint64_t>(trace.maxTtl) *
+                                static_cast<uint64_t>(trace.probes > 0 ? trace.probes : 0);
+    return routeTraceFilter(trace.id, static_cast<uint16_t>(port + 1u),
+                            static_cast<uint32_t>(std::min<uint64_t>(mostProbes, UINT32_MAX)));
+}
+
+// The receive socket: the ICMP datagrams that answer the trace's probes. kStatusAnswered, or the
+// status of the set-up failure.
 int openReceiveSocket(Trace& trace) {
     const int protocol = icmpProtocol();
     if (protocol < 0) {
         if (verbose) printf("icmp: unknown protocol\n");
         return kStatusNoIcmpProtocol;
     }
-    trace.receiveSocket.reset(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
+    trace.receiveSocket.reset(openRawReceiveSocket(protocol, answerFilter(trace)));
     if (!trace.receiveSocket) {
         printError("traceroute: icmp socket", errno);
         printf("traceroute: icmp socket error.\n");
@@ -182,9 +192,8 @@ struct Answer {
 int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
     for (;;) {
         const int cc = waitUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
-                                 trace.datalen, deadline);
+                                 trace.datalen, deadline, &answer.received);
         if (cc <= 0) return cc;
-        gettimeofday(&answer.received, nullptr);
         answer.verdict = packet_ok(trace.id, trace.packet.get(), cc, &from, trace.seq);
         if (answer.verdict == 0) continue;
         answer.sender = ntohl(from.sin_addr.s_addr);
