@@ -193,28 +193,39 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
     }
 }
 
-// A raw socket hands its filter the datagram from the IPv4 header on, as the programs expect:
-// of two echo replies from 127.0.0.1, only the one with the filter's identifier arrives.
-TEST(ProbeFilterTest, RawSocketSeesTheIpHeader) {
-    ScopedFd raw(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!raw) GTEST_SKIP() << "no raw sockets";
-    ASSERT_TRUE(attachFilter(raw.get(), latencyProbeFilter(kId, 0x7F000001)));
-    sockaddr_in loopback{};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (uint16_t id : {kSwappedId, kId}) {
+// A raw socket hands its filter the datagram from the IPv4 header on, as the programs expect,
+// and what it queued before the filter was on is thrown away: of an echo reply to another
+// identifier that came before and the probe's own that came after, only the latter is read.
+TEST(ProbeFilterTest, RawSocketHearsOnlyItsOwnReply) {
+    ScopedFd probe(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!probe) GTEST_SKIP() << "no raw sockets";
+    ScopedFd observer(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    ASSERT_TRUE(observer);
+    const auto ping = [&](uint16_t id) {
         Bytes request = icmp(8, 0, id, 9);
         const uint32_t sum = 0x0800u + id + 9;
         put16(request, 2, static_cast<uint16_t>(~(sum + (sum >> 16))));
-        ASSERT_EQ(::sendto(raw.get(), request.data(), request.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback),
-                  8);
-    }
-    pollfd readable{raw.get(), POLLIN, 0};
-    ASSERT_EQ(::poll(&readable, 1, 10000), 1);
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::sendto(observer.get(), request.data(), request.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback);
+    };
+    const auto receive = [](int fd, unsigned char(&got)[128]) {
+        pollfd readable{fd, POLLIN, 0};
+        return ::poll(&readable, 1, 10000) == 1 ? ::recv(fd, got, sizeof got, 0) : -1;
+    };
     unsigned char got[128];
-    ASSERT_EQ(::recv(raw.get(), got, sizeof got, 0), 28);
-    EXPECT_EQ(got[20], 0);  // the reply; not our requests, nor the reply to the other identifier
+    ASSERT_EQ(ping(kSwappedId), 8);
+    // Once the observer has the other reply, the probe's socket has it too.
+    do {
+        ASSERT_EQ(receive(observer.get(), got), 28);
+    } while (got[20] != 0 || (got[24] << 8 | got[25]) != kSwappedId);
+
+    ASSERT_TRUE(attachFilter(probe.get(), latencyProbeFilter(kId, INADDR_LOOPBACK)));
+    ASSERT_EQ(ping(kId), 8);
+    ASSERT_EQ(receive(probe.get(), got), 28);
+    EXPECT_EQ(got[20], 0);  // the reply; not the requests, nor the reply to the other identifier
     EXPECT_EQ(got[24] << 8 | got[25], kId);
 }
 
