@@ -15,15 +15,11 @@ namespace {
 
 constexpr uint32_t kPassWhole = 0xFFFFFFFFu;
 constexpr uint32_t kDropAll = 0;
-// ICMP message types and codes the filters look for.
-constexpr uint32_t kEchoReply = 0;
-constexpr uint32_t kUnreachable = 3;
-constexpr uint32_t kEchoRequest = 8;
-constexpr uint32_t kTimeExceeded = 11;
-constexpr uint32_t kInTransit = 0;
-// Offsets from the start of the ICMP message, which lies at the outer header length (X).
-constexpr uint32_t kQuotedAt = kIcmpHeaderLength;
 constexpr uint32_t kIpSourceAt = 12;
+// From the start of the ICMP message, which lies at the outer header's length (X).
+constexpr uint32_t kQuotedAt = kIcmpHeaderLength;
+// At most this many datagrams, queued before the filter was on, are thrown away.
+constexpr int kMostUnfiltered = 1024;
 
 // Jump targets: the next instruction, the two returns that end every program, or a label.
 enum Target : int { kNext, kPass, kDrop, kQuoted };
@@ -59,6 +55,11 @@ class Assembler {
 
     FilterProgram finish() const {
         FilterProgram program{};
+        if (overflow_) {  // can't happen with the programs below; passing all is always safe
+            program.code[0] = {BPF_RET | BPF_K, 0, 0, kPassWhole};
+            program.length = 1;
+            return program;
+        }
         const int passAt = count_;
         const int dropAt = count_ + 1;
         for (int i = 0; i < count_; ++i) {
@@ -80,6 +81,10 @@ class Assembler {
     };
 
     void add(uint16_t code, uint32_t k, int ifTrue, int ifFalse) {
+        if (count_ == kMostPending) {
+            overflow_ = true;
+            return;
+        }
         pending_[count_++] = {code, k, ifTrue, ifFalse};
     }
 
@@ -91,9 +96,11 @@ class Assembler {
         return static_cast<uint8_t>(to - (at + 1));
     }
 
-    // Every program fits with room to spare: the returns take the last two places.
-    Pending pending_[FilterProgram::kCapacity - 2]{};
+    // The two returns take the last two places.
+    static constexpr int kMostPending = FilterProgram::kCapacity - 2;
+    Pending pending_[kMostPending]{};
     int count_ = 0;
+    bool overflow_ = false;
     int quotedAt_ = 0;
 };
 
@@ -103,9 +110,9 @@ FilterProgram latencyProbeFilter(uint16_t identifier, uint32_t destination) noex
     Assembler a;
     a.outerHeader();
     a.op(BPF_LD | BPF_B | BPF_IND, kIcmpTypeAt);
-    a.jump(BPF_JEQ, kEchoRequest, kDrop, kNext);  // our own request, seen on its way out
-    a.jump(BPF_JEQ, kUnreachable, kQuoted, kNext);
-    a.jump(BPF_JEQ, kTimeExceeded, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP_ECHO, kDrop, kNext);  // a request: ours, when this host is probed
+    a.jump(BPF_JEQ, ICMP_DEST_UNREACH, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP_TIME_EXCEEDED, kQuoted, kNext);
     // Any other message carries the identifier in its own header, from the probed host.
     a.op(BPF_LD | BPF_H | BPF_IND, kIcmpIdentifierAt);
     a.jump(BPF_JEQ, identifier, kNext, kDrop);
@@ -128,10 +135,10 @@ FilterProgram routeTraceFilter(uint16_t sourcePort, uint16_t firstDestinationPor
     Assembler a;
     a.outerHeader();
     a.op(BPF_LD | BPF_B | BPF_IND, kIcmpTypeAt);
-    a.jump(BPF_JEQ, kUnreachable, kQuoted, kNext);
-    a.jump(BPF_JEQ, kTimeExceeded, kNext, kDrop);
+    a.jump(BPF_JEQ, ICMP_DEST_UNREACH, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP_TIME_EXCEEDED, kNext, kDrop);
     a.op(BPF_LD | BPF_B | BPF_IND, kIcmpCodeAt);
-    a.jump(BPF_JEQ, kInTransit, kNext, kDrop);
+    a.jump(BPF_JEQ, ICMP_EXC_TTL, kNext, kDrop);
     // The quoted datagram is a UDP probe of this trace.
     a.markQuoted();
     a.op(BPF_LD | BPF_B | BPF_IND, kQuotedAt + kIpProtocolAt);
@@ -155,7 +162,7 @@ FilterProgram pingServiceFilter(uint16_t identifier) noexcept {
     Assembler a;
     a.outerHeader();
     a.op(BPF_LD | BPF_B | BPF_IND, kIcmpTypeAt);
-    a.jump(BPF_JEQ, kEchoReply, kNext, kDrop);
+    a.jump(BPF_JEQ, ICMP_ECHOREPLY, kNext, kDrop);
     a.op(BPF_LD | BPF_H | BPF_IND, kIcmpIdentifierAt);
     a.jump(BPF_JEQ, identifier, kPass, kDrop);
     return a.finish();
@@ -163,7 +170,15 @@ FilterProgram pingServiceFilter(uint16_t identifier) noexcept {
 
 bool attachFilter(int fd, const FilterProgram& program) noexcept {
     sock_fprog attached{program.length, const_cast<sock_filter*>(program.code)};
-    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) == 0;
+    if (::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) != 0) {
+        return false;
+    }
+    // What came in before the filter was on would each wake the reader for nothing.
+    unsigned char scratch[1];
+    for (int i = 0; i < kMostUnfiltered; ++i) {
+        if (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) < 0) break;
+    }
+    return true;
 }
 
 }  // namespace orvela::icmp

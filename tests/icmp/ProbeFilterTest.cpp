@@ -4,15 +4,12 @@
 
 #include "core/icmp/ProbeFilter.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <vector>
 
 #include "binding/ScopedFd.h"
@@ -36,11 +33,6 @@ void put16(Bytes& b, size_t at, uint32_t v) {
     b[at + 1] = static_cast<unsigned char>(v);
 }
 
-void put32(Bytes& b, size_t at, uint32_t v) {
-    put16(b, at, v >> 16);
-    put16(b, at + 2, v);
-}
-
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -53,8 +45,10 @@ Bytes ip(int protocol, uint32_t source, uint32_t destination, int words = 5) {
     for (size_t i = 1; i < 20; ++i) h[i] = 0;
     h[8] = 64;
     h[9] = static_cast<unsigned char>(protocol);
-    put32(h, 12, source);
-    put32(h, 16, destination);
+    for (int i = 0; i < 4; ++i) {
+        h[12 + i] = static_cast<unsigned char>(source >> (24 - 8 * i));
+        h[16 + i] = static_cast<unsigned char>(destination >> (24 - 8 * i));
+    }
     return h;
 }
 
@@ -135,7 +129,6 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
         bool passes;
     } rows[] = {
         {"latency: echo reply", latency, reply, true},
-        {"latency: echo reply, options", latency, answer(kProbed, icmp(0, 0), 7), true},
         {"latency: another host's reply", latency, answer(kOther, icmp(0, 0)), false},
         {"latency: another identifier", latency, answer(kProbed, icmp(0, 0, kSwappedId)), false},
         {"latency: its own request", latency, answer(kProbed, icmp(8, 0)), false},
@@ -173,7 +166,6 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
         {"trace: destination port cut", trace,
          cut(answer(kOther, icmp(11, 0) + quotedProbe(kFirst)), 5), false},
         {"trace: wraps to 3", wrapping, answer(kProbed, icmp(3, 3) + quotedProbe(3)), true},
-        {"trace: wraps, 65530", wrapping, answer(kProbed, icmp(3, 3) + quotedProbe(65530)), true},
         {"trace: wraps, past it", wrapping, answer(kProbed, icmp(3, 3) + quotedProbe(4)), false},
         {"trace: wraps, before it", wrapping, answer(kProbed, icmp(3, 3) + quotedProbe(65529)),
          false},
@@ -185,7 +177,6 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
         {"ping: echo reply, options", ping, answer(kOther, icmp(0, 0), 15), true},
         {"ping: another identifier", ping, answer(kProbed, icmp(0, 0, kSwappedId)), false},
         {"ping: echo request", ping, answer(kProbed, icmp(8, 0)), false},
-        {"ping: unreachable", ping, answer(kOther, icmp(3, 1) + quotedEcho()), false},
         {"ping: cut in the identifier", ping, cut(reply, 3), false},
     };
     for (const Row& row : rows) {
@@ -193,28 +184,39 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
     }
 }
 
-// A raw socket hands its filter the datagram from the IPv4 header on, as the programs expect:
-// of two echo replies from 127.0.0.1, only the one with the filter's identifier arrives.
-TEST(ProbeFilterTest, RawSocketSeesTheIpHeader) {
-    ScopedFd raw(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!raw) GTEST_SKIP() << "no raw sockets";
-    ASSERT_TRUE(attachFilter(raw.get(), latencyProbeFilter(kId, 0x7F000001)));
-    sockaddr_in loopback{};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (uint16_t id : {kSwappedId, kId}) {
+// A raw socket hands its filter the datagram from the IPv4 header on, as the programs expect,
+// and what it queued before the filter was on is thrown away: of an echo reply to another
+// identifier that came before and the probe's own that came after, only the latter is read.
+TEST(ProbeFilterTest, RawSocketHearsOnlyItsOwnReply) {
+    ScopedFd probe(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!probe) GTEST_SKIP() << "no raw sockets";
+    ScopedFd observer(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    ASSERT_TRUE(observer);
+    const auto ping = [&](uint16_t id) {
         Bytes request = icmp(8, 0, id, 9);
         const uint32_t sum = 0x0800u + id + 9;
         put16(request, 2, static_cast<uint16_t>(~(sum + (sum >> 16))));
-        ASSERT_EQ(::sendto(raw.get(), request.data(), request.size(), 0,
-                           reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback),
-                  8);
-    }
-    pollfd readable{raw.get(), POLLIN, 0};
-    ASSERT_EQ(::poll(&readable, 1, 10000), 1);
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::sendto(observer.get(), request.data(), request.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback);
+    };
+    const auto receive = [](int fd, unsigned char(&got)[128]) {
+        pollfd readable{fd, POLLIN, 0};
+        return ::poll(&readable, 1, 10000) == 1 ? ::recv(fd, got, sizeof got, 0) : -1;
+    };
     unsigned char got[128];
-    ASSERT_EQ(::recv(raw.get(), got, sizeof got, 0), 28);
-    EXPECT_EQ(got[20], 0);  // the reply; not our requests, nor the reply to the other identifier
+    ASSERT_EQ(ping(kSwappedId), 8);
+    // Once the observer has the other reply, the probe's socket has it too.
+    do {
+        ASSERT_EQ(receive(observer.get(), got), 28);
+    } while (got[20] != 0 || (got[24] << 8 | got[25]) != kSwappedId);
+
+    ASSERT_TRUE(attachFilter(probe.get(), latencyProbeFilter(kId, INADDR_LOOPBACK)));
+    ASSERT_EQ(ping(kId), 8);
+    ASSERT_EQ(receive(probe.get(), got), 28);
+    EXPECT_EQ(got[20], 0);  // the reply; not the requests, nor the reply to the other identifier
     EXPECT_EQ(got[24] << 8 | got[25], kId);
 }
 
