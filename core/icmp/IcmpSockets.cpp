@@ -42,15 +42,8 @@ int openRawReceiveSocket(int protocol, const FilterProgram& filter) {
     const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol);
     if (fd < 0) return -1;
     requestReceiveTimes(fd);
-    if (!attachFilter(fd, filter)) return fd;
-    // The socket took everything from its creation until the filter: none of it is for a
-    // reader that has sent nothing yet. The bound keeps a stream the filter passes from
-    // holding the caller here.
-    constexpr int kMostDrained = 4096;
-    unsigned char byte;
-    for (int drained = 0; drained < kMostDrained; ++drained) {
-        if (::recv(fd, &byte, sizeof byte, MSG_DONTWAIT | MSG_TRUNC) < 0) break;
-    }
+    // Before anything is sent: what the socket queued until then is thrown away with it.
+    attachFilter(fd, filter);
     return fd;
 }
 
