@@ -310,7 +310,8 @@ extern "C" {
 
 ORVELA_EXPORT int icmp_init() {
     const uint16_t identifier = static_cast<uint16_t>(::getpid() & 0xFFFF);
-    // The kernel wakes the loops only for this process's echo replies.
+    // The kernel wakes the loops only for this process's echo replies (other processes' replies
+    // are reported with request id 0 only where the kernel refuses the filter).
     ScopedFd socket(orvela::icmp::openRawReceiveSocket(
         IPPROTO_ICMP, orvela::icmp::pingServiceFilter(identifier)));
     if (!socket) {
@@ -318,9 +319,9 @@ ORVELA_EXPORT int icmp_init() {
         logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
-    // Only echo replies reach the loop; it would drop everything else anyway. Without this the
-    // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
-    // Best effort: where the filter is refused, the loop's own type check does the same.
+    // Only echo replies, also where the filter above is refused: without either, the loop reads
+    // back each of our own outgoing requests too, which halves its rate in a flood. Best effort:
+    // where both are refused, the loop's own type check does the same.
     acceptOnlyEchoReplies(socket.get());
     raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on its wake descriptor too, for its shutdown.
