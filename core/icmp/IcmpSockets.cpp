@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "binding/ScopedFd.h"
+#include "core/icmp/TimedReceive.h"
 
 namespace orvela::icmp {
 
@@ -35,6 +36,15 @@ RawSendSocket openRawSendSocket(int sendBufferBytes) {
     }
     result.fd = sock.release();
     return result;
+}
+
+int openRawReceiveSocket(int protocol, const FilterProgram& filter) {
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol);
+    if (fd < 0) return -1;
+    requestReceiveTimes(fd);
+    // Before anything is sent: what the socket queued until then is thrown away with it.
+    attachFilter(fd, filter);
+    return fd;
 }
 
 int icmpProtocol() {

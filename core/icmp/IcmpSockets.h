@@ -2,6 +2,8 @@
 
 // Opening and setting up the raw sockets of icmpprobe.
 
+#include "core/icmp/ProbeFilter.h"
+
 namespace orvela::icmp {
 
 // The set-up steps of a raw send socket, in their order.
@@ -20,6 +22,12 @@ RawSendSocket openRawSendSocket(int sendBufferBytes);
 
 // The protocol number of the "icmp" entry, or -1 when the system has none.
 int icmpProtocol();
+
+// A raw IPv4 socket for `protocol` (ICMP) that the kernel wakes only for what `filter` passes
+// and that carries each datagram's arrival time (see TimedReceive.h); both are best effort, the
+// socket works without them. What arrived before the filter took hold is dropped unread. The
+// descriptor (the caller's to close), or -1 with errno set when no socket could be opened.
+int openRawReceiveSocket(int protocol, const FilterProgram& filter);
 
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);

@@ -51,12 +51,6 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
-double timeStampNow() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    return timeStamp(now);
-}
-
 // The send socket of a probe, with the lines createSendSocket has always printed.
 RawSendSocket openLatencySendSocket(int packetSize) {
     const RawSendSocket opened = openRawSendSocket(packetSize);
@@ -177,6 +171,103 @@ int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
     return -1;
 }
 
+// What one start_test call holds from its set-up to its report.
+struct Probe {
+    unsigned short id = 0;
+    unsigned short ttl = 0;
+    int datalen = 0;
+    sockaddr_in to{};
+    orvela::ScopedFd sendSocket;
+    orvela::ScopedFd receiveSocket;
+    Buffer pingBuffer;
+    Buffer replyBuffer;
+};
+
+bool openSendSocket(Probe& probe) {
+    const RawSendSocket opened = openLatencySendSocket(probe.datalen);
+    probe.sendSocket.reset(opened.fd);
+    if (probe.sendSocket) return true;
+    if (verbose) {
+        printError("start_test: ip socket", opened.err);
+        printf("start_test: ip socket error.\n");
+    }
+    return false;
+}
+
+// The receive socket: the echo replies and ICMP errors that concern the probe.
+bool openReceiveSocket(Probe& probe) {
+    const int protocol = icmpProtocol();
+    probe.receiveSocket.reset(
+        protocol < 0
+            ? -1
+            : openRawReceiveSocket(protocol,
+                                   latencyProbeFilter(probe.id, ntohl(probe.to.sin_addr.s_addr))));
+    if (probe.receiveSocket) return true;
+    const int err = protocol < 0 ? ENOPROTOOPT : errno;
+    if (verbose) {
+        printError("traceroute: icmp socket", err);
+        printf("traceroute: icmp socket error.\n");
+    }
+    return false;
+}
+
+// Sockets and buffers: kStatusAnswered, or the status the probe reports without a try.
+int setUp(Probe& probe) {
+    // Both sockets are tried, so that the verbose lines name every failure.
+    const bool sendOpen = openSendSocket(probe);
+    const bool receiveOpen = openReceiveSocket(probe);
+    if (!sendOpen || !receiveOpen) return kStatusFailed;
+    probe.pingBuffer = allocateBuffer(probe.datalen);
+    probe.replyBuffer = allocateBuffer(probe.datalen);
+    if (!probe.pingBuffer || !probe.replyBuffer) return kStatusNoMemory;
+    return kStatusAnswered;
+}
+
+// Waits until `deadline` for the echo reply to try `seq`, dropping what doesn't concern it.
+// True with the round trip in `latency` (milliseconds, whole microseconds); false when the
+// wait ended without a reply, or with an ICMP error that quotes the try.
+bool awaitEchoReply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
+                    double& latency) {
+    for (;;) {
+        sockaddr_in from{};
+        timeval received{};
+        const int cc = waitUntil(probe.receiveSocket.get(), &from, probe.replyBuffer.get(),
+                                 probe.datalen, deadline, &received);
+        if (cc <= 0) return false;
+        const double recvTime = timeStamp(received);
+        const int type =
+            echoAnswerType(probe.id, probe.replyBuffer.get(), cc, &from, seq, &probe.to.sin_addr);
+        if (type == -1) continue;
+        if (type != 0) return false;
+        latency =
+            static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
+        return true;
+    }
+}
+
+// The tries of a probe, until one is answered or nprobes are made.
+struct Tries {
+    int made = 0;
+    bool answered = false;
+    double latency = 0.0;
+};
+
+Tries runTries(Probe& probe, int timeout) {
+    Tries tries;
+    const int count = nprobes;
+    TrySlots slots(timeout);
+    while (!tries.answered && tries.made < count) {
+        const int seq = tries.made++;
+        // The deadline covers the send too: a send that can't go out by then fails the try.
+        const Clock::time_point deadline = slots.next();
+        const double sendTime =
+            sendPingPacketUntil(probe.sendSocket.get(), probe.pingBuffer.get(), probe.id, seq,
+                                probe.ttl, probe.datalen, &probe.to, deadline);
+        tries.answered = awaitEchoReply(probe, seq, deadline, sendTime, tries.latency);
+    }
+    return tries;
+}
+
 }  // namespace
 
 unsigned short nextLatencyProbeId() {
@@ -215,77 +306,28 @@ int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,
 int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalength, int service,
                int timeout, JNIEnv* env, jobject listener) {
     (void)service;  // the type of service stays 0
-    int rc = kStatusAnswered;
-    int done = 0;
-    double latency = 0.0;
-
     ListenerMethod report(env, listener);
     if (!report.bind("handleLatency", "(IIIIDII)V")) return kStatusFailed;
 
-    if (ttl == 0 || ttl == 1) ttl = kDefaultTimeToLive;
-    const int datalen = limitLength(datalength);
-
-    Buffer pingBuffer = allocateBuffer(datalen);
-    Buffer replyBuffer = allocateBuffer(datalen);
-    if (!pingBuffer || !replyBuffer) rc = kStatusNoMemory;
-
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = 0;
-    to.sin_addr.s_addr = htonl(dest);
-
-    const RawSendSocket opened = openLatencySendSocket(datalen);
-    orvela::ScopedFd sendsock(opened.fd);
-    if (!sendsock) {
-        if (verbose) {
-            printError("start_test: ip socket", opened.err);
-            printf("start_test: ip socket error.\n");
-        }
-        rc = kStatusFailed;
-    }
-    const int protocol = icmpProtocol();
-    orvela::ScopedFd recvsock(protocol < 0 ? -1
-                                           : socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
-    const int recvErr = protocol < 0 ? ENOPROTOOPT : errno;
-    if (!recvsock) {
-        if (verbose) {
-            printError("traceroute: icmp socket", recvErr);
-            printf("traceroute: icmp socket error.\n");
-        }
-        rc = kStatusFailed;
-    }
-
-    int seq = 0;
-    if (rc == 0) {
-        TrySlots slots(timeout);
-        for (; !done && seq < nprobes; ++seq) {
-            // The deadline covers the send too: a send that can't go out by then fails the try.
-            const Clock::time_point deadline = slots.next();
-            const double sendTime = sendPingPacketUntil(sendsock.get(), pingBuffer.get(), id, seq,
-                                                        ttl, datalen, &to, deadline);
-            for (;;) {
-                sockaddr_in from{};
-                const int cc =
-                    waitUntil(recvsock.get(), &from, replyBuffer.get(), datalen, deadline);
-                if (cc <= 0) break;
-                const double recvTime = timeStampNow();
-                const int type =
-                    echoAnswerType(id, replyBuffer.get(), cc, &from, seq, &to.sin_addr);
-                if (type == -1) continue;
-                if (type == 0) {
-                    latency = static_cast<double>(
-                                  static_cast<long long>((recvTime - sendTime) * 1000.0)) /
-                              1000.0;
-                    done = 1;
-                }
-                break;  // an echo reply, or an error that quotes this try
-            }
-        }
-        if (!done) rc = kStatusFailed;
-    }
+    Probe probe;
+    probe.id = id;
+    probe.ttl = ttl == 0 || ttl == 1 ? kDefaultTimeToLive : ttl;
+    probe.datalen = limitLength(datalength);
+    probe.to.sin_family = AF_INET;
+    probe.to.sin_port = 0;
+    probe.to.sin_addr.s_addr = htonl(dest);
 
     const jint jdest = static_cast<jint>(dest);
-    report.call(jint{id}, jint{seq}, jdest, jint{rc}, jdouble{latency}, jint{datalen}, jdest);
+    const int setUpStatus = setUp(probe);
+    if (setUpStatus != kStatusAnswered) {
+        report.call(jint{id}, jint{0}, jdest, jint{setUpStatus}, jdouble{0.0}, jint{probe.datalen},
+                    jdest);
+        return setUpStatus;
+    }
+    const Tries tries = runTries(probe, timeout);
+    const int rc = tries.answered ? kStatusAnswered : kStatusFailed;
+    report.call(jint{id}, jint{tries.made}, jdest, jint{rc}, jdouble{tries.latency},
+                jint{probe.datalen}, jdest);
     return rc;
 }
 

@@ -26,6 +26,8 @@
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
 #include "core/icmp/ListenerMethod.h"
+#include "core/icmp/ProbeFilter.h"
+#include "core/icmp/TimedReceive.h"
 
 extern "C" {
 ORVELA_EXPORT int packetsize = 64;
@@ -141,15 +143,18 @@ size_t requestSize() {
                                           static_cast<int>(kBufferSize)));
 }
 
-// The time from `sent` to `now` in whole milliseconds, cut toward zero. Seconds are compared
-// as the 32-bit values the request carries.
-int32_t elapsedMillis(const timeval& sent, const timeval& now) {
+// The time from `sent` to `now` in microseconds. Seconds are compared as the 32-bit values the
+// request carries.
+int64_t elapsedMicros(const timeval& sent, const timeval& now) {
     uint32_t secondsApart = static_cast<uint32_t>(now.tv_sec) - static_cast<uint32_t>(sent.tv_sec);
-    int64_t micros = static_cast<int64_t>(static_cast<int32_t>(secondsApart)) * 1000000 +
-                     (static_cast<int64_t>(now.tv_usec) - static_cast<int64_t>(sent.tv_usec));
-    int64_t millis = micros / 1000;
-    return static_cast<int32_t>(std::clamp<int64_t>(millis, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int64_t>(static_cast<int32_t>(secondsApart)) * 1000000 +
+           (static_cast<int64_t>(now.tv_usec) - static_cast<int64_t>(sent.tv_usec));
+}
+
+// Whole milliseconds, cut toward zero.
+int32_t wholeMillis(int64_t micros) {
+    return static_cast<int32_t>(std::clamp<int64_t>(
+        micros / 1000, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // A reading shown as a 32-bit count of milliseconds: the time of day (UTC).
@@ -180,21 +185,25 @@ class LoopRegistration {
     uint16_t identifier_ = 0;
 };
 
-// Reports to the observer's removePingRequest (ISI)V. An exception thrown by the observer
-// ends the loop and stays pending for the caller of nativeReceivePings.
+// Reports to the observer's removePingRequestMicros (ISJ)V where its class has it, else to
+// removePingRequest (ISI)V. An exception thrown by the observer ends the loop and stays pending
+// for the caller of nativeReceivePings.
 class JavaObserverSink final : public ReplySink {
   public:
-    explicit JavaObserverSink(ListenerMethod& removePingRequest)
-        : removePingRequest_(removePingRequest) {}
+    JavaObserverSink(ListenerMethod& report, bool inMicros)
+        : report_(report), inMicros_(inMicros) {}
 
     bool onReply(const PingReply& reply) override {
-        return removePingRequest_.call(static_cast<jint>(reply.address),
-                                       static_cast<jshort>(reply.reqID),
-                                       static_cast<jint>(reply.roundtripTime));
+        const jint address = static_cast<jint>(reply.address);
+        const jshort reqID = static_cast<jshort>(reply.reqID);
+        if (inMicros_)
+            return report_.call(address, reqID, static_cast<jlong>(reply.roundtripMicros));
+        return report_.call(address, reqID, static_cast<jint>(reply.roundtripTime));
     }
 
   private:
-    ListenerMethod& removePingRequest_;
+    ListenerMethod& report_;
+    bool inMicros_;
 };
 
 }  // namespace
@@ -221,7 +230,8 @@ std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
     reply.reqID = read16(icmp + kIcmpSequenceAt);
     reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
     reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
-    reply.roundtripTime = elapsedMillis(reply.sent, now);
+    reply.roundtripMicros = elapsedMicros(reply.sent, now);
+    reply.roundtripTime = wholeMillis(reply.roundtripMicros);
     return reply;
 }
 
@@ -259,9 +269,9 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         }
 
         sockaddr_in rcvAddress{};
-        socklen_t rcvAddressLen = sizeof rcvAddress;
-        ssize_t received = ::recvfrom(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&rcvAddress), &rcvAddressLen);
+        timeval now{};
+        ssize_t received =
+            receiveTimed(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT, &rcvAddress, &now);
         int err = errno;
         // Empty (another loop on the same socket may have taken the datagram): wait again.
         socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
@@ -273,8 +283,6 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
             return;
         }
 
-        timeval now;
-        ::gettimeofday(&now, nullptr);
         std::optional<PingReply> reply =
             handleDatagram(rcvBuf, static_cast<size_t>(received), rcvAddress.sin_addr.s_addr,
                            registration.identifier(), now);
@@ -301,15 +309,19 @@ using namespace orvela::ping;
 extern "C" {
 
 ORVELA_EXPORT int icmp_init() {
-    ScopedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    const uint16_t identifier = static_cast<uint16_t>(::getpid() & 0xFFFF);
+    // The kernel wakes the loops only for this process's echo replies (other processes' replies
+    // are reported with request id 0 only where the kernel refuses the filter).
+    ScopedFd socket(orvela::icmp::openRawReceiveSocket(
+        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(identifier)));
     if (!socket) {
         int err = errno;
         logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
-    // Only echo replies reach the loop; it would drop everything else anyway. Without this the
-    // loop reads back each of our own outgoing requests too, which halves its rate in a flood.
-    // Best effort: where the filter is refused, the loop's own type check does the same.
+    // Only echo replies, also where the filter above is refused: without either, the loop reads
+    // back each of our own outgoing requests too, which halves its rate in a flood. Best effort:
+    // where both are refused, the loop's own type check does the same.
     acceptOnlyEchoReplies(socket.get());
     raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on its wake descriptor too, for its shutdown.
@@ -328,7 +340,7 @@ ORVELA_EXPORT int icmp_init() {
         logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
         return -1;
     }
-    globalPID = static_cast<uint16_t>(::getpid() & 0xFFFF);
+    globalPID = identifier;
     std::memset(sendBuf, 0, sizeof sendBuf);
     dstAddress = sockaddr_in{};
     dstAddress.sin_family = AF_INET;
@@ -394,10 +406,11 @@ ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
         runReceiveLoop(icmpsd, nullptr);
         return;
     }
-    ListenerMethod removePingRequest(env, observer);
-    // Without the method the NoSuchMethodError reaches the caller and no loop runs.
-    if (!removePingRequest.bind("removePingRequest", "(ISI)V")) return;
-    JavaObserverSink sink(removePingRequest);
+    ListenerMethod report(env, observer);
+    const bool inMicros = report.bindOptional("removePingRequestMicros", "(ISJ)V");
+    // Without either method the NoSuchMethodError reaches the caller and no loop runs.
+    if (!inMicros && !report.bind("removePingRequest", "(ISI)V")) return;
+    JavaObserverSink sink(report, inMicros);
     runReceiveLoop(icmpsd, &sink);
 }
 

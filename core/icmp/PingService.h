@@ -33,7 +33,8 @@ ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsi
 // Closes a socket that icmp_init opened; a receive loop on it returns and lets go of it first.
 ORVELA_EXPORT void icmp_shutdown(int icmpsd);
 // Reports every echo reply on icmpsd to observer's removePingRequest until the socket is shut
-// down. A null env makes no JNI call.
+// down; an observer whose class has removePingRequestMicros (ISJ)V gets that call instead, with
+// the round trip in microseconds. A null env makes no JNI call.
 ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer);
 // Runs receive_pings on the descriptor (the pointer's value) without Java; returns 0.
 ORVELA_EXPORT int TestReceivePings(void* socketIn);
@@ -44,16 +45,17 @@ namespace orvela::ping {
 
 // One echo reply as the receive loop reports it.
 struct PingReply {
-    uint32_t address;       // sender, first octet in the most significant byte
-    uint16_t reqID;         // the sequence number for this process's replies, else 0
-    int32_t roundtripTime;  // whole milliseconds for this process's replies, else 0
-    uint8_t type;           // ICMP type (always 0, echo reply)
-    timeval sent;           // send time carried by the reply (zero unless it is ours)
+    uint32_t address;         // sender, first octet in the most significant byte
+    uint16_t reqID;           // the sequence number for this process's replies, else 0
+    int32_t roundtripTime;    // whole milliseconds for this process's replies, else 0
+    int64_t roundtripMicros;  // the same in microseconds
+    uint8_t type;             // ICMP type (always 0, echo reply)
+    timeval sent;             // send time carried by the reply (zero unless it is ours)
 };
 
 // Everything the loop does with one received datagram: `datagram` holds `length` bytes as the
 // raw socket delivered them (IPv4 header first), `senderAddress` is the sender in network byte
-// order, `identifier` this process's echo identifier and `now` the reception time. Returns the
+// order, `identifier` this process's echo identifier and `now` the arrival time. Returns the
 // reply to report, or nothing when the datagram is to be dropped. Reads nothing but its
 // arguments and never reads past `length`.
 std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,

@@ -10,6 +10,7 @@
 
 #include "core/icmp/ProbeSettings.h"
 #include "core/icmp/ProbeStatus.h"
+#include "core/icmp/TimedReceive.h"
 
 namespace orvela::icmp {
 namespace {
@@ -61,13 +62,11 @@ int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* t
 }
 
 int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
-              Clock::time_point deadline) {
+              Clock::time_point deadline, timeval* received) {
     int result = kStatusTimedOut;
     if (pollUntil(sock, POLLIN, deadline)) {
-        socklen_t fromlen = sizeof(sockaddr_in);
-        result = static_cast<int>(::recvfrom(sock, packet, datalen > 0 ? datalen : 0, 0,
-                                             reinterpret_cast<sockaddr*>(from),
-                                             from != nullptr ? &fromlen : nullptr));
+        result = static_cast<int>(receiveTimed(
+            sock, packet, static_cast<size_t>(datalen > 0 ? datalen : 0), 0, from, received));
     }
     if (verbose) {
         std::printf("wait_for_reply:: Returning %d \n", result);

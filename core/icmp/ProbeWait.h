@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <chrono>
 
@@ -36,9 +37,10 @@ int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* t
               socklen_t toLength, Clock::time_point deadline);
 
 // Waits for one datagram until `deadline`: its length, kStatusTimedOut or -1 when the receive
-// failed. Callers that drop a datagram call again with the same deadline, so a stream of
-// unrelated ICMP can't stretch a probe's wait past its time-out.
+// failed. `received` (may be null) gets the datagram's arrival time (see TimedReceive.h). Callers
+// that drop a datagram call again with the same deadline, so a stream of unrelated ICMP can't
+// stretch a probe's wait past its time-out.
 int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
-              Clock::time_point deadline);
+              Clock::time_point deadline, timeval* received = nullptr);
 
 }  // namespace orvela::icmp

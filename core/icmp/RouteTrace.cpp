@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -83,6 +84,211 @@ void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* w
     }
 }
 
+// A destination-unreachable answer of a hop, reported just before the hop.
+struct UnreachableAnswer {
+    int seq;
+    uint32_t address;
+    int code;
+};
+
+// What one start_trace call holds from its set-up to its last report.
+struct Trace {
+    Trace(JNIEnv* env, jobject listener) : report(env, listener), unreachable(env, listener) {}
+
+    ListenerMethod report;       // handleHop
+    ListenerMethod unreachable;  // handleUnreachable, where the listener has it
+    unsigned short id = 0;
+    int sendSocket = -1;
+    int probes = 0;  // read once: the hop's answers are kept in a buffer of this many
+    int maxTtl = kDefaultHighestHop;
+    int datalen = 0;
+    int timeout = 0;
+    sockaddr_in whereto{};
+    jint jdest = 0;
+    Buffer packet;
+    Buffer outpacket;
+    std::unique_ptr<UnreachableAnswer[]> answers;
+    orvela::ScopedFd receiveSocket;
+    int seq = 0;  // of the latest probe, counted over the whole trace
+};
+
+// One hop: the probes of one time to live, and what their answers said.
+struct Hop {
+    int ttl = 0;
+    uint32_t lastaddr = 0;
+    int answered = 0;
+    // Each hop measures its own round trip: a hop that got no answer reports -1.0.
+    double latency = -1.0;
+    int rc = kStatusAnswered;
+    bool done = false;
+};
+
+// The one report of a trace that could not start: `code` is its status.
+int reportSetupFailure(Trace& trace, int code) {
+    if (verbose) {
+        printf("\nReturning id: %d, seq: %d, dest:0, rc:%d, rt:%d, len:%d, done:1\n", trace.id,
+               trace.seq, code, -1, trace.datalen);
+        fflush(stdout);
+    }
+    trace.report.call(jint{trace.id}, jint{0}, jint{0}, jint{code}, jdouble{0.0},
+                      jint{trace.datalen}, trace.jdest, jint{1});
+    return code;
+}
+
+// What the trace's receive socket lets through: errors that quote one of its probes, which
+// leave from its identifier for `port` + 1, + 2, ... one port per probe.
+FilterProgram answerFilter(const Trace& trace) {
+    const uint64_t mostProbes = static_cast<uint64_t>(trace.maxTtl) *
+                                static_cast<uint64_t>(trace.probes > 0 ? trace.probes : 0);
+    return routeTraceFilter(trace.id, static_cast<uint16_t>(port + 1u),
+                            static_cast<uint32_t>(std::min<uint64_t>(mostProbes, UINT32_MAX)));
+}
+
+// The receive socket: the ICMP datagrams that answer the trace's probes. kStatusAnswered, or the
+// status of the set-up failure.
+int openReceiveSocket(Trace& trace) {
+    const int protocol = icmpProtocol();
+    if (protocol < 0) {
+        if (verbose) printf("icmp: unknown protocol\n");
+        return kStatusNoIcmpProtocol;
+    }
+    trace.receiveSocket.reset(openRawReceiveSocket(protocol, answerFilter(trace)));
+    if (!trace.receiveSocket) {
+        printError("traceroute: icmp socket", errno);
+        printf("traceroute: icmp socket error.\n");
+        return kStatusFailed;
+    }
+    return kStatusAnswered;
+}
+
+// Buffers, the probe's fixed fields and the receive socket. kStatusAnswered, or the status of
+// the set-up failure.
+int setUp(Trace& trace, int service) {
+    trace.packet = allocateBuffer(trace.datalen);
+    trace.outpacket = allocateBuffer(trace.datalen);
+    trace.answers.reset(new (std::nothrow) UnreachableAnswer[trace.probes > 0 ? trace.probes : 1]);
+    if (!trace.packet || !trace.outpacket || !trace.answers) {
+        printError("traceroute: malloc", ENOMEM);
+        return kStatusNoMemory;
+    }
+    unsigned char* out = trace.outpacket.get();
+    out[0] = kIpVersion4NoOptions;
+    out[kIpTypeOfServiceAt] = static_cast<unsigned char>(service >= 0 ? service : 0);
+    memcpy(out + kIpDestinationAt, &trace.whereto.sin_addr.s_addr, 4);
+    return openReceiveSocket(trace);
+}
+
+// An answer that packet_ok accepted for the current probe: its verdict (non-zero), sender and
+// receive time.
+struct Answer {
+    int verdict = 0;
+    uint32_t sender = 0;
+    timeval received{};
+};
+
+// Waits until `deadline` for an answer to the current probe, dropping everything else. The
+// datagram's length (the answer is in `answer` and the trace's packet buffer), or the status
+// of the wait: 0 for an empty receive, kStatusTimedOut or -1.
+int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
+    for (;;) {
+        const int cc = waitUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
+                                 trace.datalen, deadline, &answer.received);
+        if (cc <= 0) return cc;
+        answer.verdict = packet_ok(trace.id, trace.packet.get(), cc, &from, trace.seq);
+        if (answer.verdict == 0) continue;
+        answer.sender = ntohl(from.sin_addr.s_addr);
+        return cc;
+    }
+}
+
+// Folds an accepted answer into the hop: its sender and round trip, and what an unreachable
+// answer says about going on.
+void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, int cc,
+                const sockaddr_in& from, const timeval& sent) {
+    if (answer.sender != hop.lastaddr) {
+        if (verbose) print(trace.packet.get(), cc, &from);
+        hop.lastaddr = answer.sender;
+    }
+    const double newlatency = deltaT(&sent, &answer.received);
+    if (probe == 0 || newlatency > hop.latency) hop.latency = newlatency;
+    if (answer.verdict < 0) return;  // time exceeded: a router on the way
+    const bool lastProbe = probe == trace.probes - 1;
+    const int unreachableCode = answer.verdict - 1;
+    trace.answers[hop.answered++] = {trace.seq, answer.sender, unreachableCode};  // one per probe
+    switch (unreachableCode) {
+        case ICMP_PROT_UNREACH:
+        case ICMP_PORT_UNREACH:  // the destination itself answered
+            hop.done = true;
+            break;
+        case ICMP_NET_UNREACH:
+        case ICMP_HOST_UNREACH:
+        case ICMP_FRAG_NEEDED:
+        case ICMP_SR_FAILED:
+            hop.rc = kStatusUnreachable;
+            if (lastProbe) hop.done = true;
+            break;
+        default:  // an administrative code
+            break;
+    }
+}
+
+// Sends the hop's probe number `probe` and waits for its answer; the probe's status lands in
+// hop.rc.
+void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
+    const bool lastProbe = probe == trace.probes - 1;
+    // The status of this probe alone: an answer after an earlier time-out ends the hop.
+    hop.rc = kStatusAnswered;
+    ++trace.seq;
+    timeval sent{};
+    const Clock::time_point deadline = slots.next();
+    sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl,
+                   reinterpret_cast<const sockaddr*>(&trace.whereto), trace.outpacket.get(),
+                   trace.datalen, &sent, deadline);
+    Answer answer;
+    sockaddr_in from{};
+    const int cc = awaitAnswer(trace, deadline, answer, from);
+    if (cc > 0) {
+        takeAnswer(trace, hop, probe, answer, cc, from, sent);
+    } else {
+        hop.rc = cc == 0 ? kStatusEmptyReceive : cc;
+        if (lastProbe) hop.done = true;
+    }
+    if (verbose) fflush(stdout);
+}
+
+// The hop's unreachable answers, then the hop itself. False when the listener threw.
+bool reportHop(Trace& trace, const Hop& hop) {
+    const jint address = static_cast<jint>(hop.lastaddr);
+    if (verbose) {
+        printf("\nReturning id: %d, seq: %d, dest:%d, rc:%d, rt:%g, len:%d, done:%d\n", trace.id,
+               trace.seq, address, hop.rc, hop.latency, trace.datalen, hop.done ? 1 : 0);
+        fflush(stdout);
+    }
+    for (int a = 0; a < hop.answered; ++a) {
+        const UnreachableAnswer& answer = trace.answers[a];
+        if (!trace.unreachable.call(jint{trace.id}, jint{answer.seq},
+                                    static_cast<jint>(answer.address), jint{answer.code})) {
+            return false;
+        }
+    }
+    return trace.report.call(jint{trace.id}, jint{trace.seq}, address, jint{hop.rc},
+                             jdouble{hop.latency}, jint{trace.datalen}, trace.jdest,
+                             jint{hop.done ? 1 : 0});
+}
+
+// Probes one hop until a probe is answered or the hop's probes are spent.
+Hop runHop(Trace& trace, int ttl) {
+    Hop hop;
+    hop.ttl = ttl;
+    TrySlots slots(trace.timeout);
+    for (int probe = 0; !hop.done && probe < trace.probes; ++probe) {
+        probeOnce(trace, hop, probe, slots);
+        if (hop.rc == kStatusAnswered) break;
+    }
+    if (ttl == trace.maxTtl) hop.done = true;
+    return hop;
+}
+
 }  // namespace
 
 int openTraceSendSocket(int datalength) {
@@ -155,153 +361,29 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
 
 int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, int datalength,
                 int service, int timeout, JNIEnv* env, jobject listener) {
-    int max_ttl = kDefaultHighestHop;
-    int tos = 0;
-    int rc = kStatusAnswered;
-    double latency = -1.0;
-    int done = 0;
-
-    ListenerMethod report(env, listener);
-    if (!report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
-    ListenerMethod unreachable(env, listener);
-    unreachable.bindOptional("handleUnreachable", "(IIII)V");
-    // Read once: the hop's answers are kept in a buffer of this many.
-    const int probes = nprobes;
-
-    if (top_ttl > 1) max_ttl = top_ttl;
-    const int datalen = limitLength(datalength);
-    if (service >= 0) tos = service;
-    int seq = 0;
-    sockaddr_in whereto{};
-    whereto.sin_family = AF_INET;
-    whereto.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
-    const jint jdest = static_cast<jint>(static_cast<uint32_t>(dest));
-
-    auto setupFailure = [&](int code) {
-        rc = code;
-        if (verbose) {
-            printf("\nReturning id: %d, seq: %d, dest:0, rc:%d, rt:%d, len:%d, done:1\n", id, seq,
-                   rc, static_cast<int>(latency), datalen);
-            fflush(stdout);
-        }
-        report.call(jint{id}, jint{0}, jint{0}, jint{rc}, jdouble{0.0}, jint{datalen}, jdest,
-                    jint{1});
-        return rc;
-    };
+    Trace trace(env, listener);
+    if (!trace.report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
+    trace.unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    trace.id = id;
+    trace.sendSocket = sock;
+    trace.probes = nprobes;
+    if (top_ttl > 1) trace.maxTtl = top_ttl;
+    trace.datalen = limitLength(datalength);
+    trace.timeout = timeout;
+    trace.whereto.sin_family = AF_INET;
+    trace.whereto.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
+    trace.jdest = static_cast<jint>(static_cast<uint32_t>(dest));
 
     // Without a send socket no probe can leave: say so at once rather than time out.
-    if (sock < 0) return setupFailure(sock);
+    if (sock < 0) return reportSetupFailure(trace, sock);
+    const int setUpStatus = setUp(trace, service);
+    if (setUpStatus != kStatusAnswered) return reportSetupFailure(trace, setUpStatus);
 
-    Buffer packet = allocateBuffer(datalen);
-    Buffer outpacket = allocateBuffer(datalen);
-    // The hop's destination-unreachable answers, reported just before the hop.
-    struct UnreachableAnswer {
-        int seq;
-        uint32_t address;
-        int code;
-    };
-    std::unique_ptr<UnreachableAnswer[]> answers(new (std::nothrow)
-                                                     UnreachableAnswer[probes > 0 ? probes : 1]);
-    if (!packet || !outpacket || !answers) {
-        printError("traceroute: malloc", ENOMEM);
-        return setupFailure(kStatusNoMemory);
-    }
-    outpacket[0] = kIpVersion4NoOptions;
-    outpacket[kIpTypeOfServiceAt] = static_cast<unsigned char>(tos);
-    memcpy(outpacket.get() + kIpDestinationAt, &whereto.sin_addr.s_addr, 4);
-
-    const int protocol = icmpProtocol();
-    if (protocol < 0) {
-        if (verbose) printf("icmp: unknown protocol\n");
-        return setupFailure(kStatusNoIcmpProtocol);
-    }
-    orvela::ScopedFd s(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, protocol));
-    if (!s) {
-        printError("traceroute: icmp socket", errno);
-        printf("traceroute: icmp socket error.\n");
-        return setupFailure(kStatusFailed);
-    }
-
-    for (int ttl = 1; !done && ttl <= max_ttl; ++ttl) {
-        uint32_t lastaddr = 0;
-        int answered = 0;
-        TrySlots slots(timeout);
-        // Each hop measures its own round trip: a hop that got no answer reports -1.0.
-        latency = -1.0;
-        for (int probe = 0; !done && probe < probes; ++probe) {
-            const bool lastProbe = probe == probes - 1;
-            // The status of this probe alone: an answer after an earlier time-out ends the hop.
-            rc = kStatusAnswered;
-            ++seq;
-            timeval sent_tv{};
-            const Clock::time_point deadline = slots.next();
-            sendProbeUntil(sock, id, seq, ttl, reinterpret_cast<const sockaddr*>(&whereto),
-                           outpacket.get(), datalen, &sent_tv, deadline);
-            sockaddr_in from{};
-            int cc = waitUntil(s.get(), &from, packet.get(), datalen, deadline);
-            while (cc > 0) {
-                timeval t2{};
-                gettimeofday(&t2, nullptr);
-                const int i = packet_ok(id, packet.get(), cc, &from, seq);
-                if (i == 0) {
-                    cc = waitUntil(s.get(), &from, packet.get(), datalen, deadline);
-                    continue;
-                }
-                const uint32_t sender = ntohl(from.sin_addr.s_addr);
-                if (sender != lastaddr) {
-                    if (verbose) print(packet.get(), cc, &from);
-                    lastaddr = sender;
-                }
-                const double newlatency = deltaT(&sent_tv, &t2);
-                if (probe == 0 || newlatency > latency) latency = newlatency;
-                if (i > 0) {
-                    const int unreachableCode = i - 1;
-                    answers[answered++] = {seq, sender, unreachableCode};  // one per probe
-                    switch (unreachableCode) {
-                        case ICMP_PROT_UNREACH:
-                        case ICMP_PORT_UNREACH:  // the destination itself answered
-                            done = 1;
-                            break;
-                        case ICMP_NET_UNREACH:
-                        case ICMP_HOST_UNREACH:
-                        case ICMP_FRAG_NEEDED:
-                        case ICMP_SR_FAILED:
-                            rc = kStatusUnreachable;
-                            if (lastProbe) done = 1;
-                            break;
-                        default:  // an administrative code
-                            break;
-                    }
-                }
-                break;
-            }
-            if (cc == 0) {
-                rc = kStatusEmptyReceive;
-                if (lastProbe) done = 1;
-            } else if (cc < 0) {
-                rc = cc;
-                if (lastProbe) done = 1;
-            }
-            if (verbose) fflush(stdout);
-            if (rc == kStatusAnswered) break;
-        }
-        if (ttl == max_ttl) done = 1;
-        const jint address = static_cast<jint>(lastaddr);
-        if (verbose) {
-            printf("\nReturning id: %d, seq: %d, dest:%d, rc:%d, rt:%g, len:%d, done:%d\n", id, seq,
-                   address, rc, latency, datalen, done);
-            fflush(stdout);
-        }
-        bool reported = true;
-        for (int a = 0; reported && a < answered; ++a) {
-            reported =
-                unreachable.call(jint{id}, jint{answers[a].seq},
-                                 static_cast<jint>(answers[a].address), jint{answers[a].code});
-        }
-        if (!reported || !report.call(jint{id}, jint{seq}, address, jint{rc}, jdouble{latency},
-                                      jint{datalen}, jdest, jint{done})) {
-            break;
-        }
+    int rc = kStatusAnswered;
+    for (int ttl = 1; ttl <= trace.maxTtl; ++ttl) {
+        const Hop hop = runHop(trace, ttl);
+        rc = hop.rc;
+        if (!reportHop(trace, hop) || hop.done) break;
     }
     return rc;
 }

@@ -68,11 +68,12 @@ TEST(HandleDatagramTest, RoundTripCountsBothPartsAndCutsTowardZero) {
     struct Case {
         timeval sent, now;
         int32_t millis;
+        int64_t micros;
     } cases[] = {
-        {{1000, 900000}, {1001, 100999}, 200},  // microseconds borrow from the seconds
-        {{1000, 0}, {1000, 1999}, 1},
-        {{1000, 0}, {1000, 999}, 0},
-        {{1000, 1999}, {1000, 0}, -1},  // a clock step back gives a negative time, cut to -1
+        {{1000, 900000}, {1001, 100999}, 200, 200999},  // microseconds borrow from the seconds
+        {{1000, 0}, {1000, 1999}, 1, 1999},
+        {{1000, 0}, {1000, 999}, 0, 999},
+        {{1000, 1999}, {1000, 0}, -1, -1999},  // a clock step back: negative, cut to -1 ms
     };
     for (const Case& c : cases) {
         auto reply = handle(datagram(0, kOurs, 1, static_cast<int32_t>(c.sent.tv_sec),
@@ -80,6 +81,7 @@ TEST(HandleDatagramTest, RoundTripCountsBothPartsAndCutsTowardZero) {
                             c.now);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->roundtripTime, c.millis) << c.sent.tv_sec << "." << c.sent.tv_usec;
+        EXPECT_EQ(reply->roundtripMicros, c.micros) << c.sent.tv_sec << "." << c.sent.tv_usec;
     }
 }
 

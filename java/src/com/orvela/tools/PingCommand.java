@@ -2,12 +2,12 @@ package com.orvela.tools;
 
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
+import com.orvela.core.icmp.PingObserver;
 import java.util.BitSet;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
-import java.util.concurrent.atomic.AtomicLongArray;
 
 /** Echo requests through the ping service, reported the way iputils ping reports them. */
 final class PingCommand {
@@ -18,9 +18,9 @@ final class PingCommand {
             + "  -i interval  milliseconds between requests, 0..3600000 (default 1000)\n"
             + "  -W wait      milliseconds to wait for replies after the last request,"
             + " 1..3600000 (default 1000)\n"
-            + "Each request is 64 bytes of ICMP (56 data bytes). Times are measured by this tool,\n"
-            + "in microseconds, from the send call to the reply's arrival in Java (the ping\n"
-            + "service itself reports whole milliseconds). The ping service passes only echo\n"
+            + "Each request is 64 bytes of ICMP (56 data bytes). Times are in microseconds, from\n"
+            + "the request's send time to the reply's arrival as the kernel stamped it, so a busy\n"
+            + "tool doesn't lengthen them. The ping service passes only this process's echo\n"
             + "replies on: ICMP errors such as unreachable show as loss.\n"
             + "Ctrl-C stops and prints the statistics.\n"
             + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
@@ -45,7 +45,6 @@ final class PingCommand {
         private final String host;
         private final int dest;
         private final int count;
-        private final AtomicLongArray sentAt;
         private final LinkedBlockingQueue<long[]> replies = new LinkedBlockingQueue<>();
         private final AtomicInteger received = new AtomicInteger();
         private volatile boolean stopped;
@@ -58,15 +57,13 @@ final class PingCommand {
             this.host = host;
             this.dest = dest;
             this.count = count;
-            this.sentAt = new AtomicLongArray(count + 1);
         }
 
         int ping(int interval, int wait) throws Exception {
-            // Warm up what the measured path uses, so the first reply isn't charged for class
-            // loading: the formatter, the time table, the queue and the send call's native link
-            // (a descriptor we don't hold is refused without sending).
+            // Warm up what the replies pass through, so the first isn't held back by class
+            // loading: the formatter, the queue and the send call's native link (a descriptor we
+            // don't hold is refused without sending).
             String.format("%s %d %.3f", "", 0, 0.0);
-            sentAt.set(0, sentAt.get(0) + System.nanoTime());
             replies.add(END);
             replies.clear();
             JNIPinger.nativeSendPing(-1, dest, (short) 0, (short) 0);
@@ -85,14 +82,7 @@ final class PingCommand {
             CountDownLatch listening = new CountDownLatch(1);
             Thread receiver = new Thread(() -> {
                 listening.countDown();
-                // Only the arrival is taken here: a slow callback would hold back the replies
-                // queued behind it, and their times with them.
-                JNIPingReceiver.nativeReceivePings(sd, (address, reqID, rtt) -> {
-                    long now = System.nanoTime();
-                    int seq = reqID & 0xffff;
-                    if (seq < 1 || seq > count) return; // another process's reply: id 0
-                    replies.add(new long[] {seq, address, now});
-                });
+                JNIPingReceiver.nativeReceivePings(sd, new ReplyTimes());
             }, "ping-receiver");
             Thread printer = new Thread(this::printReplies, "ping-printer");
             receiver.setDaemon(true);
@@ -106,7 +96,6 @@ final class PingCommand {
             int transmitted = 0, errors = 0;
             try {
                 for (int seq = 1; seq <= count && !stopped && !outputClosed; ++seq) {
-                    sentAt.set(seq, System.nanoTime());
                     ++transmitted;
                     if (JNIPinger.nativeSendPing(sd, dest, (short) seq, (short) 64) < 0) {
                         ++errors;
@@ -136,11 +125,29 @@ final class PingCommand {
             return got > 0 ? 0 : 1;
         }
 
+        /**
+         * Takes the kernel's round trips in microseconds (the receive loop calls
+         * removePingRequestMicros where the observer has it) and leaves the printing to its own
+         * thread.
+         */
+        private final class ReplyTimes implements PingObserver {
+            @Override
+            public void removePingRequest(int address, short reqID, int rttMillis) {
+                removePingRequestMicros(address, reqID, rttMillis * 1000L);
+            }
+
+            public void removePingRequestMicros(int address, short reqID, long rttMicros) {
+                int seq = reqID & 0xffff;
+                if (seq < 1 || seq > count) return; // not one of ours
+                replies.add(new long[] {seq, address, rttMicros});
+            }
+        }
+
         private void printReplies() {
             try {
                 for (long[] reply = replies.take(); reply != END; reply = replies.take()) {
                     int seq = (int) reply[0];
-                    double ms = (reply[2] - sentAt.get(seq)) / 1e6;
+                    double ms = reply[2] / 1e3;
                     boolean duplicate = answered.get(seq);
                     if (!duplicate) {
                         answered.set(seq);

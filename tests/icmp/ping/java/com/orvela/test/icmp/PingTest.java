@@ -11,6 +11,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
+import com.orvela.core.icmp.PingObserver;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
@@ -103,13 +104,18 @@ class PingTest {
     }
 
     @Test
-    void anotherProcesssReplyIsReportedWithRequestIdAndTimeZero() throws Exception {
+    void anotherProcesssReplyIsHeldBackByTheKernel() throws Exception {
         int from = source(77);
+        long now = System.currentTimeMillis();
         try (PingLoop loop = new PingLoop()) {
-            assertTrue(PingPeer.inject(PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER ^ 0x5A5A,
-                    9, System.currentTimeMillis())));
-            PingLoop.Call call = loop.await(c -> c.address() == from);
-            assertEquals(new PingLoop.Call(from, (short) 0, 0), call);
+            assertTrue(PingPeer.inject(
+                    PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER ^ 0x5A5A, 9, now)));
+            // A marker of ours: once it is in, the other reply has been handled.
+            assertTrue(PingPeer.inject(PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER, 99, now)));
+            loop.await(c -> c.address() == from && c.reqID() == 99);
+            List<PingLoop.Call> calls = loop.from(from);
+            assertEquals(1, calls.size(), calls.toString());
+            assertEquals(99, calls.get(0).reqID());
         }
     }
 
@@ -153,13 +159,13 @@ class PingTest {
                     PingPeer.icmpDatagram(from, 0, 64, 8, 0, IDENTIFIER ^ 1, 6, now)));
             // A marker: once it is in, everything injected before it has been handled.
             assertTrue(PingPeer.inject(
-                    PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER ^ 1, 99, now)));
-            loop.await(c -> c.address() == from && c.reqID() == 0);
+                    PingPeer.icmpDatagram(from, 0, 64, 0, 0, IDENTIFIER, 99, now)));
+            loop.await(c -> c.address() == from && c.reqID() == 99);
 
             List<PingLoop.Call> calls = loop.from(from);
             assertEquals(2, calls.size(), calls.toString());
             assertEquals(5, calls.get(0).reqID());
-            assertEquals(new PingLoop.Call(from, (short) 0, 0), calls.get(1));
+            assertEquals(99, calls.get(1).reqID());
 
             List<Short> ours = new ArrayList<>();
             for (PingLoop.Call c : loop.from(LOOPBACK)) {
@@ -192,6 +198,82 @@ class PingTest {
                 if (c.address() == LOOPBACK && c.reqID() > 0) answered.set(c.reqID());
                 return answered.cardinality() == 2 * perThread;
             });
+        }
+    }
+
+    /** Records our replies' round trips; its first call takes 100 ms. */
+    private static class SlowFirstCall implements PingObserver {
+        int socket;
+        final long[] rtt = new long[201];
+        final BitSet answered = new BitSet();
+        int slept = -1;
+
+        @Override
+        public void removePingRequest(int address, short reqID, int rttMillis) {
+            record(reqID, rttMillis);
+        }
+
+        void record(short reqID, long value) {
+            if (slept < 0) {
+                slept = reqID;
+                try {
+                    Thread.sleep(100);
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            }
+            if (reqID < 1 || reqID > 200) return;
+            rtt[reqID] = value;
+            answered.set(reqID);
+            if (answered.cardinality() == 200) JNIPinger.nativeICMPShutdown(socket);
+        }
+    }
+
+    /** The same in microseconds: the loop calls only removePingRequestMicros. */
+    private static final class SlowFirstCallMicros extends SlowFirstCall {
+        @Override
+        public void removePingRequest(int address, short reqID, int rttMillis) {
+            throw new AssertionError("removePingRequest called beside removePingRequestMicros");
+        }
+
+        @SuppressWarnings("unused") // found by the receive loop
+        public void removePingRequestMicros(int address, short reqID, long rttMicros) {
+            record(reqID, rttMicros);
+        }
+    }
+
+    @Test
+    void aSlowObserverDoesNotLengthenTheTimesOfTheRepliesBehindIt() throws Exception {
+        // Whole milliseconds, then microseconds: in a burst of 200 on loopback, each reply comes
+        // within microseconds of its request, whatever the observer does meanwhile.
+        for (SlowFirstCall observer : List.of(new SlowFirstCall(), new SlowFirstCallMicros())) {
+            observer.socket = JNIPinger.nativeICMPInit();
+            assertTrue(observer.socket >= 0);
+            Throwable[] thrown = {null};
+            Thread loop = new Thread(() -> {
+                try {
+                    JNIPingReceiver.nativeReceivePings(observer.socket, observer);
+                } catch (Throwable t) {
+                    thrown[0] = t;
+                }
+            });
+            loop.start();
+            for (int id = 1; id <= 200; ++id) assertEquals(0, send(observer.socket, id));
+            loop.join(PingLoop.PATIENCE_MS);
+            JNIPinger.nativeICMPShutdown(observer.socket);
+            loop.join(PingLoop.PATIENCE_MS);
+            assertEquals(null, thrown[0]);
+            assertEquals(200, observer.answered.cardinality());
+            boolean micros = observer instanceof SlowFirstCallMicros;
+            long limit = micros ? 10_000 : 10;
+            for (int id = 1; id <= 200; ++id) {
+                if (id == observer.slept) continue;
+                long rtt = observer.rtt[id];
+                assertTrue(rtt >= 0 && rtt < limit, observer.getClass().getSimpleName() + " "
+                        + id + ": " + rtt);
+            }
+            // Not milliseconds in disguise: a loopback round trip takes some microseconds.
+            if (micros) assertTrue(Arrays.stream(observer.rtt).anyMatch(t -> t > 0));
         }
     }
 
