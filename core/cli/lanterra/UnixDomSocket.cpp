@@ -83,10 +83,11 @@ constexpr size_t kMaxReadBytes = 256 * 1024;
 // is queued, and take that straight into the Java array.
 constexpr size_t kReadStaging = 8 * 1024;
 
-// Writes up to this many bytes go through a buffer on the stack; larger ones through one on the
-// heap, a piece of up to kWritePiece bytes at a time (small enough for malloc to reuse memory
-// rather than map fresh pages for every write).
-constexpr size_t kSmallTransfer = 2048;
+// Writes up to this many bytes are copied to a buffer on the stack and sent from there; larger
+// ones are sent straight from the array's elements while the socket has room, and a piece of up
+// to kWritePiece bytes at a time through a buffer on the heap while it waits for room (small
+// enough for malloc to reuse memory rather than map fresh pages for every write).
+constexpr size_t kSmallTransfer = 4 * 1024;
 constexpr size_t kWritePiece = 64 * 1024;
 
 bool wouldBlock(int error) {
@@ -186,6 +187,30 @@ Taken takeQueued(JNIEnv* env, Connection& conn, bool block) {
     return shortened(env, conn, bytes.get(), total);
 }
 
+// One recv into bytes [off, off + len) of jBuf (a range inside it, len > 0): through a buffer on
+// the stack when the range fits in one or the recv may block, else straight into the array's
+// elements, held only for this non-blocking recv. The count, 0 at the end of the stream, or -1
+// with the error in *err.
+ssize_t receiveInto(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len,
+                    bool block, int* err) {
+    size_t want = static_cast<size_t>(len);
+    if (want > kReadStaging && !block) {
+        ScopedCriticalBytes elements(env, jBuf);
+        if (elements) {
+            ssize_t nRead = ::recv(socket.fd(), elements.get() + off, want, MSG_DONTWAIT);
+            *err = errno;
+            return nRead;
+        }
+        env->ExceptionClear();  // the buffer on the stack serves instead
+    }
+    jbyte staging[kReadStaging];
+    ssize_t nRead =
+        ::recv(socket.fd(), staging, std::min(want, sizeof staging), block ? 0 : MSG_DONTWAIT);
+    *err = errno;
+    if (nRead > 0) env->SetByteArrayRegion(jBuf, off, static_cast<jsize>(nRead), staging);
+    return nRead;
+}
+
 enum class Sent { All, Failed, Thrown, Closed };
 
 // Sends all `length` bytes, blocking as long as it takes; a close by another thread shuts the
@@ -207,11 +232,29 @@ Sent sendBlocking(const SharedSocket& socket, const jbyte* bytes, size_t length,
     return Sent::All;
 }
 
-// Sends bytes [off, off + len) of jBuf, copied out of the array a piece at a time: one blocking
-// send per piece, and no hold on the array's elements while the send waits for room (that would
-// keep the collector, and so the reading thread, waiting). Failed: the connection failed, the
-// system's error in *err; Thrown: an exception is pending; Closed: another thread closed this
-// end.
+// One non-blocking send of bytes [off, off + len) of jBuf straight from the array's elements,
+// held only for the send. The count sent, or -1 with the error in *err; EAGAIN also when the VM
+// could not lend the elements.
+ssize_t sendFromElements(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off,
+                         jint len, int* err) {
+    ScopedCriticalBytes elements(env, jBuf);
+    if (!elements) {
+        env->ExceptionClear();  // the copy path serves instead
+        *err = EAGAIN;
+        return -1;
+    }
+    ssize_t nWritten = ::send(socket.fd(), elements.get() + off, static_cast<size_t>(len),
+                              MSG_DONTWAIT | MSG_NOSIGNAL);
+    *err = errno;
+    return nWritten;
+}
+
+// Sends bytes [off, off + len) of jBuf. Small writes are copied once and sent. Larger ones go
+// straight from the array's elements as far as the socket takes them at once; when it is full,
+// the next piece is copied out and sent with a blocking send, so the elements are never held
+// while the send waits for room (that would keep the collector, and so the reading thread,
+// waiting); a close by another thread ends that wait. Failed: the connection failed, the system's
+// error in *err; Thrown: an exception is pending; Closed: another thread closed this end.
 Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len,
              int* err) {
     if (static_cast<size_t>(len) <= kSmallTransfer) {
@@ -219,14 +262,23 @@ Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off,
         env->GetByteArrayRegion(jBuf, off, len, staging);
         return sendBlocking(socket, staging, static_cast<size_t>(len), err);
     }
-    const size_t pieceSize = std::min(static_cast<size_t>(len), kWritePiece);
-    std::unique_ptr<jbyte[]> piece(new (std::nothrow) jbyte[pieceSize]);
-    if (!piece) {
-        throwOutOfMemory(env);
-        return Sent::Thrown;
-    }
+    std::unique_ptr<jbyte[]> piece;
     for (jint done = 0; done < len;) {
-        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), pieceSize));
+        ssize_t nWritten = sendFromElements(env, socket, jBuf, off + done, len - done, err);
+        if (nWritten > 0) {
+            done += static_cast<jint>(nWritten);
+            continue;
+        }
+        if (socket.closed()) return Sent::Closed;
+        if (nWritten < 0 && !wouldBlock(*err)) return Sent::Failed;
+        if (nWritten < 0 && *err == EINTR) continue;
+        // No room: wait in a blocking send of a copied piece, then go on from the elements.
+        if (!piece) piece.reset(new (std::nothrow) jbyte[kWritePiece]);
+        if (!piece) {
+            throwOutOfMemory(env);
+            return Sent::Thrown;
+        }
+        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), kWritePiece));
         env->GetByteArrayRegion(jBuf, off + done, count, piece.get());
         Sent sent = sendBlocking(socket, piece.get(), static_cast<size_t>(count), err);
         if (sent != Sent::All) return sent;
@@ -342,6 +394,53 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
             case Waited::Closed:  // closed by another thread: the end of this stream
             case Waited::Failed:
                 return nullptr;
+        }
+    }
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_read1(JNIEnv* env, jobject obj,
+                                                                    jbyteArray jBuf, jint jOff,
+                                                                    jint jLen) {
+    SocketPeer peer;
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return 0;
+    debugLine(1, "reading from socket\n");
+    if (!rangeInArrayOrThrow(env, jBuf, jOff, jLen, "buffer")) return 0;
+    if (jLen == 0) return 0;
+    Connection& conn = *peer.conn;
+    if (conn.holding()) {
+        size_t held = conn.takeHeldInto(env, jBuf, jOff, jLen);
+        if (held > 0) return static_cast<jint>(held);
+    }
+    // As in read0: without a limit, a range that fits on the stack is received with one
+    // blocking recv; otherwise what is queued is taken at once and only an empty socket is
+    // waited on, for what is left of the limit.
+    const bool unlimited = peer.timeout <= 0;
+    const bool block = unlimited && static_cast<size_t>(jLen) <= kReadStaging;
+    WaitLimit limit(peer.timeout);
+    for (;;) {
+        int err = 0;
+        ssize_t nRead = receiveInto(env, conn.socket(), jBuf, jOff, jLen, block, &err);
+        if (nRead > 0) {
+            debugLine(1, "read %i bytes\n", static_cast<int>(nRead));
+            return static_cast<jint>(nRead);
+        }
+        // The peer finished, or another thread closed this end.
+        if (nRead == 0) return -1;
+        if (!wouldBlock(err)) {
+            throwIOError(env, err);
+            return 0;
+        }
+        if (block) {
+            debugLine(1, "Interrupted, try again\n");
+            continue;
+        }
+        switch (awaitSocket(env, conn.socket(), POLLIN, limit, WaitPurpose::Read)) {
+            case Waited::Ready:
+                continue;
+            case Waited::Closed:
+                return -1;
+            case Waited::Failed:
+                return 0;
         }
     }
 }
