@@ -74,18 +74,23 @@ class HandleFieldCache {
     std::mutex addMutex_;
 };
 
-inline HandleFieldCache& handleFieldCache() {
+// One cache per kind of record (the classes that hold one kind are few, mostly one), so that
+// a look-up mostly compares with one class only.
+template <typename Record>
+HandleFieldCache& handleFieldCacheOf() {
     static HandleFieldCache cache;
     return cache;
 }
 
 }  // namespace detail
 
-// The int field "handle" of obj's class, or null with the VM's NoSuchFieldError pending.
-inline jfieldID findHandleField(JNIEnv* env, jobject obj) {
+// The int field "handle" of obj's class, or null with the VM's NoSuchFieldError pending. `Record`
+// is the kind of record the field designates.
+template <typename Record = void>
+jfieldID findHandleField(JNIEnv* env, jobject obj) {
     ScopedLocalRef<jclass> cls(env, env->GetObjectClass(obj));
     if (!cls) return nullptr;
-    return detail::handleFieldCache().find(env, cls.get());
+    return detail::handleFieldCacheOf<Record>().find(env, cls.get());
 }
 
 // Copies the record that obj's "handle" designates into *out, holding obj's monitor while the
@@ -97,7 +102,7 @@ Record* copyRecordOf(JNIEnv* env, jobject obj, const HandleRegistry<Record>& reg
                      Record* out) {
     ScopedMonitor monitor(env, obj);
     if (!monitor.entered()) return nullptr;
-    jfieldID fid = findHandleField(env, obj);
+    jfieldID fid = findHandleField<Record>(env, obj);
     if (fid == nullptr) return nullptr;
     return registry.copy(env->GetIntField(obj, fid), out) ? out : nullptr;
 }
@@ -119,7 +124,7 @@ Record* copyRecordOrThrow(JNIEnv* env, jobject obj, const HandleRegistry<Record>
 template <typename Record>
 std::unique_ptr<Record> takeRecordOrThrow(JNIEnv* env, jobject obj,
                                           HandleRegistry<Record>& registry) {
-    jfieldID handleField = findHandleField(env, obj);
+    jfieldID handleField = findHandleField<Record>(env, obj);
     if (handleField == nullptr) {
         throwIOExceptionReplacing(env, "GetFieldID failed");
         return nullptr;

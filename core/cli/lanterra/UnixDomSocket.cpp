@@ -187,28 +187,48 @@ Taken takeQueued(JNIEnv* env, Connection& conn, bool block) {
     return shortened(env, conn, bytes.get(), total);
 }
 
-// One recv into bytes [off, off + len) of jBuf (a range inside it, len > 0): through a buffer on
-// the stack when the range fits in one or the recv may block, else straight into the array's
-// elements, held only for this non-blocking recv. The count, 0 at the end of the stream, or -1
-// with the error in *err.
+// A non-blocking recv of up to `len` bytes straight into jBuf's elements from `off`, which are
+// held only for it; *nRead and *err as recv leaves them. False, with nothing received, when the
+// VM could not lend the elements.
+bool receiveIntoElements(JNIEnv* env, int sock, jbyteArray jBuf, jint off, size_t len,
+                         ssize_t* nRead, int* err) {
+    ScopedCriticalBytes elements(env, jBuf);
+    if (!elements) {
+        env->ExceptionClear();  // the caller's buffer on the stack serves instead
+        return false;
+    }
+    *nRead = ::recv(sock, elements.get() + off, len, MSG_DONTWAIT);
+    *err = errno;
+    return true;
+}
+
+// One read into bytes [off, off + len) of jBuf (a range inside it, len > 0): a recv into a
+// buffer on the stack, blocking when `block` is set, and when that fills the buffer, a
+// non-blocking recv straight into the array for what else is queued. Without blocking, a range
+// larger than the buffer is received straight into the array. The count, 0 at the end of the
+// stream, or -1 with the error in *err.
 ssize_t receiveInto(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len,
                     bool block, int* err) {
+    const int sock = socket.fd();
     size_t want = static_cast<size_t>(len);
-    if (want > kReadStaging && !block) {
-        ScopedCriticalBytes elements(env, jBuf);
-        if (elements) {
-            ssize_t nRead = ::recv(socket.fd(), elements.get() + off, want, MSG_DONTWAIT);
-            *err = errno;
-            return nRead;
-        }
-        env->ExceptionClear();  // the buffer on the stack serves instead
+    ssize_t nRead = -1;
+    if (want > kReadStaging && !block &&
+        receiveIntoElements(env, sock, jBuf, off, want, &nRead, err)) {
+        return nRead;
     }
     jbyte staging[kReadStaging];
-    ssize_t nRead =
-        ::recv(socket.fd(), staging, std::min(want, sizeof staging), block ? 0 : MSG_DONTWAIT);
+    nRead = ::recv(sock, staging, std::min(want, sizeof staging), block ? 0 : MSG_DONTWAIT);
     *err = errno;
-    if (nRead > 0) env->SetByteArrayRegion(jBuf, off, static_cast<jsize>(nRead), staging);
-    return nRead;
+    if (nRead <= 0) return nRead;
+    env->SetByteArrayRegion(jBuf, off, static_cast<jsize>(nRead), staging);
+    if (static_cast<size_t>(nRead) < sizeof staging || want == sizeof staging) return nRead;
+    // What is not taken now (nothing more is queued, the connection ended or failed: the next
+    // read reports it) stays for the next read.
+    ssize_t nMore = -1;
+    int moreErr = 0;
+    receiveIntoElements(env, sock, jBuf, off + static_cast<jint>(nRead), want - sizeof staging,
+                        &nMore, &moreErr);
+    return nMore > 0 ? nRead + nMore : nRead;
 }
 
 enum class Sent { All, Failed, Thrown, Closed };
@@ -411,11 +431,10 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_read1(JNIEnv* env,
         size_t held = conn.takeHeldInto(env, jBuf, jOff, jLen);
         if (held > 0) return static_cast<jint>(held);
     }
-    // As in read0: without a limit, a range that fits on the stack is received with one
-    // blocking recv; otherwise what is queued is taken at once and only an empty socket is
-    // waited on, for what is left of the limit.
-    const bool unlimited = peer.timeout <= 0;
-    const bool block = unlimited && static_cast<size_t>(jLen) <= kReadStaging;
+    // As in read0: without a limit, a blocking recv takes the bytes or waits for them. With one,
+    // what is queued is taken at once and only an empty socket is waited on, for what is left
+    // of the limit.
+    const bool block = peer.timeout <= 0;
     WaitLimit limit(peer.timeout);
     for (;;) {
         int err = 0;
@@ -484,7 +503,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* e
     bool validHandle = false;
     {
         ScopedMonitor monitor(env, obj);
-        jfieldID handleField = monitor.entered() ? findHandleField(env, obj) : nullptr;
+        jfieldID handleField = monitor.entered() ? findHandleField<SocketPeer>(env, obj) : nullptr;
         if (handleField != nullptr) {
             jint handle = env->GetIntField(obj, handleField);
             SocketPeer peer;
