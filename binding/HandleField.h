@@ -19,8 +19,9 @@ namespace detail {
 // The ID of the int field "handle" per class, so that a call on a known class makes no
 // GetFieldID. A slot holds a weak reference to its class and the field's ID; a caller compares
 // its object's class with IsSameObject, which never matches a class that has been unloaded, so
-// an ID is only ever used with the class it was found in. Slots are filled once, in order, and
-// are read without a lock; the few writers take one.
+// an ID is only ever used with the class it was found in. Slots are filled in order and never
+// emptied (one whose class is gone is filled again); they are read without a lock, and the few
+// writers take one.
 class HandleFieldCache {
   public:
     // The field of `cls`, or null with the VM's NoSuchFieldError pending (nothing is kept then).
