@@ -2,7 +2,10 @@
 
 #include <jni.h>
 
+#include <atomic>
+#include <cstddef>
 #include <memory>
+#include <mutex>
 
 #include "binding/HandleRegistry.h"
 #include "binding/ScopedLocalRef.h"
@@ -11,11 +14,84 @@
 
 namespace orvela {
 
-// The int field "handle" of obj's class, or null with the VM's NoSuchFieldError pending.
-inline jfieldID findHandleField(JNIEnv* env, jobject obj) {
+namespace detail {
+
+// The ID of the int field "handle" per class, so that a call on a known class makes no
+// GetFieldID. A slot holds a weak reference to its class and the field's ID; a caller compares
+// its object's class with IsSameObject, which never matches a class that has been unloaded, so
+// an ID is only ever used with the class it was found in. Slots are filled in order and never
+// emptied (one whose class is gone is filled again); they are read without a lock, and the few
+// writers take one.
+class HandleFieldCache {
+  public:
+    // The field of `cls`, or null with the VM's NoSuchFieldError pending (nothing is kept then).
+    jfieldID find(JNIEnv* env, jclass cls) {
+        for (Slot& slot : slots_) {
+            jweak known = slot.cls.load(std::memory_order_acquire);
+            if (known == nullptr) break;
+            if (env->IsSameObject(known, cls)) return slot.field.load(std::memory_order_relaxed);
+        }
+        jfieldID field = env->GetFieldID(cls, "handle", "I");
+        if (field != nullptr) remember(env, cls, field);
+        return field;
+    }
+
+  private:
+    // A library serves a handful of classes; any beyond this many are looked up every time.
+    static constexpr size_t kSlots = 8;
+
+    struct Slot {
+        std::atomic<jweak> cls{nullptr};
+        std::atomic<jfieldID> field{nullptr};
+    };
+
+    void remember(JNIEnv* env, jclass cls, jfieldID field) {
+        std::lock_guard<std::mutex> lock(addMutex_);
+        Slot* free = nullptr;
+        for (Slot& slot : slots_) {
+            jweak known = slot.cls.load(std::memory_order_relaxed);
+            if (known == nullptr) {
+                if (free == nullptr) free = &slot;
+                break;
+            }
+            if (env->IsSameObject(known, cls)) return;  // another thread came first
+            // A slot whose class is gone is taken again. Its old reference stays allocated: a
+            // reader may be comparing with it right now (it can't match: its class is gone).
+            if (free == nullptr && env->IsSameObject(known, nullptr)) free = &slot;
+        }
+        if (free == nullptr) return;
+        jweak weak = env->NewWeakGlobalRef(cls);
+        if (weak == nullptr) {
+            // No memory for the reference: the field was found all the same.
+            env->ExceptionClear();
+            return;
+        }
+        // The ID first: a reader that sees the new class also sees its field.
+        free->field.store(field, std::memory_order_relaxed);
+        free->cls.store(weak, std::memory_order_release);
+    }
+
+    Slot slots_[kSlots];
+    std::mutex addMutex_;
+};
+
+// One cache per kind of record (the classes that hold one kind are few, mostly one), so that
+// a look-up mostly compares with one class only.
+template <typename Record>
+HandleFieldCache& handleFieldCacheOf() {
+    static HandleFieldCache cache;
+    return cache;
+}
+
+}  // namespace detail
+
+// The int field "handle" of obj's class, or null with the VM's NoSuchFieldError pending. `Record`
+// is the kind of record the field designates.
+template <typename Record = void>
+jfieldID findHandleField(JNIEnv* env, jobject obj) {
     ScopedLocalRef<jclass> cls(env, env->GetObjectClass(obj));
     if (!cls) return nullptr;
-    return env->GetFieldID(cls.get(), "handle", "I");
+    return detail::handleFieldCacheOf<Record>().find(env, cls.get());
 }
 
 // Copies the record that obj's "handle" designates into *out, holding obj's monitor while the
@@ -27,7 +103,7 @@ Record* copyRecordOf(JNIEnv* env, jobject obj, const HandleRegistry<Record>& reg
                      Record* out) {
     ScopedMonitor monitor(env, obj);
     if (!monitor.entered()) return nullptr;
-    jfieldID fid = findHandleField(env, obj);
+    jfieldID fid = findHandleField<Record>(env, obj);
     if (fid == nullptr) return nullptr;
     return registry.copy(env->GetIntField(obj, fid), out) ? out : nullptr;
 }
@@ -49,7 +125,7 @@ Record* copyRecordOrThrow(JNIEnv* env, jobject obj, const HandleRegistry<Record>
 template <typename Record>
 std::unique_ptr<Record> takeRecordOrThrow(JNIEnv* env, jobject obj,
                                           HandleRegistry<Record>& registry) {
-    jfieldID handleField = findHandleField(env, obj);
+    jfieldID handleField = findHandleField<Record>(env, obj);
     if (handleField == nullptr) {
         throwIOExceptionReplacing(env, "GetFieldID failed");
         return nullptr;

@@ -80,6 +80,12 @@ JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_valueOf(JNIEnv*
     return copy.value;
 }
 
+// The same through the "handle" field of an object of any class.
+JNIEXPORT jint JNICALL Java_com_orvela_test_binding_BindingProbe_valueIn(JNIEnv* env, jclass,
+                                                                         jobject holder) {
+    return Java_com_orvela_test_binding_BindingProbe_valueOf(env, holder);
+}
+
 JNIEXPORT jboolean JNICALL Java_com_orvela_test_binding_BindingProbe_remove(JNIEnv*, jclass,
                                                                             jint handle) {
     return registry().remove(handle) != nullptr ? JNI_TRUE : JNI_FALSE;

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "tests/jnihost/HostState.h"
@@ -202,6 +204,57 @@ void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
     if (ref == nullptr) return;
     if (!e->state->deleteRef(ref))
         e->state->violation("DeleteLocalRef of a deleted or invalid reference");
+}
+
+// Weak global references: never freed, so a library may keep one after its host is gone and
+// compare with it in a later host, where it reads as cleared. Only classes and instances that
+// are not arrays live as long as their host; a weak reference to anything else is refused.
+struct WeakRef {
+    unsigned long long hostId;
+    Object* obj;
+};
+
+struct WeakRefs {
+    std::mutex mutex;
+    std::unordered_set<const WeakRef*> all;
+};
+
+WeakRefs& weakRefs() {
+    static WeakRefs* refs = new WeakRefs;  // never destroyed: libraries may use it at exit
+    return *refs;
+}
+
+jweak JNICALL NewWeakGlobalRef(JNIEnv* env, jobject obj) {
+    EnvImpl* e = enter(env, "NewWeakGlobalRef");
+    Object* o = e->state->deref(obj);
+    if (o == nullptr) return nullptr;
+    if (o->kind != Object::Kind::Class && o->kind != Object::Kind::Instance) {
+        e->state->violation("NewWeakGlobalRef of an array or string");
+        return nullptr;
+    }
+    WeakRef* weak = new WeakRef{e->state->id, o};
+    std::lock_guard<std::mutex> lock(weakRefs().mutex);
+    weakRefs().all.insert(weak);
+    return reinterpret_cast<jweak>(weak);
+}
+
+// What a local or weak reference stands for; null for null and for a weak reference of a host
+// that is gone.
+Object* resolve(EnvImpl* e, jobject ref) {
+    if (ref == nullptr) return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(weakRefs().mutex);
+        auto it = weakRefs().all.find(reinterpret_cast<const WeakRef*>(ref));
+        if (it != weakRefs().all.end()) {
+            return (*it)->hostId == e->state->id ? (*it)->obj : nullptr;
+        }
+    }
+    return e->state->deref(ref);
+}
+
+jboolean JNICALL IsSameObject(JNIEnv* env, jobject a, jobject b) {
+    EnvImpl* e = enter(env, "IsSameObject");
+    return resolve(e, a) == resolve(e, b) ? JNI_TRUE : JNI_FALSE;
 }
 
 jclass JNICALL GetObjectClass(JNIEnv* env, jobject obj) {
@@ -590,6 +643,8 @@ void HostState::fillFunctionTables() {
     functions.ExceptionDescribe = ExceptionDescribe;
     functions.DeleteLocalRef = DeleteLocalRef;
     functions.GetObjectClass = GetObjectClass;
+    functions.NewWeakGlobalRef = NewWeakGlobalRef;
+    functions.IsSameObject = IsSameObject;
     functions.GetFieldID = GetFieldID;
     functions.GetIntField = GetIntField;
     functions.SetIntField = SetIntField;

@@ -1,5 +1,6 @@
 #include "tests/jnihost/HostState.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,6 +27,11 @@ const char* const kPredefinedClasses[] = {
     "java/lang/NoClassDefFoundError",
 };
 
+unsigned long long nextHostId() {
+    static std::atomic<unsigned long long> last{0};
+    return ++last;
+}
+
 }  // namespace
 
 void fatal(const std::string& msg) {
@@ -34,7 +40,7 @@ void fatal(const std::string& msg) {
     std::abort();
 }
 
-HostState::HostState() {
+HostState::HostState() : id(nextHostId()) {
     fillFunctionTables();
     vm.vm.functions = &invoke;
     vm.state = this;

@@ -108,6 +108,9 @@ struct HostState {
     JNINativeInterface_ functions;
     JNIInvokeInterface_ invoke;
     VmImpl vm;
+    // Unique in the process: weak references outlive their host (a library may keep one from
+    // test to test), and this tells which host made one.
+    const unsigned long long id;
 
     // Guards everything below, and every object's fields and monitor (not the elements of a
     // byte array, whose length is fixed when it is made).

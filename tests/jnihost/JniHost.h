@@ -27,7 +27,8 @@
 //
 // Each thread has its own JNIEnv (host.env() on that thread) and its own pending exception.
 // All references the host hands out are local references that stay valid until deleted;
-// using a deleted reference aborts.
+// using a deleted reference aborts. Weak global references (NewWeakGlobalRef, compared with
+// IsSameObject) are never freed and read as cleared once their host is gone.
 //
 // Strictness: a call made with an exception pending (other than the calls JNI allows then)
 // is a violation, as are a release of UTF chars not obtained, a MonitorExit by a thread that

@@ -17,10 +17,11 @@ import java.util.concurrent.Future;
 
 /**
  * One-way throughput with 64 KiB writes and the round trip of a 100-byte echo, through
- * UnixDomSocket.write0/read0 and through the JDK's SocketChannel on a UnixDomainSocketAddress,
- * side by side in one run. The JDK is measured twice: reading into a buffer the caller reuses
- * (its raw figure), and handing each read to the caller as a new byte[] of what arrived, the
- * work read0 does. Usage: {@code <results tsv>}.
+ * UnixDomSocket (write0 with read0, and write0 with read1 into a reused buffer) and through the
+ * JDK's SocketChannel on a UnixDomainSocketAddress, side by side in one run. The JDK is measured
+ * twice: reading into a buffer the caller reuses (its raw figure, the anchor of read1), and
+ * handing each read to the caller as a new byte[] of what arrived, the work read0 does. Usage:
+ * {@code <results tsv>}.
  */
 public final class UnixChannelBench {
     private static final int CHUNK = 64 * 1024;
@@ -28,14 +29,14 @@ public final class UnixChannelBench {
     private static final int ECHO_BYTES = 100;
     private static final int ECHO_WARMUP = 5_000;
     private static final int ECHOES = 50_000;
-    private static final int ROUNDS = 5;
+    private static final int ROUNDS = 8;
 
     private static final ExecutorService peer = Executors.newSingleThreadExecutor();
 
     /**
      * The two ends of one connection, whichever implementation carries it. Each side reads the
-     * way its API is meant to be used and copies nothing further: the JDK channel into a buffer
-     * that the caller reuses, Lanterra into the new array that read0 returns. Either way the
+     * way its API is meant to be used and copies nothing further: the JDK channel and read1 into a
+     * buffer that the caller reuses, read0 into the new array it returns. Either way the
      * caller ends up with the bytes in a Java array: {@code read} returns how many arrived, and
      * they are the start of {@code bytes()} of that end.
      */
@@ -57,10 +58,15 @@ public final class UnixChannelBench {
         final UnixDomServerSocket server;
         final UnixDomSocket client;
         final UnixDomSocket accepted;
+        // read1 into these when set, as the JDK's raw side reads; else read0.
+        final boolean reuse;
         byte[] clientBytes;
         byte[] serverBytes;
 
-        LanterraPair(Path path) throws IOException {
+        LanterraPair(Path path, boolean reuse) throws IOException {
+            this.reuse = reuse;
+            clientBytes = reuse ? new byte[4 * CHUNK] : null;
+            serverBytes = reuse ? new byte[4 * CHUNK] : null;
             server = new UnixDomServerSocket(path.toString(), 1);
             client = new UnixDomSocket(path.toString());
             accepted = server.accept();
@@ -75,7 +81,13 @@ public final class UnixChannelBench {
             client.write(bytes, 0, length);
         }
 
+        private static int orEnd(int got) throws IOException {
+            if (got < 0) throw new IOException("end of stream");
+            return got;
+        }
+
         public int clientRead() throws IOException {
+            if (reuse) return orEnd(client.read(clientBytes, 0, clientBytes.length));
             clientBytes = orEnd(client.read());
             return clientBytes.length;
         }
@@ -89,6 +101,7 @@ public final class UnixChannelBench {
         }
 
         public int serverRead() throws IOException {
+            if (reuse) return orEnd(accepted.read(serverBytes, 0, serverBytes.length));
             serverBytes = orEnd(accepted.read());
             return serverBytes.length;
         }
@@ -245,17 +258,22 @@ public final class UnixChannelBench {
 
     public static void main(String[] args) throws Exception {
         Path dir = Files.createTempDirectory("unix-channel-bench");
+        // read0, the JDK raw, the JDK with new arrays, read1.
         PairFactory[] sides = {
-            LanterraPair::new, path -> new JdkPair(path, false), path -> new JdkPair(path, true),
+            path -> new LanterraPair(path, false), path -> new JdkPair(path, false),
+            path -> new JdkPair(path, true), path -> new LanterraPair(path, true),
         };
         Result[][] streams = new Result[sides.length][ROUNDS];
         Result[][] echoes = new Result[sides.length][ROUNDS];
-        // Interleaved rounds on a shared machine; the best round of each counts.
+        // Interleaved rounds on a shared machine; the best round of each counts. Each round starts
+        // with another side, so that none always runs right after the streams.
         for (int round = 0; round < ROUNDS; ++round) {
-            for (int side = 0; side < sides.length; ++side) {
+            for (int i = 0; i < sides.length; ++i) {
+                int side = (i + round) % sides.length;
                 streams[side][round] = throughput(sides[side], dir);
             }
-            for (int side = 0; side < sides.length; ++side) {
+            for (int i = 0; i < sides.length; ++i) {
+                int side = (i + round) % sides.length;
                 echoes[side][round] = roundTrip(sides[side], dir);
             }
         }
@@ -268,40 +286,49 @@ public final class UnixChannelBench {
             mib[side] = best(streams[side], true);
             rtt[side] = best(echoes[side], false);
         }
-        System.out.printf("best of %d rounds        %10s %10s %14s%n", ROUNDS, "Lanterra", "JDK",
-                "JDK new byte[]");
-        String[] anchors = {"jdk-socketchannel", "jdk-socketchannel-new-arrays"};
+        System.out.printf("best of %d rounds%n", ROUNDS);
         try (PrintWriter tsv = new PrintWriter(Files.newBufferedWriter(Path.of(args[0])))) {
             tsv.println("metric\tvalue\tanchor\tratio\tunit");
-            row(tsv, anchors, "throughput_64k_writes", "MiB/s", 0, true, mib, Result::value);
-            row(tsv, anchors, "cpu_per_GiB_streamed", "ms", 0, false, mib, Result::cpuPerUnit);
-            row(tsv, anchors, "echo_100B_round_trip", "us", 2, false, rtt, Result::value);
-            row(tsv, anchors, "cpu_per_echo", "us", 2, false, rtt, Result::cpuPerUnit);
+            for (int side : new int[] {0, 3}) {
+                // read0 against both JDK figures; read1 against the raw one, which it does.
+                String suffix = side == 0 ? "" : "_read1";
+                int[] anchors = side == 0 ? new int[] {1, 2} : new int[] {1};
+                row(tsv, side, anchors, "throughput_64k_writes" + suffix, "MiB/s", 0, true, mib,
+                        Result::value);
+                row(tsv, side, anchors, "cpu_per_GiB_streamed" + suffix, "ms", 0, false, mib,
+                        Result::cpuPerUnit);
+                row(tsv, side, anchors, "echo_100B_round_trip" + suffix, "us", 2, false, rtt,
+                        Result::value);
+                row(tsv, side, anchors, "cpu_per_echo" + suffix, "us", 2, false, rtt,
+                        Result::cpuPerUnit);
+            }
         }
         System.out.println("ratio: times better than the anchor (above 1 is better)");
     }
 
+    private static final String[] NAMES = {
+        "lanterra", "jdk-socketchannel", "jdk-socketchannel-new-arrays", "lanterra-read1",
+    };
+
     /**
-     * One figure beside both JDK figures, on the console and as one tsv line per anchor; the
-     * ratio is how many times better Lanterra does than the anchor.
+     * The figure of side {@code side} with those of its anchors, on the console and as one tsv
+     * line per anchor; the ratio is how many times better Lanterra does than the anchor.
      */
-    private static void row(PrintWriter tsv, String[] anchors, String metric, String unit,
+    private static void row(PrintWriter tsv, int side, int[] anchors, String metric, String unit,
             int decimals, boolean higherIsBetter, Result[] sides,
             java.util.function.ToDoubleFunction<Result> figure) {
-        String value = fmt(figure.applyAsDouble(sides[0]), decimals);
-        System.out.printf("%-23s %10s %10s %14s  %s", metric, value,
-                fmt(figure.applyAsDouble(sides[1]), decimals),
-                fmt(figure.applyAsDouble(sides[2]), decimals), unit);
-        for (int i = 0; i < anchors.length; ++i) {
-            String anchor = fmt(figure.applyAsDouble(sides[i + 1]), decimals);
+        String value = fmt(figure.applyAsDouble(sides[side]), decimals);
+        System.out.printf("%-29s %10s", metric, value);
+        for (int anchor : anchors) {
+            String anchorValue = fmt(figure.applyAsDouble(sides[anchor]), decimals);
             double v = Double.parseDouble(value);
-            double a = Double.parseDouble(anchor);
+            double a = Double.parseDouble(anchorValue);
             double ratio = higherIsBetter ? v / a : a / v;
-            System.out.printf("  x%.2f", ratio);
-            tsv.printf("unix-channel.%s\t%s\t%s %s\t%.2f\t%s%n", metric, value, anchors[i], anchor,
-                    ratio, unit);
+            System.out.printf("  %s %s: x%.2f", NAMES[anchor], anchorValue, ratio);
+            tsv.printf("unix-channel.%s\t%s\t%s %s\t%.2f\t%s%n", metric, value, NAMES[anchor],
+                    anchorValue, ratio, unit);
         }
-        System.out.println();
+        System.out.printf("  %s%n", unit);
     }
 
     private static String fmt(double value, int decimals) {

@@ -1,5 +1,7 @@
 #include "core/cli/lanterra/Connection.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <new>
 
 #include "binding/ScopedLocalRef.h"
@@ -36,6 +38,19 @@ jbyteArray Connection::takeHeld(JNIEnv* env) {
     held_.shrink_to_fit();
     holding_.store(false, std::memory_order_release);
     return bytes.release();
+}
+
+size_t Connection::takeHeldInto(JNIEnv* env, jbyteArray array, jint off, jint len) {
+    std::lock_guard<std::mutex> lock(heldMutex_);
+    size_t count = std::min(held_.size(), static_cast<size_t>(len));
+    if (count == 0) return 0;
+    env->SetByteArrayRegion(array, off, static_cast<jsize>(count), held_.data());
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(count));
+    if (held_.empty()) {
+        held_.shrink_to_fit();
+        holding_.store(false, std::memory_order_release);
+    }
+    return count;
 }
 
 }  // namespace orvela

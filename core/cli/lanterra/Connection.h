@@ -31,6 +31,9 @@ class Connection {
     // when the VM can't make the array (they stay held), or without one when another reader took
     // them first.
     jbyteArray takeHeld(JNIEnv* env);
+    // Moves up to `len` held bytes into [off, off + len) of `array` (a range inside it); the
+    // count moved, 0 when none are held.
+    size_t takeHeldInto(JNIEnv* env, jbyteArray array, jint off, jint len);
 
   private:
     std::shared_ptr<SharedSocket> socket_;

@@ -35,7 +35,7 @@ template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout) {
     ScopedMonitor monitor(env, obj);
     if (!monitor.entered()) return;
-    jfieldID handleField = findHandleField(env, obj);
+    jfieldID handleField = findHandleField<Record>(env, obj);
     if (handleField == nullptr) {
         throwIOExceptionReplacing(env, "GetFieldID error");
         return;

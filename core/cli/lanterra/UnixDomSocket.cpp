@@ -83,10 +83,11 @@ constexpr size_t kMaxReadBytes = 256 * 1024;
 // is queued, and take that straight into the Java array.
 constexpr size_t kReadStaging = 8 * 1024;
 
-// Writes up to this many bytes go through a buffer on the stack; larger ones through one on the
-// heap, a piece of up to kWritePiece bytes at a time (small enough for malloc to reuse memory
-// rather than map fresh pages for every write).
-constexpr size_t kSmallTransfer = 2048;
+// Writes up to this many bytes are copied to a buffer on the stack and sent from there; larger
+// ones are sent straight from the array's elements while the socket has room, and a piece of up
+// to kWritePiece bytes at a time through a buffer on the heap while it waits for room (small
+// enough for malloc to reuse memory rather than map fresh pages for every write).
+constexpr size_t kSmallTransfer = 4 * 1024;
 constexpr size_t kWritePiece = 64 * 1024;
 
 bool wouldBlock(int error) {
@@ -186,6 +187,50 @@ Taken takeQueued(JNIEnv* env, Connection& conn, bool block) {
     return shortened(env, conn, bytes.get(), total);
 }
 
+// A non-blocking recv of up to `len` bytes straight into jBuf's elements from `off`, which are
+// held only for it; *nRead and *err as recv leaves them. False, with nothing received, when the
+// VM could not lend the elements.
+bool receiveIntoElements(JNIEnv* env, int sock, jbyteArray jBuf, jint off, size_t len,
+                         ssize_t* nRead, int* err) {
+    ScopedCriticalBytes elements(env, jBuf);
+    if (!elements) {
+        env->ExceptionClear();  // the caller's buffer on the stack serves instead
+        return false;
+    }
+    *nRead = ::recv(sock, elements.get() + off, len, MSG_DONTWAIT);
+    *err = errno;
+    return true;
+}
+
+// One read into bytes [off, off + len) of jBuf (a range inside it, len > 0): a recv into a
+// buffer on the stack, blocking when `block` is set, and when that fills the buffer, a
+// non-blocking recv straight into the array for what else is queued. Without blocking, a range
+// larger than the buffer is received straight into the array. The count, 0 at the end of the
+// stream, or -1 with the error in *err.
+ssize_t receiveInto(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len,
+                    bool block, int* err) {
+    const int sock = socket.fd();
+    size_t want = static_cast<size_t>(len);
+    ssize_t nRead = -1;
+    if (want > kReadStaging && !block &&
+        receiveIntoElements(env, sock, jBuf, off, want, &nRead, err)) {
+        return nRead;
+    }
+    jbyte staging[kReadStaging];
+    nRead = ::recv(sock, staging, std::min(want, sizeof staging), block ? 0 : MSG_DONTWAIT);
+    *err = errno;
+    if (nRead <= 0) return nRead;
+    env->SetByteArrayRegion(jBuf, off, static_cast<jsize>(nRead), staging);
+    if (static_cast<size_t>(nRead) < sizeof staging || want == sizeof staging) return nRead;
+    // What is not taken now (nothing more is queued, the connection ended or failed: the next
+    // read reports it) stays for the next read.
+    ssize_t nMore = -1;
+    int moreErr = 0;
+    receiveIntoElements(env, sock, jBuf, off + static_cast<jint>(nRead), want - sizeof staging,
+                        &nMore, &moreErr);
+    return nMore > 0 ? nRead + nMore : nRead;
+}
+
 enum class Sent { All, Failed, Thrown, Closed };
 
 // Sends all `length` bytes, blocking as long as it takes; a close by another thread shuts the
@@ -207,11 +252,29 @@ Sent sendBlocking(const SharedSocket& socket, const jbyte* bytes, size_t length,
     return Sent::All;
 }
 
-// Sends bytes [off, off + len) of jBuf, copied out of the array a piece at a time: one blocking
-// send per piece, and no hold on the array's elements while the send waits for room (that would
-// keep the collector, and so the reading thread, waiting). Failed: the connection failed, the
-// system's error in *err; Thrown: an exception is pending; Closed: another thread closed this
-// end.
+// One non-blocking send of bytes [off, off + len) of jBuf straight from the array's elements,
+// held only for the send. The count sent, or -1 with the error in *err; EAGAIN also when the VM
+// could not lend the elements.
+ssize_t sendFromElements(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off,
+                         jint len, int* err) {
+    ScopedCriticalBytes elements(env, jBuf);
+    if (!elements) {
+        env->ExceptionClear();  // the copy path serves instead
+        *err = EAGAIN;
+        return -1;
+    }
+    ssize_t nWritten = ::send(socket.fd(), elements.get() + off, static_cast<size_t>(len),
+                              MSG_DONTWAIT | MSG_NOSIGNAL);
+    *err = errno;
+    return nWritten;
+}
+
+// Sends bytes [off, off + len) of jBuf. Small writes are copied once and sent. Larger ones go
+// straight from the array's elements as far as the socket takes them at once; when it is full,
+// the next piece is copied out and sent with a blocking send, so the elements are never held
+// while the send waits for room (that would keep the collector, and so the reading thread,
+// waiting); a close by another thread ends that wait. Failed: the connection failed, the system's
+// error in *err; Thrown: an exception is pending; Closed: another thread closed this end.
 Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off, jint len,
              int* err) {
     if (static_cast<size_t>(len) <= kSmallTransfer) {
@@ -219,14 +282,23 @@ Sent sendAll(JNIEnv* env, const SharedSocket& socket, jbyteArray jBuf, jint off,
         env->GetByteArrayRegion(jBuf, off, len, staging);
         return sendBlocking(socket, staging, static_cast<size_t>(len), err);
     }
-    const size_t pieceSize = std::min(static_cast<size_t>(len), kWritePiece);
-    std::unique_ptr<jbyte[]> piece(new (std::nothrow) jbyte[pieceSize]);
-    if (!piece) {
-        throwOutOfMemory(env);
-        return Sent::Thrown;
-    }
+    std::unique_ptr<jbyte[]> piece;
     for (jint done = 0; done < len;) {
-        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), pieceSize));
+        ssize_t nWritten = sendFromElements(env, socket, jBuf, off + done, len - done, err);
+        if (nWritten > 0) {
+            done += static_cast<jint>(nWritten);
+            continue;
+        }
+        if (socket.closed()) return Sent::Closed;
+        if (nWritten < 0 && !wouldBlock(*err)) return Sent::Failed;
+        if (nWritten < 0 && *err == EINTR) continue;
+        // No room: wait in a blocking send of a copied piece, then go on from the elements.
+        if (!piece) piece.reset(new (std::nothrow) jbyte[kWritePiece]);
+        if (!piece) {
+            throwOutOfMemory(env);
+            return Sent::Thrown;
+        }
+        jint count = static_cast<jint>(std::min(static_cast<size_t>(len - done), kWritePiece));
         env->GetByteArrayRegion(jBuf, off + done, count, piece.get());
         Sent sent = sendBlocking(socket, piece.get(), static_cast<size_t>(count), err);
         if (sent != Sent::All) return sent;
@@ -346,6 +418,52 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_UnixDomSocket_read0(JNIEnv
     }
 }
 
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomSocket_read1(JNIEnv* env, jobject obj,
+                                                                    jbyteArray jBuf, jint jOff,
+                                                                    jint jLen) {
+    SocketPeer peer;
+    if (socketPeerOrThrow(env, obj, &peer) == nullptr) return 0;
+    debugLine(1, "reading from socket\n");
+    if (!rangeInArrayOrThrow(env, jBuf, jOff, jLen, "buffer")) return 0;
+    if (jLen == 0) return 0;
+    Connection& conn = *peer.conn;
+    if (conn.holding()) {
+        size_t held = conn.takeHeldInto(env, jBuf, jOff, jLen);
+        if (held > 0) return static_cast<jint>(held);
+    }
+    // As in read0: without a limit, a blocking recv takes the bytes or waits for them. With one,
+    // what is queued is taken at once and only an empty socket is waited on, for what is left
+    // of the limit.
+    const bool block = peer.timeout <= 0;
+    WaitLimit limit(peer.timeout);
+    for (;;) {
+        int err = 0;
+        ssize_t nRead = receiveInto(env, conn.socket(), jBuf, jOff, jLen, block, &err);
+        if (nRead > 0) {
+            debugLine(1, "read %i bytes\n", static_cast<int>(nRead));
+            return static_cast<jint>(nRead);
+        }
+        // The peer finished, or another thread closed this end.
+        if (nRead == 0) return -1;
+        if (!wouldBlock(err)) {
+            throwIOError(env, err);
+            return 0;
+        }
+        if (block) {
+            debugLine(1, "Interrupted, try again\n");
+            continue;
+        }
+        switch (awaitSocket(env, conn.socket(), POLLIN, limit, WaitPurpose::Read)) {
+            case Waited::Ready:
+                continue;
+            case Waited::Closed:
+                return -1;
+            case Waited::Failed:
+                return 0;
+        }
+    }
+}
+
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_write0(JNIEnv* env, jobject obj,
                                                                      jbyteArray jBuf, jint jOff,
                                                                      jint jLen) {
@@ -385,7 +503,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* e
     bool validHandle = false;
     {
         ScopedMonitor monitor(env, obj);
-        jfieldID handleField = monitor.entered() ? findHandleField(env, obj) : nullptr;
+        jfieldID handleField = monitor.entered() ? findHandleField<SocketPeer>(env, obj) : nullptr;
         if (handleField != nullptr) {
             jint handle = env->GetIntField(obj, handleField);
             SocketPeer peer;

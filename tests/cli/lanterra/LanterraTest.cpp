@@ -89,6 +89,7 @@ class LanterraTest : public ::testing::Test {
     using CreateClient = jint(JNICALL*)(JNIEnv*, jobject, jstring);
     using Identity = jstring(JNICALL*)(JNIEnv*, jobject);
     using Read = jbyteArray(JNICALL*)(JNIEnv*, jobject);
+    using ReadInto = jint(JNICALL*)(JNIEnv*, jobject, jbyteArray, jint, jint);
     using Write = void(JNICALL*)(JNIEnv*, jobject, jbyteArray, jint, jint);
 
     LanterraTest() {
@@ -111,6 +112,7 @@ class LanterraTest : public ::testing::Test {
         identity = lib->native<Identity>(kSocket, "getClientIdentity0", "()Ljava/lang/String;");
         socketTimeout = lib->native<ObjectInt>(kSocket, "setSoTimeout0", "(I)V");
         read = lib->native<Read>(kSocket, "read0", "()[B");
+        readInto = lib->native<ReadInto>(kSocket, "read1", "([BII)I");
         write = lib->native<Write>(kSocket, "write0", "([BII)V");
         flush = lib->native<ObjectVoid>(kSocket, "flush0", "()V");
         socketClose = lib->native<ObjectVoid>(kSocket, "close0", "()V");
@@ -229,6 +231,7 @@ class LanterraTest : public ::testing::Test {
     Identity identity;
     ObjectInt socketTimeout;
     Read read;
+    ReadInto readInto;
     Write write;
     ObjectVoid flush;
     ObjectVoid socketClose;
@@ -253,23 +256,37 @@ TEST_F(LanterraTest, AConversationLeavesNothingHeldOrMisused) {
     EXPECT_FALSE(host.pending());
 }
 
+// Both ends, read0 and read1 alike, also when the VM lends no elements for a while.
 TEST_F(LanterraTest, AWriteLargerThanTheSocketBufferWaitsForRoomOutsideCriticalRegions) {
     auto [server, client, accepted] = openConnection();
     ASSERT_NE(accepted, nullptr);
     std::vector<jbyte> big(4 << 20);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<jbyte>(i * 7 + i / 4096);
     jbyteArray bigArray = host.newByteArray(big);
-    std::thread writer(
-        [&] { write(host.env(), client, bigArray, 0, static_cast<jint>(big.size())); });
+    host.inject(Fault::GetPrimitiveArrayCritical, 20, "", 5);
+    std::thread writer([&] {
+        write(host.env(), client, bigArray, 0, static_cast<jint>(big.size()));
+        EXPECT_FALSE(host.pending());
+    });
     std::vector<jbyte> got;
-    while (got.size() < big.size()) {
-        jbyteArray part = read(env, accepted);
-        ASSERT_NE(part, nullptr);
-        std::vector<jbyte> bytes = host.bytes(part);
+    jbyteArray buffer = host.newByteArray(std::vector<jbyte>(100 * 1024));
+    for (int i = 0; got.size() < big.size(); ++i) {
+        std::vector<jbyte> bytes;
+        if (i % 2 == 0) {
+            jbyteArray part = read(env, accepted);
+            ASSERT_NE(part, nullptr);
+            bytes = host.bytes(part);
+            env->DeleteLocalRef(part);
+        } else {
+            jint count = readInto(env, accepted, buffer, 0, 100 * 1024);
+            ASSERT_GT(count, 0);
+            bytes = host.bytes(buffer);
+            bytes.resize(static_cast<size_t>(count));
+        }
         got.insert(got.end(), bytes.begin(), bytes.end());
-        env->DeleteLocalRef(part);
     }
     writer.join();
+    EXPECT_FALSE(host.pending());
     EXPECT_TRUE(got == big);
     closeConnection({server, client, accepted});
 }

@@ -45,6 +45,8 @@ final class ChannelCommands {
     private static final int S_IFMT = 0170000;
     private static final int S_IFSOCK = 0140000;
     private static final int GIVE_UP_AFTER_FAILURES = 100;
+    // The buffer each end reads into, reused from read to read.
+    private static final int READ_BUFFER_BYTES = 64 * 1024;
 
     private ChannelCommands() {}
 
@@ -72,6 +74,7 @@ final class ChannelCommands {
             server.setSoTimeout(acceptTimeout);
             System.out.println("server: listening on " + pathText);
             int failures = 0;
+            byte[] buffer = new byte[READ_BUFFER_BYTES];
             for (int served = 0; served < clients;) {
                 UnixDomSocket client;
                 try {
@@ -87,7 +90,7 @@ final class ChannelCommands {
                     continue;
                 }
                 failures = 0;
-                if (answer(client, readTimeout)) ++served;
+                if (answer(client, readTimeout, buffer)) ++served;
             }
         } finally {
             removeIfOurs(path, ownFile);
@@ -97,13 +100,13 @@ final class ChannelCommands {
     }
 
     // One client: false when it was rejected or failed (said on standard error).
-    private static boolean answer(UnixDomSocket client, int readTimeout) {
+    private static boolean answer(UnixDomSocket client, int readTimeout, byte[] buffer) {
         String user = null;
         try (client) {
             user = client.getClientIdentity();
             client.setSoTimeout(readTimeout);
-            byte[] request = client.read();
-            String text = request == null ? "" : new String(request, StandardCharsets.UTF_8);
+            int count = client.read(buffer, 0, buffer.length);
+            String text = count < 0 ? "" : new String(buffer, 0, count, StandardCharsets.UTF_8);
             System.out.printf("server: client runs as user '%s' and says: %s%n", user, text);
             client.write(
                 ("hello " + user + ", you said: " + text).getBytes(StandardCharsets.UTF_8));
@@ -202,8 +205,9 @@ final class ChannelCommands {
             socket.setSoTimeout(5000);
             socket.write(message.getBytes(StandardCharsets.UTF_8));
             ByteArrayOutputStream answer = new ByteArrayOutputStream();
-            for (byte[] chunk = socket.read(); chunk != null; chunk = socket.read()) {
-                answer.write(chunk);
+            byte[] buffer = new byte[READ_BUFFER_BYTES];
+            for (int count; (count = socket.read(buffer, 0, buffer.length)) >= 0;) {
+                answer.write(buffer, 0, count);
             }
             System.out.println("client: " + answer.toString(StandardCharsets.UTF_8));
         } catch (InterruptedIOException e) {

@@ -38,7 +38,7 @@ public final class UnixDomSocket implements Closeable {
         return getClientIdentity0();
     }
 
-    /** Limits each later {@link #read} to {@code millis}; 0 or less waits without limit. */
+    /** Limits each later read to {@code millis}; 0 or less waits without limit. */
     public void setSoTimeout(int millis) throws IOException {
         setSoTimeout0(millis);
     }
@@ -49,6 +49,18 @@ public final class UnixDomSocket implements Closeable {
      */
     public byte[] read() throws IOException {
         return read0();
+    }
+
+    /**
+     * Reads into {@code buf} from {@code off}: the bytes that have arrived, at least one and at most
+     * {@code len}, and returns their count; 0 at once when {@code len} is 0. Returns -1 at end of
+     * stream, which is also what a read waiting when another thread closes this socket returns.
+     * Waits and time-outs are those of {@link #read()}; a range outside {@code buf} throws
+     * ArrayIndexOutOfBoundsException, a null {@code buf} NullPointerException. Made for callers
+     * that reuse one buffer: nothing is allocated per read.
+     */
+    public int read(byte[] buf, int off, int len) throws IOException {
+        return read1(buf, off, len);
     }
 
     /**
@@ -69,7 +81,7 @@ public final class UnixDomSocket implements Closeable {
     }
 
     /**
-     * Closes the connection; the peer sees the end of the stream. Threads in {@link #read} or
+     * Closes the connection; the peer sees the end of the stream. Threads in a read or
      * {@link #write} on this socket return at once (see there) and never reach another
      * connection; the socket is released when the last of them has returned. Calls made after
      * the close throw an IOException "Invalid handle".
@@ -97,6 +109,8 @@ public final class UnixDomSocket implements Closeable {
     native void setSoTimeout0(int jTimeout) throws IOException;
 
     native byte[] read0() throws IOException;
+
+    native int read1(byte[] jBuf, int jOff, int jLen) throws IOException;
 
     native void write0(byte[] jBuf, int jOff, int jLen) throws IOException;
 

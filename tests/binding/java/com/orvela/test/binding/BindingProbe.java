@@ -29,5 +29,7 @@ final class BindingProbe {
 
     native int valueOf() throws IOException;
 
+    static native int valueIn(Object holder) throws IOException;
+
     static native boolean remove(int handle);
 }
