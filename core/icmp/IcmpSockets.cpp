@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "binding/ScopedFd.h"
@@ -47,7 +48,8 @@ int openRawReceiveSocket(int protocol, const FilterProgram& filter) {
     return fd;
 }
 
-int icmpProtocol() {
+namespace {
+int lookUpIcmpProtocol() {
     protoent entry{};
     protoent* found = nullptr;
     char scratch[1024];
@@ -56,6 +58,18 @@ int icmpProtocol() {
         return -1;
     }
     return found->p_proto;
+}
+}  // namespace
+
+int icmpProtocol() {
+    // The entry is read once: reading the protocols file cost each probe five system calls.
+    // A failed look-up is not kept, so an entry added later is found.
+    static std::atomic<int> known{-1};
+    int protocol = known.load(std::memory_order_relaxed);
+    if (protocol >= 0) return protocol;
+    protocol = lookUpIcmpProtocol();
+    if (protocol >= 0) known.store(protocol, std::memory_order_relaxed);
+    return protocol;
 }
 
 bool acceptOnlyEchoReplies(int fd) {
