@@ -1,7 +1,7 @@
 /* The bare anchor of the route trace: the same trace the library makes, in a loop. Each trace
  * opens a raw send socket (the IPv4 header written here) and a raw ICMP receive socket, then
  * for time to live 1, 2, ... sends one 64-byte UDP probe (source port the trace's id, destination
- * port 33434 + its number) and waits with poll and recvfrom for the ICMP error that quotes it,
+ * port 33434 + its number) and waits with poll and recvmsg for the ICMP error that quotes it,
  * until the destination's port unreachable; then closes both. One untimed trace first, then
  * TRACES, each timed in the program from the first socket to the last close.
  * Usage: bare_trace DEST-DOTTED TRACES. Prints: hops median-ms. */
@@ -17,18 +17,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "../common/bare_wait.h"
+
 enum { IP_HEADER = 20, UDP_HEADER = 8, PROBE_BYTES = 64, FIRST_PORT = 33434, HIGHEST_HOP = 25 };
-
-static double now(void) {
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-static int byValue(const void* a, const void* b) {
-    double x = *(const double*)a, y = *(const double*)b;
-    return (x > y) - (x < y);
-}
 
 static void put16(uint8_t* p, unsigned v) {
     p[0] = (uint8_t)(v >> 8);
@@ -42,16 +33,12 @@ static unsigned get16(const uint8_t* p) {
 /* Waits up to two seconds for the error quoting probe `seq`; returns its ICMP type and code as
  * type * 256 + code, or -1. */
 static int answer(int fd, uint16_t id, int seq) {
-    double deadline = now() + 2;
+    double deadline = bare_now() + 2;
     uint8_t buf[4096];
     for (;;) {
-        int left = (int)((deadline - now()) * 1000);
-        if (left <= 0) return -1;
-        struct pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, left) <= 0) return -1;
         struct sockaddr_in from;
-        socklen_t fromLen = sizeof from;
-        ssize_t n = recvfrom(fd, buf, sizeof buf, 0, (struct sockaddr*)&from, &fromLen);
+        double stamp;
+        long n = bare_receive(fd, buf, sizeof buf, deadline, &from, &stamp);
         if (n < 0) return -1;
         size_t ihl = (size_t)(buf[0] & 0x0F) * 4;
         if (ihl < IP_HEADER || (size_t)n < ihl + 8 + IP_HEADER + 4) continue;
@@ -116,14 +103,11 @@ int main(int argc, char** argv) {
     uint16_t id = (uint16_t)(getpid() & 0xFFFF);
     int hops = trace(&to, id);
     for (int k = 0; k < traces && hops > 0; ++k) {
-        double start = now();
+        double start = bare_now();
         hops = trace(&to, id);
-        times[k] = (now() - start) * 1000;
+        times[k] = (bare_now() - start) * 1000;
     }
     if (hops <= 0) return 1;
-    qsort(times, (size_t)traces, sizeof *times, byValue);
-    double median =
-        traces % 2 ? times[traces / 2] : (times[traces / 2 - 1] + times[traces / 2]) / 2;
-    printf("%d %.4f\n", hops, median);
+    printf("%d %.4f\n", hops, bare_median(times, traces));
     return 0;
 }
