@@ -68,12 +68,10 @@ class SharedPipe {
     };
 
     // Bytes a read took from the pipe beyond what it handed out, for the next reads, oldest
-    // first from `start`, and the session they came in. Only the holder of the Read claim
-    // touches them.
+    // first from `start`. Only the holder of the Read claim touches them.
     struct ReadAhead {
         std::vector<jbyte> bytes;
         size_t start = 0;
-        unsigned session = 0;
         size_t size() const { return bytes.size() - start; }
         const jbyte* data() const { return bytes.data() + start; }
         // Drops the first n bytes; the storage goes when none are left.
@@ -84,16 +82,7 @@ class SharedPipe {
             start = 0;
         }
     };
-    // The kept bytes of the current session: those of an earlier one are dropped.
-    ReadAhead& readAhead() {
-        if (readAhead_.session != session()) readAhead_.consume(readAhead_.size());
-        return readAhead_;
-    }
-
-    // The connection on a server's pipe end: a disconnect begins a new session, so that no
-    // byte kept from one client reaches a reader of the next.
-    unsigned session() const { return session_.load(std::memory_order_acquire); }
-    void newSession() { session_.fetch_add(1, std::memory_order_acq_rel); }
+    ReadAhead& readAhead() { return readAhead_; }
 
   private:
     SharedPipe() = default;
@@ -103,7 +92,6 @@ class SharedPipe {
     HANDLE wake_ = nullptr;
     std::atomic<bool> closed_{false};
     std::atomic<bool> busy_[kKinds] = {};
-    std::atomic<unsigned> session_{0};
     ReadAhead readAhead_;
 };
 

@@ -22,14 +22,6 @@ void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
     serverPipes().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
 }
 
-// Drops the instance's client. The session ends after the disconnect, so that bytes a read
-// kept from this client reach no reader of the next one.
-BOOL disconnect(SharedPipe& pipe) {
-    BOOL done = DisconnectNamedPipe(pipe.handle());
-    pipe.newSession();
-    return done;
-}
-
 // What is left of a time limit of jTimeout milliseconds (-1: none) that began at `start`.
 jint remainingMillis(ULONGLONG start, jint jTimeout) {
     if (jTimeout < 0) return jTimeout;
@@ -39,7 +31,7 @@ jint remainingMillis(ULONGLONG start, jint jTimeout) {
 
 // Starts the connect on the copy's own overlapped block and waits for the client. Returns
 // true when a client is attached; otherwise the exception is pending.
-bool awaitClient(JNIEnv* env, SharedPipe& pipe, jint jTimeout) {
+bool awaitClient(JNIEnv* env, const SharedPipe& pipe, jint jTimeout) {
     ULONGLONG start = GetTickCount64();
     for (;;) {
         if (pipe.closed()) {
@@ -56,7 +48,7 @@ bool awaitClient(JNIEnv* env, SharedPipe& pipe, jint jTimeout) {
         if (err == ERROR_NO_DATA) {
             // A client opened the instance and closed it again before the connect: nobody is
             // left to serve. The instance is freed and the wait goes on within the limit.
-            if (!disconnect(pipe)) {
+            if (!DisconnectNamedPipe(pipe.handle())) {
                 throwIOError(env, GetLastError());
                 return false;
             }
@@ -118,7 +110,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {
-        disconnect(pipe);
+        DisconnectNamedPipe(pipe.handle());
         markClientHandedOut(*p, false);
     }
     if (awaitClient(env, pipe, jTimeout)) {
@@ -126,7 +118,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
         return;
     }
     // The instance is left free for the next connect0.
-    disconnect(pipe);
+    DisconnectNamedPipe(pipe.handle());
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIEnv* env,
@@ -134,7 +126,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIE
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, serverPipes(), &pipeCopy);
     if (p == nullptr) return;
-    if (!disconnect(*p->pipe)) {
+    if (!DisconnectNamedPipe(p->pipe->handle())) {
         throwIOError(env, GetLastError());
         return;
     }

@@ -115,7 +115,6 @@ jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes
         throwOutOfMemory(env);
         return nullptr;
     }
-    ahead.session = pipe.session();
     DWORD bytesRead = 0;
     bool waited = false;
     if (readPipe(env, pipe, buf.get(), kReadRoom, jTimeout, &bytesRead, &waited) !=
