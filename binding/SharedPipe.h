@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 #include "binding/OverlappedWait.h"
 
@@ -67,23 +66,6 @@ class SharedPipe {
         bool held_;
     };
 
-    // Bytes a read took from the pipe beyond what it handed out, for the next reads, oldest
-    // first from `start`. Only the holder of the Read claim touches them.
-    struct ReadAhead {
-        std::vector<jbyte> bytes;
-        size_t start = 0;
-        size_t size() const { return bytes.size() - start; }
-        const jbyte* data() const { return bytes.data() + start; }
-        // Drops the first n bytes; the storage goes when none are left.
-        void consume(size_t n) {
-            start += n;
-            if (start != bytes.size()) return;
-            std::vector<jbyte>().swap(bytes);
-            start = 0;
-        }
-    };
-    ReadAhead& readAhead() { return readAhead_; }
-
   private:
     SharedPipe() = default;
 
@@ -92,7 +74,6 @@ class SharedPipe {
     HANDLE wake_ = nullptr;
     std::atomic<bool> closed_{false};
     std::atomic<bool> busy_[kKinds] = {};
-    ReadAhead readAhead_;
 };
 
 }  // namespace orvela

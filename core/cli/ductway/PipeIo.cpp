@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
-#include <vector>
 
 #include "binding/ArrayRange.h"
 #include "binding/HandleField.h"
@@ -26,17 +24,12 @@ bool isEndOfStream(DWORD err) {
 
 enum class ReadEnd { Bytes, EndOfStream, Thrown };
 
-// How much one read0 takes from the pipe at most: the thread keeps a buffer of this size.
-constexpr DWORD kReadRoom = 256 * 1024;
-
 // One read of up to `size` bytes into `buf`, waiting up to jTimeout milliseconds for the
-// first. *waited tells whether the read had to wait, so that its bytes came after it began.
-// In message read mode a message longer than the buffer fills it (ERROR_MORE_DATA): those
-// bytes count, the rest of the message stays for the next read. A close of the pipe counts as
-// the end of stream.
+// first. In message read mode a message longer than the buffer fills it (ERROR_MORE_DATA):
+// those bytes count, the rest of the message stays for the next read. A close of the pipe
+// counts as the end of stream.
 ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, jint jTimeout,
-                 DWORD* bytesRead, bool* waited) {
-    *waited = false;
+                 DWORD* bytesRead) {
     if (pipe.closed()) return ReadEnd::EndOfStream;
     // ReadFile resets the kind's event itself as it starts the read.
     OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Read);
@@ -53,7 +46,6 @@ ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, ji
         throwIOError(env, err);
         return ReadEnd::Thrown;
     }
-    *waited = true;
     OverlappedOutcome outcome = pipe.await(&ov, jTimeout);
     *bytesRead = outcome.transferred;
     // Bytes that reached the buffer are returned, also when the read was cancelled or filled
@@ -71,28 +63,8 @@ ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, ji
     return ReadEnd::Thrown;
 }
 
-// Keeps `n` bytes for the next reads, after those kept already; OutOfMemoryError (unless an
-// exception is pending already) when there is no room.
-void keepAhead(JNIEnv* env, SharedPipe::ReadAhead& ahead, const jbyte* bytes, size_t n) {
-    try {
-        ahead.bytes.insert(ahead.bytes.end(), bytes, bytes + n);
-    } catch (const std::bad_alloc&) {
-        if (!env->ExceptionCheck()) throwOutOfMemory(env);
-    }
-}
-
-jbyteArray newArrayOf(JNIEnv* env, const jbyte* bytes, size_t n) {
-    jbyteArray arr = env->NewByteArray(static_cast<jsize>(n));
-    if (arr != nullptr) env->SetByteArrayRegion(arr, 0, static_cast<jsize>(n), bytes);
-    return arr;
-}
-
 }  // namespace
 
-// The bytes kept from an earlier read come first, alone. Otherwise one read of up to
-// kReadRoom bytes: all of them when they were waiting as it began; when it had to wait, only
-// the first, and the others are kept for the next call, as if they had come after it. So a
-// read takes one call to the system where a look at what waits and a read would take two.
 jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jint jTimeout) {
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
@@ -103,29 +75,28 @@ jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes
         throwIOException(env, "Another read is in progress on this pipe.");
         return nullptr;
     }
-    SharedPipe::ReadAhead& ahead = pipe.readAhead();
-    if (ahead.size() > 0) {
-        jbyteArray arr = newArrayOf(env, ahead.data(), ahead.size());
-        if (arr != nullptr) ahead.consume(ahead.size());
-        return arr;
-    }
 
-    PipeScratch buf(kReadRoom);
+    DWORD bytesAvail = 0;
+    if (!PeekNamedPipe(pipe.handle(), nullptr, 0, nullptr, &bytesAvail, nullptr)) {
+        DWORD err = GetLastError();
+        if (!isEndOfStream(err)) throwIOError(env, err);
+        return nullptr;
+    }
+    DWORD bytesToRead = bytesAvail != 0 ? bytesAvail : 1;
+    // The array handed to Java can hold no more than a jint counts.
+    if (bytesToRead > 0x7fffffffu) bytesToRead = 0x7fffffffu;
+    PipeScratch buf(bytesToRead);
     if (buf.get() == nullptr) {
         throwOutOfMemory(env);
         return nullptr;
     }
     DWORD bytesRead = 0;
-    bool waited = false;
-    if (readPipe(env, pipe, buf.get(), kReadRoom, jTimeout, &bytesRead, &waited) !=
-        ReadEnd::Bytes) {
+    if (readPipe(env, pipe, buf.get(), bytesToRead, jTimeout, &bytesRead) != ReadEnd::Bytes) {
         return nullptr;
     }
-    DWORD handed = waited && bytesRead > 1 ? 1 : bytesRead;
-    jbyteArray arr = newArrayOf(env, buf.get(), handed);
-    // No byte is lost when the array can't be made: the next read returns them all.
-    DWORD kept = arr != nullptr ? handed : 0;
-    if (kept < bytesRead) keepAhead(env, ahead, buf.get() + kept, bytesRead - kept);
+    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesRead));
+    if (arr == nullptr) return nullptr;
+    env->SetByteArrayRegion(arr, 0, static_cast<jsize>(bytesRead), buf.get());
     return arr;
 }
 
@@ -142,15 +113,8 @@ jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyt
         throwIOException(env, "Another read is in progress on this pipe.");
         return -1;
     }
-    SharedPipe::ReadAhead& ahead = pipe.readAhead();
-    if (ahead.size() > 0) {
-        size_t n = std::min(ahead.size(), static_cast<size_t>(jLen));
-        env->SetByteArrayRegion(jBuf, jOff, static_cast<jsize>(n), ahead.data());
-        ahead.consume(n);
-        return static_cast<jint>(n);
-    }
-    // One pending read of the caller's length (up to what a thread keeps), without looking at
-    // what waits first: the system completes it with whatever has arrived.
+    // One pending read of the caller's length (up to what a thread keeps), without peeking:
+    // the system completes it with whatever has arrived.
     DWORD size = static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(jLen), kPipeScratchLimit));
     PipeScratch buf(size);
     if (buf.get() == nullptr) {
@@ -158,10 +122,9 @@ jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyt
         return -1;
     }
     DWORD bytesRead = 0;
-    bool waited = false;
-    if (readPipe(env, pipe, buf.get(), size, jTimeout, &bytesRead, &waited) != ReadEnd::Bytes) {
-        return -1;
-    }
+    ReadEnd end = readPipe(env, pipe, buf.get(), size, jTimeout, &bytesRead);
+    if (end != ReadEnd::Bytes) return -1;
+    // A zero-byte message in message read mode reads as nothing, not as the end.
     env->SetByteArrayRegion(jBuf, jOff, static_cast<jsize>(bytesRead), buf.get());
     return static_cast<jint>(bytesRead);
 }

@@ -12,9 +12,8 @@ namespace orvela {
 // by another thread ends a read or write waiting on it: the read reports the end of stream,
 // the write "invalid handle".
 
-// Returns what is waiting in the pipe (up to 256 KiB), or, when nothing is, the first byte
-// that arrives within jTimeout milliseconds (-1: no limit); the bytes that came with it are
-// kept for the next read. Null without exception at end of stream.
+// Returns what is waiting in the pipe, or, when nothing is, the first byte that arrives
+// within jTimeout milliseconds (-1: no limit). Null without exception at end of stream.
 jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jint jTimeout);
 
 // Reads up to jLen bytes into jBuf from jOff, waiting up to jTimeout milliseconds for the

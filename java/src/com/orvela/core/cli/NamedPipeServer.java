@@ -89,13 +89,11 @@ public final class NamedPipeServer implements Closeable {
     native void flush0() throws IOException;
 
     /**
-     * Returns the bytes waiting in the pipe (up to 256 KiB) or, when none is, the first byte
-     * that arrives within jTimeout milliseconds (-1: no limit), the bytes that came with it
-     * being left for the next read; null once the other end has closed or disconnected, or
-     * when this object is closed while the read waits. An expired wait throws
-     * InterruptedIOException "timeout". In message read mode one call returns at most one
-     * message; what it leaves comes with the next calls. A second read while one runs on this
-     * object throws IOException at once.
+     * Returns every byte waiting in the pipe or, when none is, the first byte that arrives
+     * within jTimeout milliseconds (-1: no limit); null once the other end has closed or
+     * disconnected, or when this object is closed while the read waits. An expired wait throws InterruptedIOException "timeout". In message read
+     * mode one call returns at most one message; what it leaves comes with the next calls. A
+     * second read while one runs on this object throws IOException at once.
      */
     native byte[] read0(int jTimeout) throws IOException;
 
