@@ -90,12 +90,20 @@ jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes
         throwOutOfMemory(env);
         return nullptr;
     }
+    // The array is made before anything is taken from the pipe: when the VM has no room for
+    // it, the bytes stay in the pipe for the next read instead of being lost.
+    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesToRead));
+    if (arr == nullptr) return nullptr;
     DWORD bytesRead = 0;
     if (readPipe(env, pipe, buf.get(), bytesToRead, jTimeout, &bytesRead) != ReadEnd::Bytes) {
         return nullptr;
     }
-    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesRead));
-    if (arr == nullptr) return nullptr;
+    // Fewer bytes than were waiting: a message read mode's shorter message, or a read cut short.
+    if (bytesRead != bytesToRead) {
+        env->DeleteLocalRef(arr);
+        arr = env->NewByteArray(static_cast<jsize>(bytesRead));
+        if (arr == nullptr) return nullptr;
+    }
     env->SetByteArrayRegion(arr, 0, static_cast<jsize>(bytesRead), buf.get());
     return arr;
 }

@@ -533,14 +533,15 @@ TEST_F(NamedPipeTest, JavaFailuresInsideCallsAreReportedNotIgnored) {
     expectThrown("java/io/IOException", "GetFieldID failed");
     EXPECT_EQ(natives_->getCurrentInstances0(env(), server), 1);
 
-    // The array for a read can't be made: the VM's error, and the bytes were read.
+    // The array for a read can't be made: the VM's error, and the bytes wait for the next read.
     jobject client = newClient(name);
     natives_->connect0(env(), server, 5000);
-    natives_->clientWrite0(env(), client, bytesOf("lost"), 0, 4, 5000);
+    natives_->clientWrite0(env(), client, bytesOf("kept"), 0, 4, 5000);
     expectNothingPending();
     host_.inject(jnihost::Fault::NewByteArray);
     EXPECT_EQ(natives_->serverRead0(env(), server, 5000), nullptr);
     expectThrown("java/lang/OutOfMemoryError");
+    EXPECT_EQ(textOf(natives_->serverRead0(env(), server, 5000)), "kept");
 
     closeBoth(server, client);
 }
