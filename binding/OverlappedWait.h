@@ -7,7 +7,8 @@ namespace orvela {
 
 // How an overlapped operation that the system took as pending came out.
 struct OverlappedOutcome {
-    enum Kind { Done, TimedOut, Failed };
+    // Woken: the wake event ended the wait (the operation's owner is being closed).
+    enum Kind { Done, TimedOut, Failed, Woken };
     Kind kind;
     // Bytes moved, also by an operation that failed or was cancelled part-way: a write that
     // timed out may have been partly taken by the peer, a read of a longer message
@@ -21,7 +22,9 @@ struct OverlappedOutcome {
 // operation, the operation is cancelled and this returns only once the system has finished
 // with it, so the caller may release `ov` and the operation's buffer. An operation that
 // completes while it is being cancelled counts as Done: its data is neither lost nor sent
-// twice.
-OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs);
+// twice. A `wake` event (manual-reset, or null for none) that is or becomes signalled ends the
+// wait the same way, with Woken.
+OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs,
+                                  HANDLE wake = nullptr);
 
 }  // namespace orvela

@@ -2,16 +2,20 @@
 
 namespace orvela {
 
-OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs) {
+OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs, HANDLE wake) {
     DWORD transferred = 0;
-    DWORD rc = WaitForSingleObject(ov->hEvent, static_cast<DWORD>(timeoutMs));
+    // The operation's own event comes first: one that completed wins over a wake.
+    HANDLE events[2] = {ov->hEvent, wake};
+    DWORD rc = WaitForMultipleObjects(wake != nullptr ? 2 : 1, events, FALSE,
+                                      static_cast<DWORD>(timeoutMs));
     if (rc == WAIT_OBJECT_0) {
         if (GetOverlappedResult(file, ov, &transferred, FALSE)) {
             return {OverlappedOutcome::Done, transferred, 0};
         }
         return {OverlappedOutcome::Failed, transferred, GetLastError()};
     }
-    DWORD waitErr = rc == WAIT_TIMEOUT ? 0 : GetLastError();
+    bool woken = rc == WAIT_OBJECT_0 + 1;
+    DWORD waitErr = rc == WAIT_TIMEOUT || woken ? 0 : GetLastError();
 
     // ERROR_NOT_FOUND: the operation finished on its own after the wait gave up.
     DWORD cancelErr = CancelIoEx(file, ov) ? 0 : GetLastError();
@@ -23,7 +27,9 @@ OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs) {
     DWORD resultErr = GetLastError();
     if (waitErr != 0) return {OverlappedOutcome::Failed, transferred, waitErr};
     if (cancelErr != 0) return {OverlappedOutcome::Failed, transferred, cancelErr};
-    if (resultErr == ERROR_OPERATION_ABORTED) return {OverlappedOutcome::TimedOut, transferred, 0};
+    if (resultErr == ERROR_OPERATION_ABORTED) {
+        return {woken ? OverlappedOutcome::Woken : OverlappedOutcome::TimedOut, transferred, 0};
+    }
     return {OverlappedOutcome::Failed, transferred, resultErr};
 }
 

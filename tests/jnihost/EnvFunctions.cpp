@@ -56,6 +56,7 @@ void fillUnimplementedInvoke(void** slots, std::index_sequence<I...>) {
 EnvImpl* enter(JNIEnv* env, const char* slot, bool allowedWhilePending = false,
                bool allowedInCritical = false) {
     EnvImpl* e = envImpl(env);
+    if (e->state->enterHook) e->state->enterHook(slot);
     if (e->thread != std::this_thread::get_id()) {
         e->state->violation(std::string(slot) + " called with another thread's JNIEnv");
     }

@@ -158,6 +158,10 @@ void Host::inject(Fault fault, int times, const std::string& name, int skip) {
     state_->injections.push_back(Injection{fault, times, name, skip});
 }
 
+void Host::onEnter(std::function<void(const char* slot)> hook) {
+    state_->enterHook = std::move(hook);
+}
+
 void Host::clearInjections() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->injections.clear();

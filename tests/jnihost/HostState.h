@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -132,6 +133,7 @@ struct HostState {
     size_t monitorsHeld = 0;
     size_t criticalsHeld = 0;
     std::vector<Injection> injections;
+    std::function<void(const char* slot)> enterHook;
 
     EnvImpl* envOfThisThread();
 

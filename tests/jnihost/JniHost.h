@@ -155,6 +155,10 @@ class Host {
 
     void inject(Fault fault, int times = 1, const std::string& name = {}, int skip = 0);
     void clearInjections();
+    // Runs hook(slot) at the start of every JNI call, on the calling thread, before the call
+    // does anything: a test stalls a native there to close its object under it. Set and clear
+    // it while no other thread calls into the host.
+    void onEnter(std::function<void(const char* slot)> hook);
 
     HostState& state() { return *state_; }
 

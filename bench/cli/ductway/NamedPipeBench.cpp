@@ -6,11 +6,11 @@
 // Prints a table and, when a path is given, writes one line per figure:
 // metric <TAB> value <TAB> anchor <TAB> ratio <TAB> unit, where the anchor is the bare loop's
 // figure and the ratio says how many times better the natives do (1.00: as well; below 1:
-// worse). The bare loop
-// runs three ways: plainly (each read asks for the whole block); with the natives' read rule
-// (a peek, then what is waiting or the first byte); and with that rule and the Java arrays a
-// caller of the natives gets and gives through the VM (here the JNI test host). The three
-// tell the rule's and the VM's cost apart from the library's own.
+// worse). The bare loop runs three ways: plainly (each read asks for the whole block); with
+// the natives' read rule done the direct way (a peek, then what is waiting or the first byte;
+// the natives give the same results with one read, keeping what a waiting read brings beyond
+// its first byte for the next); and with that rule and the Java arrays a caller of the natives
+// gets and gives through the VM (here the JNI test host).
 #include <jni.h>
 #include <windows.h>
 

@@ -47,38 +47,41 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeClient_create0(JNIEnv* env, jobject,
                                                                         jstring jName,
                                                                         jint jAccess) {
-    NewPipeInfo p = newPipeInfo(env);
-    if (!p) return 0;
     ScopedUtfChars name(env, jName);
     if (!name) return 0;
     DWORD err = 0;
-    p->hPipe = openPipe(name.c_str(), static_cast<DWORD>(jAccess), &err);
-    if (p->hPipe == INVALID_HANDLE_VALUE) {
-        p->hPipe = nullptr;
+    HANDLE hPipe = openPipe(name.c_str(), static_cast<DWORD>(jAccess), &err);
+    if (hPipe == INVALID_HANDLE_VALUE) {
         throwIOError(env, err);
         return 0;
     }
-    return registerPipeInfo(env, std::move(p));
+    return registerPipe(env, clientPipes(), hPipe);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_NamedPipeClient_read0(JNIEnv* env,
                                                                             jobject obj,
                                                                             jint jTimeout) {
-    return read0(env, obj, jTimeout);
+    return read0(env, obj, clientPipes(), jTimeout);
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeClient_read1(JNIEnv* env, jobject obj,
+                                                                      jbyteArray jBuf, jint jOff,
+                                                                      jint jLen, jint jTimeout) {
+    return read1(env, obj, clientPipes(), jBuf, jOff, jLen, jTimeout);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeClient_write0(JNIEnv* env, jobject obj,
                                                                        jbyteArray jBuf, jint jOff,
                                                                        jint jLen, jint jTimeout) {
-    write0(env, obj, jBuf, jOff, jLen, jTimeout);
+    write0(env, obj, clientPipes(), jBuf, jOff, jLen, jTimeout);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeClient_flush0(JNIEnv* env, jobject obj) {
-    flush0(env, obj);
+    flush0(env, obj, clientPipes());
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeClient_close0(JNIEnv* env, jobject obj) {
-    close0(env, obj);
+    close0(env, obj, clientPipes());
 }
 
 }  // extern "C"

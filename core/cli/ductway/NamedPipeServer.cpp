@@ -19,7 +19,7 @@ namespace orvela {
 namespace {
 
 void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
-    pipeRegistry().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
+    serverPipes().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
 }
 
 // What is left of a time limit of jTimeout milliseconds (-1: none) that began at `start`.
@@ -31,14 +31,16 @@ jint remainingMillis(ULONGLONG start, jint jTimeout) {
 
 // Starts the connect on the copy's own overlapped block and waits for the client. Returns
 // true when a client is attached; otherwise the exception is pending.
-bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
+bool awaitClient(JNIEnv* env, const SharedPipe& pipe, jint jTimeout) {
     ULONGLONG start = GetTickCount64();
     for (;;) {
-        if (!ResetEvent(p->hConnectEvent)) {
-            throwIOError(env, GetLastError());
+        if (pipe.closed()) {
+            throwIOException(env, "invalid handle");
             return false;
         }
-        if (ConnectNamedPipe(p->hPipe, &p->ovConnect)) return true;
+        // ConnectNamedPipe resets the kind's event itself as it starts.
+        OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Connect);
+        if (ConnectNamedPipe(pipe.handle(), &ov)) return true;
         DWORD err = GetLastError();
         // A client opened the instance before the connect: it is attached already, and the
         // system need not signal the event for it.
@@ -46,7 +48,7 @@ bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
         if (err == ERROR_NO_DATA) {
             // A client opened the instance and closed it again before the connect: nobody is
             // left to serve. The instance is freed and the wait goes on within the limit.
-            if (!DisconnectNamedPipe(p->hPipe)) {
+            if (!DisconnectNamedPipe(pipe.handle())) {
                 throwIOError(env, GetLastError());
                 return false;
             }
@@ -60,8 +62,7 @@ bool awaitClient(JNIEnv* env, PipeInfo* p, jint jTimeout) {
             throwIllegalArgumentError(env, err);
             return false;
         }
-        OverlappedOutcome outcome =
-            awaitOverlapped(p->hPipe, &p->ovConnect, remainingMillis(start, jTimeout));
+        OverlappedOutcome outcome = pipe.await(&ov, remainingMillis(start, jTimeout));
         if (outcome.kind == OverlappedOutcome::Done) return true;
         throwNotDone(env, outcome);
         return false;
@@ -78,8 +79,6 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_create0(
     JNIEnv* env, jobject, jstring jName, jint jOpenMode, jint jPipeMode, jint jMaxInstances,
     jint jOutBufSize, jint jInBufSize, jint jDefaultTimeout) {
-    NewPipeInfo p = newPipeInfo(env);
-    if (!p) return 0;
     ScopedUtfChars name(env, jName);
     if (!name) return 0;
     PipeSecurity security;
@@ -94,16 +93,16 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_create0(
         throwIllegalArgumentError(env, GetLastError());
         return 0;
     }
-    p->hPipe = hPipe;
-    return registerPipeInfo(env, std::move(p));
+    return registerPipe(env, serverPipes(), hPipe);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv* env, jobject obj,
                                                                          jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, serverPipes(), &pipeCopy);
     if (p == nullptr) return;
-    OperationClaim claim(p->handle, &PipeInfo::connectBusy);
+    SharedPipe& pipe = *p->pipe;
+    SharedPipe::Claim claim(pipe, SharedPipe::Connect);
     if (!claim.held()) {
         throwIOException(env, "Another connect is in progress on this pipe.");
         return;
@@ -111,23 +110,23 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {
-        DisconnectNamedPipe(p->hPipe);
+        DisconnectNamedPipe(pipe.handle());
         markClientHandedOut(*p, false);
     }
-    if (awaitClient(env, p, jTimeout)) {
+    if (awaitClient(env, pipe, jTimeout)) {
         markClientHandedOut(*p, true);
         return;
     }
     // The instance is left free for the next connect0.
-    DisconnectNamedPipe(p->hPipe);
+    DisconnectNamedPipe(pipe.handle());
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIEnv* env,
                                                                             jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, serverPipes(), &pipeCopy);
     if (p == nullptr) return;
-    if (!DisconnectNamedPipe(p->hPipe)) {
+    if (!DisconnectNamedPipe(p->pipe->handle())) {
         throwIOError(env, GetLastError());
         return;
     }
@@ -137,10 +136,10 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_disconnect0(JNIE
 JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUserName0(JNIEnv* env,
                                                                                       jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, serverPipes(), &pipeCopy);
     if (p == nullptr) return nullptr;
     char name[255] = {};
-    if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, nullptr, nullptr, nullptr, name,
+    if (!GetNamedPipeHandleStateA(p->pipe->handle(), nullptr, nullptr, nullptr, nullptr, name,
                                   sizeof(name))) {
         throwIOError(env, GetLastError());
         return nullptr;
@@ -152,10 +151,11 @@ JNIEXPORT jstring JNICALL Java_com_orvela_core_cli_NamedPipeServer_getClientUser
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstances0(JNIEnv* env,
                                                                                      jobject obj) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, serverPipes(), &pipeCopy);
     if (p == nullptr) return 0;
     DWORD instances = 0;
-    if (!GetNamedPipeHandleStateA(p->hPipe, nullptr, &instances, nullptr, nullptr, nullptr, 0)) {
+    if (!GetNamedPipeHandleStateA(p->pipe->handle(), nullptr, &instances, nullptr, nullptr, nullptr,
+                                  0)) {
         throwIOError(env, GetLastError());
         return 0;
     }
@@ -163,23 +163,29 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstan
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_close0(JNIEnv* env, jobject obj) {
-    close0(env, obj);
+    close0(env, obj, serverPipes());
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_flush0(JNIEnv* env, jobject obj) {
-    flush0(env, obj);
+    flush0(env, obj, serverPipes());
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_NamedPipeServer_read0(JNIEnv* env,
                                                                             jobject obj,
                                                                             jint jTimeout) {
-    return read0(env, obj, jTimeout);
+    return read0(env, obj, serverPipes(), jTimeout);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_write0(JNIEnv* env, jobject obj,
                                                                        jbyteArray jBuf, jint jOff,
                                                                        jint jLen, jint jTimeout) {
-    write0(env, obj, jBuf, jOff, jLen, jTimeout);
+    write0(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_read1(JNIEnv* env, jobject obj,
+                                                                      jbyteArray jBuf, jint jOff,
+                                                                      jint jLen, jint jTimeout) {
+    return read1(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
 }
 
 }  // extern "C"

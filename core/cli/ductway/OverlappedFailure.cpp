@@ -7,6 +7,10 @@
 namespace orvela {
 
 void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
+    if (outcome.kind == OverlappedOutcome::Woken) {
+        throwIOException(env, "invalid handle");
+        return;
+    }
     if (outcome.kind != OverlappedOutcome::TimedOut) {
         throwIOError(env, outcome.error);
         return;

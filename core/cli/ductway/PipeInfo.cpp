@@ -9,92 +9,46 @@
 
 namespace orvela {
 
-namespace {
-
-HANDLE createManualResetEvent(DWORD* err) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr && *err == 0) *err = GetLastError();
-    return event;
-}
-
-void closeNoting(HANDLE* handle, DWORD* firstErr) {
-    if (*handle == nullptr) return;
-    if (!CloseHandle(*handle) && *firstErr == 0) *firstErr = GetLastError();
-    *handle = nullptr;
-}
-
-}  // namespace
-
-bool PipeInfo::init(DWORD* err) {
-    *err = 0;
-    hPipe = nullptr;
-    hReadEvent = createManualResetEvent(err);
-    hWriteEvent = createManualResetEvent(err);
-    hConnectEvent = createManualResetEvent(err);
-    ovRead = {};
-    ovWrite = {};
-    ovConnect = {};
-    ovRead.hEvent = hReadEvent;
-    ovWrite.hEvent = hWriteEvent;
-    ovConnect.hEvent = hConnectEvent;
-    return *err == 0;
-}
-
-DWORD PipeInfo::destroy() {
-    DWORD firstErr = 0;
-    closeNoting(&hPipe, &firstErr);
-    closeNoting(&hConnectEvent, &firstErr);
-    closeNoting(&hReadEvent, &firstErr);
-    closeNoting(&hWriteEvent, &firstErr);
-    return firstErr;
-}
-
-HandleRegistry<PipeInfo>& pipeRegistry() {
+HandleRegistry<PipeInfo>& serverPipes() {
     static HandleRegistry<PipeInfo> registry;
     return registry;
 }
 
-PipeInfo* pipeInfoOrThrow(JNIEnv* env, jobject obj, PipeInfo* pipeInfoCopy) {
-    return copyRecordOrThrow(env, obj, pipeRegistry(), pipeInfoCopy, "invalid handle");
+HandleRegistry<PipeInfo>& clientPipes() {
+    static HandleRegistry<PipeInfo> registry;
+    return registry;
 }
 
-NewPipeInfo newPipeInfo(JNIEnv* env) {
-    NewPipeInfo p(new (std::nothrow) PipeInfo);
-    if (!p) {
-        throwOutOfMemory(env);
-        return nullptr;
-    }
+PipeInfo* pipeInfoOrThrow(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes,
+                          PipeInfo* pipeInfoCopy) {
+    return copyRecordOrThrow(env, obj, pipes, pipeInfoCopy, "invalid handle");
+}
+
+jint registerPipe(JNIEnv* env, HandleRegistry<PipeInfo>& pipes, HANDLE pipe) {
     DWORD err = 0;
-    if (!p->init(&err)) {
-        throwIOError(env, err);
-        return nullptr;
+    std::shared_ptr<SharedPipe> shared = SharedPipe::adopt(pipe, &err);
+    if (!shared) {
+        if (err == ERROR_NOT_ENOUGH_MEMORY) {
+            throwOutOfMemory(env);
+        } else {
+            throwIOError(env, err);
+        }
+        return 0;
     }
-    return p;
-}
-
-jint registerPipeInfo(JNIEnv* env, NewPipeInfo record) {
-    // The registry frees a record it can't take; a copy keeps the handles to release then.
-    PipeInfo handles = *record;
-    jint handle = pipeRegistry().add(std::unique_ptr<PipeInfo>(record.release()));
-    if (handle == 0) {
-        handles.destroy();
+    std::unique_ptr<PipeInfo> record(new (std::nothrow) PipeInfo);
+    if (!record) {
         throwOutOfMemory(env);
         return 0;
     }
-    pipeRegistry().update(handle, [handle](PipeInfo& p) { p.handle = handle; });
+    record->pipe = std::move(shared);
+    // The registry frees a record it can't take, and the pipe with it.
+    jint handle = pipes.add(std::move(record));
+    if (handle == 0) {
+        throwOutOfMemory(env);
+        return 0;
+    }
+    pipes.update(handle, [handle](PipeInfo& p) { p.handle = handle; });
     return handle;
-}
-
-OperationClaim::OperationClaim(jint handle, bool PipeInfo::*busy) : handle_(handle), busy_(busy) {
-    pipeRegistry().update(handle_, [this](PipeInfo& p) {
-        if (p.*busy_) return;
-        p.*busy_ = true;
-        held_ = true;
-    });
-}
-
-OperationClaim::~OperationClaim() {
-    if (held_) pipeRegistry().update(handle_, [this](PipeInfo& p) { p.*busy_ = false; });
 }
 
 }  // namespace orvela

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "binding/ArrayRange.h"
@@ -9,7 +10,6 @@
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 #include "core/cli/ductway/OverlappedFailure.h"
-#include "core/cli/ductway/PipeInfo.h"
 #include "core/cli/ductway/PipeScratch.h"
 
 namespace orvela {
@@ -22,20 +22,62 @@ bool isEndOfStream(DWORD err) {
     return err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
 }
 
+enum class ReadEnd { Bytes, EndOfStream, Thrown };
+
+// One read of up to `size` bytes into `buf`, waiting up to jTimeout milliseconds for the
+// first. In message read mode a message longer than the buffer fills it (ERROR_MORE_DATA):
+// those bytes count, the rest of the message stays for the next read. A close of the pipe
+// counts as the end of stream.
+ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, jint jTimeout,
+                 DWORD* bytesRead) {
+    if (pipe.closed()) return ReadEnd::EndOfStream;
+    // ReadFile resets the kind's event itself as it starts the read.
+    OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Read);
+    if (ReadFile(pipe.handle(), buf, size, nullptr, &ov)) {
+        if (GetOverlappedResult(pipe.handle(), &ov, bytesRead, FALSE)) return ReadEnd::Bytes;
+    }
+    DWORD err = GetLastError();
+    if (err == ERROR_MORE_DATA) {
+        GetOverlappedResult(pipe.handle(), &ov, bytesRead, FALSE);
+        return ReadEnd::Bytes;
+    }
+    if (err != ERROR_IO_PENDING) {
+        if (isEndOfStream(err)) return ReadEnd::EndOfStream;
+        throwIOError(env, err);
+        return ReadEnd::Thrown;
+    }
+    OverlappedOutcome outcome = pipe.await(&ov, jTimeout);
+    *bytesRead = outcome.transferred;
+    // Bytes that reached the buffer are returned, also when the read was cancelled or filled
+    // the buffer with part of a longer message.
+    if (outcome.kind == OverlappedOutcome::Done) return ReadEnd::Bytes;
+    if (outcome.transferred > 0 &&
+        (outcome.kind != OverlappedOutcome::Failed || outcome.error == ERROR_MORE_DATA)) {
+        return ReadEnd::Bytes;
+    }
+    if (outcome.kind == OverlappedOutcome::Woken ||
+        (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error))) {
+        return ReadEnd::EndOfStream;
+    }
+    throwNotDone(env, outcome);
+    return ReadEnd::Thrown;
+}
+
 }  // namespace
 
-jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
+jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return nullptr;
-    OperationClaim claim(p->handle, &PipeInfo::readBusy);
+    SharedPipe& pipe = *p->pipe;
+    SharedPipe::Claim claim(pipe, SharedPipe::Read);
     if (!claim.held()) {
         throwIOException(env, "Another read is in progress on this pipe.");
         return nullptr;
     }
 
     DWORD bytesAvail = 0;
-    if (!PeekNamedPipe(p->hPipe, nullptr, 0, nullptr, &bytesAvail, nullptr)) {
+    if (!PeekNamedPipe(pipe.handle(), nullptr, 0, nullptr, &bytesAvail, nullptr)) {
         DWORD err = GetLastError();
         if (!isEndOfStream(err)) throwIOError(env, err);
         return nullptr;
@@ -48,54 +90,60 @@ jbyteArray read0(JNIEnv* env, jobject obj, jint jTimeout) {
         throwOutOfMemory(env);
         return nullptr;
     }
-
-    // ReadFile resets the copy's event (hReadEvent) itself as it starts the read. In message
-    // read mode a message longer than the buffer fills it and reports ERROR_MORE_DATA: those
-    // bytes are returned, the rest of the message stays for the next read.
-    DWORD bytesRead = 0;
-    if (ReadFile(p->hPipe, buf.get(), bytesToRead, nullptr, &p->ovRead)) {
-        if (!GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE) &&
-            GetLastError() != ERROR_MORE_DATA) {
-            DWORD err = GetLastError();
-            if (!isEndOfStream(err)) throwIOError(env, err);
-            return nullptr;
-        }
-    } else {
-        DWORD err = GetLastError();
-        if (err == ERROR_MORE_DATA) {
-            GetOverlappedResult(p->hPipe, &p->ovRead, &bytesRead, FALSE);
-        } else if (err != ERROR_IO_PENDING) {
-            if (!isEndOfStream(err)) throwIOError(env, err);
-            return nullptr;
-        } else {
-            OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovRead, jTimeout);
-            // Bytes that reached the buffer are returned, also when the read was cancelled
-            // or filled the buffer with part of a longer message.
-            bool gotBytes =
-                outcome.transferred > 0 &&
-                (outcome.kind == OverlappedOutcome::TimedOut || outcome.error == ERROR_MORE_DATA);
-            if (outcome.kind != OverlappedOutcome::Done && !gotBytes) {
-                if (outcome.kind == OverlappedOutcome::Failed && isEndOfStream(outcome.error)) {
-                    return nullptr;
-                }
-                throwNotDone(env, outcome);
-                return nullptr;
-            }
-            bytesRead = outcome.transferred;
-        }
-    }
-
-    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesRead));
+    // The array is made before anything is taken from the pipe: when the VM has no room for
+    // it, the bytes stay in the pipe for the next read instead of being lost.
+    jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesToRead));
     if (arr == nullptr) return nullptr;
+    DWORD bytesRead = 0;
+    if (readPipe(env, pipe, buf.get(), bytesToRead, jTimeout, &bytesRead) != ReadEnd::Bytes) {
+        return nullptr;
+    }
+    // Fewer bytes than were waiting: a message read mode's shorter message, or a read cut short.
+    if (bytesRead != bytesToRead) {
+        env->DeleteLocalRef(arr);
+        arr = env->NewByteArray(static_cast<jsize>(bytesRead));
+        if (arr == nullptr) return nullptr;
+    }
     env->SetByteArrayRegion(arr, 0, static_cast<jsize>(bytesRead), buf.get());
     return arr;
 }
 
-void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jint jTimeout) {
+jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
+           jint jOff, jint jLen, jint jTimeout) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
+    if (p == nullptr) return -1;
+    if (!rangeInArrayOrThrow(env, jBuf, jOff, jLen, nullptr)) return -1;
+    if (jLen == 0) return 0;
+    SharedPipe& pipe = *p->pipe;
+    SharedPipe::Claim claim(pipe, SharedPipe::Read);
+    if (!claim.held()) {
+        throwIOException(env, "Another read is in progress on this pipe.");
+        return -1;
+    }
+    // One pending read of the caller's length (up to what a thread keeps), without peeking:
+    // the system completes it with whatever has arrived.
+    DWORD size = static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(jLen), kPipeScratchLimit));
+    PipeScratch buf(size);
+    if (buf.get() == nullptr) {
+        throwOutOfMemory(env);
+        return -1;
+    }
+    DWORD bytesRead = 0;
+    ReadEnd end = readPipe(env, pipe, buf.get(), size, jTimeout, &bytesRead);
+    if (end != ReadEnd::Bytes) return -1;
+    // A zero-byte message in message read mode reads as nothing, not as the end.
+    env->SetByteArrayRegion(jBuf, jOff, static_cast<jsize>(bytesRead), buf.get());
+    return static_cast<jint>(bytesRead);
+}
+
+void write0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
+            jint jOff, jint jLen, jint jTimeout) {
+    PipeInfo pipeCopy;
+    PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return;
-    OperationClaim claim(p->handle, &PipeInfo::writeBusy);
+    SharedPipe& pipe = *p->pipe;
+    SharedPipe::Claim claim(pipe, SharedPipe::Write);
     if (!claim.held()) {
         throwIOException(env, "Another write is in progress on this pipe.");
         return;
@@ -108,33 +156,36 @@ void write0(JNIEnv* env, jobject obj, jbyteArray jBuf, jint jOff, jint jLen, jin
     }
     env->GetByteArrayRegion(jBuf, jOff, jLen, buf.get());
     if (env->ExceptionCheck()) return;
+    if (pipe.closed()) {
+        throwIOException(env, "invalid handle");
+        return;
+    }
 
-    // WriteFile resets hWriteEvent itself as it starts. A write on a pipe completes whole or
-    // fails, so the count is not compared with jLen; one that times out reports in
+    // WriteFile resets the kind's event itself as it starts. A write on a pipe completes
+    // whole or fails, so the count is not compared with jLen; one that times out reports in
     // bytesTransferred what the peer took.
-    if (WriteFile(p->hPipe, buf.get(), static_cast<DWORD>(jLen), nullptr, &p->ovWrite)) return;
+    OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Write);
+    if (WriteFile(pipe.handle(), buf.get(), static_cast<DWORD>(jLen), nullptr, &ov)) return;
     DWORD err = GetLastError();
     if (err != ERROR_IO_PENDING) {
         throwIOError(env, err);
         return;
     }
-    OverlappedOutcome outcome = awaitOverlapped(p->hPipe, &p->ovWrite, jTimeout);
+    OverlappedOutcome outcome = pipe.await(&ov, jTimeout);
     if (outcome.kind != OverlappedOutcome::Done) throwNotDone(env, outcome);
 }
 
-void flush0(JNIEnv* env, jobject obj) {
+void flush0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes) {
     PipeInfo pipeCopy;
-    PipeInfo* p = pipeInfoOrThrow(env, obj, &pipeCopy);
+    PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return;
-    if (!FlushFileBuffers(p->hPipe)) throwIOError(env, GetLastError());
+    if (!FlushFileBuffers(p->pipe->handle())) throwIOError(env, GetLastError());
 }
 
-void close0(JNIEnv* env, jobject obj) {
-    std::unique_ptr<PipeInfo> record = takeRecordOrThrow(env, obj, pipeRegistry());
+void close0(JNIEnv* env, jobject obj, HandleRegistry<PipeInfo>& pipes) {
+    std::unique_ptr<PipeInfo> record = takeRecordOrThrow(env, obj, pipes);
     if (!record) return;
-    DWORD err = record->destroy();
-    record.reset();
-    if (err != 0) throwIOError(env, err);
+    record->pipe->close();
 }
 
 }  // namespace orvela

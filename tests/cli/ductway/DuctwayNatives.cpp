@@ -14,11 +14,13 @@ DuctwayNatives::DuctwayNatives(const jnihost::Library& lib) {
     serverClose0 = lib.native<decltype(serverClose0)>(kServerClass, "close0", "()V");
     serverFlush0 = lib.native<decltype(serverFlush0)>(kServerClass, "flush0", "()V");
     serverRead0 = lib.native<decltype(serverRead0)>(kServerClass, "read0", "(I)[B");
+    serverRead1 = lib.native<decltype(serverRead1)>(kServerClass, "read1", "([BIII)I");
     serverWrite0 = lib.native<decltype(serverWrite0)>(kServerClass, "write0", "([BIII)V");
 
     clientCreate0 =
         lib.native<decltype(clientCreate0)>(kClientClass, "create0", "(Ljava/lang/String;I)I");
     clientRead0 = lib.native<decltype(clientRead0)>(kClientClass, "read0", "(I)[B");
+    clientRead1 = lib.native<decltype(clientRead1)>(kClientClass, "read1", "([BIII)I");
     clientWrite0 = lib.native<decltype(clientWrite0)>(kClientClass, "write0", "([BIII)V");
     clientFlush0 = lib.native<decltype(clientFlush0)>(kClientClass, "flush0", "()V");
     clientClose0 = lib.native<decltype(clientClose0)>(kClientClass, "close0", "()V");

@@ -28,10 +28,12 @@ struct DuctwayNatives {
     void(JNICALL* serverClose0)(JNIEnv*, jobject);
     void(JNICALL* serverFlush0)(JNIEnv*, jobject);
     jbyteArray(JNICALL* serverRead0)(JNIEnv*, jobject, jint);
+    jint(JNICALL* serverRead1)(JNIEnv*, jobject, jbyteArray, jint, jint, jint);
     void(JNICALL* serverWrite0)(JNIEnv*, jobject, jbyteArray, jint, jint, jint);
 
     jint(JNICALL* clientCreate0)(JNIEnv*, jobject, jstring, jint);
     jbyteArray(JNICALL* clientRead0)(JNIEnv*, jobject, jint);
+    jint(JNICALL* clientRead1)(JNIEnv*, jobject, jbyteArray, jint, jint, jint);
     void(JNICALL* clientWrite0)(JNIEnv*, jobject, jbyteArray, jint, jint, jint);
     void(JNICALL* clientFlush0)(JNIEnv*, jobject);
     void(JNICALL* clientClose0)(JNIEnv*, jobject);

@@ -25,6 +25,14 @@ public final class NamedPipeClient implements Closeable {
         return read0(millis);
     }
 
+    /**
+     * Reads into {@code buf} (see {@link #read1}): the count read, -1 at end of stream. For
+     * callers that reuse one buffer.
+     */
+    public int read(byte[] buf, int off, int len, int millis) throws IOException {
+        return read1(buf, off, len, millis);
+    }
+
     public void write(byte[] buf, int off, int len, int millis) throws IOException {
         write0(buf, off, len, millis);
     }
@@ -43,11 +51,23 @@ public final class NamedPipeClient implements Closeable {
     /**
      * Returns every byte waiting in the pipe or, when none is, the first byte that arrives
      * within jTimeout milliseconds (-1: no limit); null once the other end has closed or
-     * disconnected. An expired wait throws InterruptedIOException "timeout". In message read
+     * disconnected, or when this object is closed while the read waits. An expired wait throws InterruptedIOException "timeout". In message read
      * mode one call returns at most one message; what it leaves comes with the next calls. A
      * second read while one runs on this object throws IOException at once.
      */
     native byte[] read0(int jTimeout) throws IOException;
+
+    /**
+     * Reads up to jLen bytes into jBuf from jOff and returns how many (at least 1), waiting up
+     * to jTimeout milliseconds (-1: no limit) when nothing has arrived; -1 once the other end
+     * has closed or disconnected, or when this object is closed while the read waits. jLen 0
+     * returns 0 at once. An expired wait throws InterruptedIOException "timeout"; a range
+     * outside jBuf throws ArrayIndexOutOfBoundsException, a null jBuf NullPointerException,
+     * before anything is read. Unlike read0 it takes what has arrived up to jLen bytes in one
+     * call. In message read mode one call returns at most one message. It counts as a read:
+     * a second one (or a read0) while one runs on this object throws IOException at once.
+     */
+    native int read1(byte[] jBuf, int jOff, int jLen, int jTimeout) throws IOException;
 
     /**
      * Writes jLen bytes of jBuf from jOff, waiting up to jTimeout milliseconds (-1: no limit).
@@ -59,5 +79,10 @@ public final class NamedPipeClient implements Closeable {
 
     native void flush0() throws IOException;
 
+    /**
+     * Closes the pipe end; may be called while other threads wait in this object's calls:
+     * they return at once (read0 null, read1 -1, write0 and connect0 IOException "invalid
+     * handle"), and the pipe's handles are released when the last of them has returned.
+     */
     native void close0() throws IOException;
 }
