@@ -43,9 +43,26 @@ bool plausible(const timeval& stamp, const timeval& now) {
     return stamp.tv_sec > now.tv_sec - kDaySeconds;
 }
 
+// The kernel stamps datagrams only while some socket of the system asks for stamps, and it
+// switches that on and off a moment after the first such socket opens or the last closes, each
+// time by patching code on every processor. A probe's own socket would flip it twice per probe,
+// and its first datagrams could arrive before the stamps were on (they are then stamped when
+// read). One socket that asks for stamps and stays open for the life of the process keeps them
+// on from the first request on.
+void keepStampingOn() {
+    static const int keeper = [] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+        return fd;
+    }();
+    static_cast<void>(keeper);
+}
+
 }  // namespace
 
 bool requestReceiveTimes(int fd) {
+    keepStampingOn();
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0) return true;
     return ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on) == 0;

@@ -13,6 +13,8 @@ namespace orvela::icmp {
 
 // Asks the kernel to stamp each datagram that `fd` receives (SO_TIMESTAMPNS, else
 // SO_TIMESTAMP). Best effort: false when neither is taken, and receives then read the clock.
+// The first call also opens one socket that stays open for the life of the process, so that
+// the kernel's stamping stays switched on (close-on-exec).
 bool requestReceiveTimes(int fd);
 
 // Receives one datagram like recvfrom (`from` may be null) and sets `received` to its arrival

@@ -132,6 +132,9 @@ class LatencyTest {
 
     @Test
     void theProbesSocketsAreClosedOnExec() throws Exception {
+        // The first probe of the process also opens the one socket that keeps the kernel's
+        // receive stamps on; it stays, so it is counted before.
+        ASM.getLatency(0, LOOPBACK, 64, 64, 0, 2000, (id, seq, dest, rc, latency, len, d2) -> {});
         Set<String> before = openSockets();
         List<String> seen = new ArrayList<>();
         ASM.getLatency(0, LOOPBACK, 64, 64, 0, 2000,
