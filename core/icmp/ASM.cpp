@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "binding/ScopedFd.h"
 #include "core/icmp/LatencyProbe.h"
 #include "core/icmp/RouteTrace.h"
 
@@ -33,12 +32,9 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
                                                               jlong packetSize, jint tos,
                                                               jint timeout, jobject listener) {
     if (listener == nullptr) return;  // nobody to report to
-    // A failed open leaves a negative status in place of the descriptor: start_trace reports it.
-    const int sock = orvela::icmp::openTraceSendSocket(low32(packetSize));
-    orvela::ScopedFd sendSocket(sock);
-    start_trace(sock, static_cast<unsigned short>(id),
-                static_cast<long>(static_cast<uint32_t>(dest)), static_cast<unsigned short>(ttl),
-                low32(packetSize), tos, timeout, env, listener);
+    orvela::icmp::traceRoute(
+        static_cast<unsigned short>(id), static_cast<long>(static_cast<uint32_t>(dest)),
+        static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout, env, listener);
 }
 
 }  // extern "C"

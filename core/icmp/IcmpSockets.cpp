@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "binding/ScopedFd.h"
+#include "core/icmp/QueuedError.h"
 #include "core/icmp/TimedReceive.h"
 
 namespace orvela::icmp {
@@ -46,6 +47,36 @@ int openRawReceiveSocket(int protocol, const FilterProgram& filter) {
     // Before anything is sent: what the socket queued until then is thrown away with it.
     attachFilter(fd, filter);
     return fd;
+}
+
+bool refusedForPrivilege(int err) {
+    return err == EPERM || err == EACCES;
+}
+
+int openEchoDatagramSocket(uint16_t* identifier) {
+    ScopedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!sock) return -1;
+    // Port 0: the kernel picks a free identifier.
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+        ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+        return -1;
+    }
+    *identifier = ntohs(bound.sin_port);
+    requestReceiveTimes(sock.get());
+    return sock.release();
+}
+
+int openUdpProbeSocket() {
+    ScopedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!sock) return -1;
+    if (!requestQueuedErrors(sock.get())) return -1;
+    requestReceiveTimes(sock.get());
+    return sock.release();
 }
 
 namespace {

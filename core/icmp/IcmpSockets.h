@@ -2,6 +2,8 @@
 
 // Opening and setting up the raw sockets of icmpprobe.
 
+#include <cstdint>
+
 #include "core/icmp/ProbeFilter.h"
 
 namespace orvela::icmp {
@@ -28,6 +30,22 @@ int icmpProtocol();
 // socket works without them. What arrived before the filter took hold is dropped unread. The
 // descriptor (the caller's to close), or -1 with errno set when no socket could be opened.
 int openRawReceiveSocket(int protocol, const FilterProgram& filter);
+
+// True when `err`, from opening a raw socket, means the process lacks the privilege: the
+// unprivileged sockets below are tried then.
+bool refusedForPrivilege(int err);
+
+// An ICMP echo socket of the datagram kind, which the kernel allows to the groups in
+// net.ipv4.ping_group_range: bound to an identifier the kernel chose (never the process id,
+// whose echo replies another socket may take), carrying each datagram's arrival time. The kernel
+// hands it only the echo replies to its identifier, without their IPv4 header, and puts that
+// identifier and the checksum into each request sent. The descriptor (the caller's to close)
+// with `identifier` set, or -1 with errno set.
+int openEchoDatagramSocket(uint16_t* identifier);
+
+// A UDP socket for the trace's probes, which needs no privilege: the ICMP errors about its sends
+// are queued for it (QueuedError.h), with their arrival times. -1 with errno set.
+int openUdpProbeSocket();
 
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);

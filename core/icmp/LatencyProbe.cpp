@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "core/icmp/ProbeStatus.h"
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/ProbeWait.h"
+#include "core/icmp/QueuedError.h"
 
 namespace orvela::icmp {
 namespace {
@@ -51,29 +53,33 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
-// The send socket of a probe, with the lines createSendSocket has always printed.
-RawSendSocket openLatencySendSocket(int packetSize) {
-    const RawSendSocket opened = openRawSendSocket(packetSize);
-    if (opened.failedStep == SendSocketStep::Socket) {
-        if (verbose) printf(">>>> cannot create raw socket: %s\n", strerror(opened.err));
-        return opened;
-    }
-    if (verbose) printf("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n");
-    if (opened.failedStep == SendSocketStep::SendBuffer) {
-        if (verbose) printf(">>>>  SO_SNDBUF: %s\n", strerror(opened.err));
-        return opened;
-    }
-    if (verbose) printf("&&&&&&&&&&&&&&&& IP_HDRINCL \n\n");
-    if (opened.failedStep == SendSocketStep::HeaderIncluded) {
-        if (verbose) printf(">>>> IP_HDRINCL: %s\n", strerror(opened.err));
-    }
-    return opened;
+// Milliseconds from one time stamp to another, cut toward zero to whole microseconds.
+double roundTrip(double sendTime, double recvTime) {
+    return static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
 }
 
-// sendPingPacket, giving up on the send at the try's deadline.
-double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
-                           const struct sockaddr_in* to, Clock::time_point deadline) {
-    if (outip == nullptr || to == nullptr || packlen < kEchoLayoutLength) return -1.0;
+// The lines createSendSocket has always printed about opening a send socket.
+void printSendSocketLines(const RawSendSocket& opened) {
+    if (!verbose) return;
+    if (opened.failedStep == SendSocketStep::Socket) {
+        printf(">>>> cannot create raw socket: %s\n", strerror(opened.err));
+        return;
+    }
+    printf("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n");
+    if (opened.failedStep == SendSocketStep::SendBuffer) {
+        printf(">>>>  SO_SNDBUF: %s\n", strerror(opened.err));
+        return;
+    }
+    printf("&&&&&&&&&&&&&&&& IP_HDRINCL \n\n");
+    if (opened.failedStep == SendSocketStep::HeaderIncluded) {
+        printf(">>>> IP_HDRINCL: %s\n", strerror(opened.err));
+    }
+}
+
+// Builds the echo request of try `seq` in `outip`: the IPv4 header, then the ICMP message with
+// its send time. The send time as a time stamp.
+double buildEchoRequest(unsigned char* outip, int id, int seq, int ttl, int packlen,
+                        const struct sockaddr_in* to) {
     memset(outip, 0, static_cast<size_t>(packlen));
 
     outip[0] = kIpVersion4NoOptions;
@@ -96,16 +102,18 @@ double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, i
     const int32_t micros = static_cast<int32_t>(now.tv_usec);
     memcpy(outip + kEchoTimeOffset, &seconds, 4);
     memcpy(outip + kEchoTimeOffset + 4, &micros, 4);
-    const double sendTime = timeStamp(now);
 
     write16(icmp + kIcmpChecksumAt, checksumOf(icmp, packlen - kIpMinHeaderLength));
-
     if (verbose) {
         printf("[ping-%d-%d]going to send %d bytes to %s\n", id, seq, packlen,
                inet_ntoa(to->sin_addr));
     }
-    const int cc = sendUntil(sndsock, outip, packlen, reinterpret_cast<const sockaddr*>(to),
-                             sizeof *to, deadline);
+    return timeStamp(now);
+}
+
+// The lines about a send of `cc` of the datagram's `packlen` bytes; the send time, or -1.0 when
+// nothing went out.
+double sentEchoRequest(int cc, int packlen, double sendTime) {
     if (cc < 0) {
         if (verbose) printf(">>>> send failed, cc: %d\n", cc);
         return -1.0;
@@ -116,6 +124,28 @@ double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, i
     }
     if (verbose) printf("Sent %d bytes at %g\n", cc, sendTime);
     return sendTime;
+}
+
+// sendPingPacket, giving up on the send at the try's deadline.
+double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                           const struct sockaddr_in* to, Clock::time_point deadline) {
+    if (outip == nullptr || to == nullptr || packlen < kEchoLayoutLength) return -1.0;
+    const double sendTime = buildEchoRequest(outip, id, seq, ttl, packlen, to);
+    const int cc = sendUntil(sndsock, outip, packlen, reinterpret_cast<const sockaddr*>(to),
+                             sizeof *to, deadline);
+    return sentEchoRequest(cc, packlen, sendTime);
+}
+
+// The same request on a datagram echo socket, which takes the ICMP message alone: the system
+// writes the IPv4 header (with the socket's time to live), the identifier and the checksum.
+double sendEchoDatagramUntil(int sock, unsigned char* outip, int id, int seq, int ttl, int packlen,
+                             const struct sockaddr_in* to, Clock::time_point deadline) {
+    const double sendTime = buildEchoRequest(outip, id, seq, ttl, packlen, to);
+    // An ICMP error about an earlier try leaves a socket error that would fail this send.
+    takePendingError(sock);
+    const int cc = sendUntil(sock, outip + kIpMinHeaderLength, packlen - kIpMinHeaderLength,
+                             reinterpret_cast<const sockaddr*>(to), sizeof *to, deadline);
+    return sentEchoRequest(cc < 0 ? cc : cc + kIpMinHeaderLength, packlen, sendTime);
 }
 
 // ping_packet_ok; with `probed`, only what concerns that address answers: an echo reply from
@@ -177,14 +207,16 @@ struct Probe {
     unsigned short ttl = 0;
     int datalen = 0;
     sockaddr_in to{};
-    orvela::ScopedFd sendSocket;
-    orvela::ScopedFd receiveSocket;
+    orvela::ScopedFd sendSocket;     // on a datagram socket, the one socket of the probe
+    orvela::ScopedFd receiveSocket;  // raw sockets only
+    bool datagram = false;
     Buffer pingBuffer;
     Buffer replyBuffer;
 };
 
-bool openSendSocket(Probe& probe) {
-    const RawSendSocket opened = openLatencySendSocket(probe.datalen);
+// The raw send socket, with the lines about opening it.
+bool takeSendSocket(Probe& probe, const RawSendSocket& opened) {
+    printSendSocketLines(opened);
     probe.sendSocket.reset(opened.fd);
     if (probe.sendSocket) return true;
     if (verbose) {
@@ -211,12 +243,34 @@ bool openReceiveSocket(Probe& probe) {
     return false;
 }
 
+// Without the privilege for raw sockets: one datagram echo socket that sends and receives, with
+// the probe's time to live, queuing the ICMP errors about its requests. The kernel chose its
+// identifier and hands it only its own replies.
+bool openDatagramSocket(Probe& probe) {
+    uint16_t identifier = 0;
+    orvela::ScopedFd sock(openEchoDatagramSocket(&identifier));
+    // The system takes 1 to 255; the raw path sends the low 8 bits, where 0 ends at the first hop.
+    const int ttl = std::max(probe.ttl & 0xFF, 1);
+    if (!sock || !requestQueuedErrors(sock.get()) ||
+        setsockopt(sock.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
+        return false;
+    }
+    probe.sendSocket.reset(sock.release());
+    probe.datagram = true;
+    return true;
+}
+
 // Sockets and buffers: kStatusAnswered, or the status the probe reports without a try.
 int setUp(Probe& probe) {
-    // Both sockets are tried, so that the verbose lines name every failure.
-    const bool sendOpen = openSendSocket(probe);
-    const bool receiveOpen = openReceiveSocket(probe);
-    if (!sendOpen || !receiveOpen) return kStatusFailed;
+    const RawSendSocket raw = openRawSendSocket(probe.datalen);
+    const bool unprivileged =
+        raw.failedStep == SendSocketStep::Socket && refusedForPrivilege(raw.err);
+    if (!unprivileged || !openDatagramSocket(probe)) {
+        // Both raw sockets are tried, so that the verbose lines name every failure.
+        const bool sendOpen = takeSendSocket(probe, raw);
+        const bool receiveOpen = openReceiveSocket(probe);
+        if (!sendOpen || !receiveOpen) return kStatusFailed;
+    }
     probe.pingBuffer = allocateBuffer(probe.datalen);
     probe.replyBuffer = allocateBuffer(probe.datalen);
     if (!probe.pingBuffer || !probe.replyBuffer) return kStatusNoMemory;
@@ -239,8 +293,44 @@ bool awaitEchoReply(Probe& probe, int seq, Clock::time_point deadline, double se
             echoAnswerType(probe.id, probe.replyBuffer.get(), cc, &from, seq, &probe.to.sin_addr);
         if (type == -1) continue;
         if (type != 0) return false;
-        latency =
-            static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
+        latency = roundTrip(sendTime, recvTime);
+        return true;
+    }
+}
+
+// What a datagram echo socket delivered, as ping_packet_ok answers for a raw socket: 0 for the
+// echo reply to try `seq` from the probed host, the ICMP type of an error that quotes the try's
+// request to it, -1 for anything else.
+int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, int seq) {
+    const unsigned char* message = probe.replyBuffer.get();
+    if (cc < kIcmpHeaderLength) return -1;
+    if (delivery.queuedError && !delivery.error.fromIcmp) return -1;  // the system's own
+    const int type = delivery.queuedError ? delivery.error.type : message[kIcmpTypeAt];
+    const sockaddr_in& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
+    if (verbose) {
+        const int code = delivery.queuedError ? delivery.error.code : message[kIcmpCodeAt];
+        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(&sender));
+    }
+    // An error carries the request it quotes; a reply, the request's identifier and sequence.
+    const sockaddr_in& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
+    if (concerned.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
+    if (!delivery.queuedError && type != ICMP_ECHOREPLY) return -1;
+    if (read16(message + kIcmpSequenceAt) != static_cast<uint16_t>(seq)) return -1;
+    return type;
+}
+
+// awaitEchoReply on a datagram echo socket.
+bool awaitDeliveredReply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
+                         double& latency) {
+    for (;;) {
+        Delivery delivery;
+        const int cc = waitDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
+                                         probe.datalen, deadline, &delivery);
+        if (cc <= 0) return false;
+        const int type = deliveredAnswerType(probe, cc, delivery, seq);
+        if (type == -1) continue;
+        if (type != ICMP_ECHOREPLY) return false;
+        latency = roundTrip(sendTime, timeStamp(delivery.received));
         return true;
     }
 }
@@ -260,10 +350,11 @@ Tries runTries(Probe& probe, int timeout) {
         const int seq = tries.made++;
         // The deadline covers the send too: a send that can't go out by then fails the try.
         const Clock::time_point deadline = slots.next();
-        const double sendTime =
-            sendPingPacketUntil(probe.sendSocket.get(), probe.pingBuffer.get(), probe.id, seq,
-                                probe.ttl, probe.datalen, &probe.to, deadline);
-        tries.answered = awaitEchoReply(probe, seq, deadline, sendTime, tries.latency);
+        const auto send = probe.datagram ? sendEchoDatagramUntil : sendPingPacketUntil;
+        const auto await = probe.datagram ? awaitDeliveredReply : awaitEchoReply;
+        const double sendTime = send(probe.sendSocket.get(), probe.pingBuffer.get(), probe.id, seq,
+                                     probe.ttl, probe.datalen, &probe.to, deadline);
+        tries.answered = await(probe, seq, deadline, sendTime, tries.latency);
     }
     return tries;
 }
@@ -290,7 +381,9 @@ using namespace orvela::icmp;
 extern "C" {
 
 int createSendSocket(int packetSize) {
-    return openLatencySendSocket(packetSize).fd;
+    const RawSendSocket opened = openRawSendSocket(packetSize);
+    printSendSocketLines(opened);
+    return opened.fd;
 }
 
 double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,

@@ -59,7 +59,17 @@ constexpr size_t kSendTime = 8;
 //
 // Guards the table and the request under construction (sendBuf, dstAddress).
 std::mutex socketsMutex;
-std::map<int, std::shared_ptr<SharedSocket>> sockets;
+
+// A socket of the table, and what its loops need to know of it.
+struct OpenSocket {
+    std::shared_ptr<SharedSocket> socket;
+    // The echo identifier of its requests and replies: the process's on a raw socket, the one
+    // the kernel chose on a datagram socket.
+    uint16_t identifier = 0;
+    // A datagram socket delivers each reply's ICMP message alone, without its IPv4 header.
+    bool datagram = false;
+};
+std::map<int, OpenSocket> sockets;
 
 // What the socket can hold of a burst of replies before the loop reads them. The kernel doubles
 // the value asked for and counts about 830 bytes per echo reply: room for some 20,000, twice a
@@ -70,9 +80,9 @@ uint16_t globalPID = 0;
 alignas(8) uint8_t sendBuf[kBufferSize];
 sockaddr_in dstAddress;
 
-std::shared_ptr<SharedSocket> findSocket(int fd) {
+OpenSocket findSocket(int fd) {
     auto found = sockets.find(fd);
-    return found != sockets.end() ? found->second : nullptr;
+    return found != sockets.end() ? found->second : OpenSocket{};
 }
 
 // Forced past the system's maximum where the process may (CAP_NET_ADMIN), else as much as the
@@ -170,19 +180,18 @@ class LoopRegistration {
     explicit LoopRegistration(int fd) {
         std::lock_guard<std::mutex> lock(socketsMutex);
         socket_ = findSocket(fd);
-        identifier_ = globalPID;
     }
     LoopRegistration(const LoopRegistration&) = delete;
     LoopRegistration& operator=(const LoopRegistration&) = delete;
 
-    explicit operator bool() const { return socket_ != nullptr; }
-    int wakeFd() const { return socket_->wakeFd(); }
-    bool shuttingDown() const { return socket_->closed(); }
-    uint16_t identifier() const { return identifier_; }
+    explicit operator bool() const { return socket_.socket != nullptr; }
+    int wakeFd() const { return socket_.socket->wakeFd(); }
+    bool shuttingDown() const { return socket_.socket->closed(); }
+    uint16_t identifier() const { return socket_.identifier; }
+    bool datagram() const { return socket_.datagram; }
 
   private:
-    std::shared_ptr<SharedSocket> socket_;
-    uint16_t identifier_ = 0;
+    OpenSocket socket_;
 };
 
 // Reports to the observer's removePingRequestMicros (ISJ)V where its class has it, else to
@@ -213,10 +222,15 @@ std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
                                         const timeval& now) {
     if (length < kIpMinHeaderLength) return std::nullopt;
     const size_t headerLength = ipHeaderLength(datagram, length);
-    if (headerLength < kIpMinHeaderLength || length < headerLength + kIcmpHeaderLength) {
-        return std::nullopt;
-    }
-    const uint8_t* icmp = datagram + headerLength;
+    if (headerLength < kIpMinHeaderLength || length < headerLength) return std::nullopt;
+    return handleIcmpMessage(datagram + headerLength, length - headerLength, senderAddress,
+                             identifier, now);
+}
+
+std::optional<PingReply> handleIcmpMessage(const uint8_t* icmp, size_t length,
+                                           uint32_t senderAddress, uint16_t identifier,
+                                           const timeval& now) {
+    if (length < kIcmpHeaderLength) return std::nullopt;
     if (icmp[kIcmpTypeAt] != ICMP_ECHOREPLY) return std::nullopt;
 
     PingReply reply{};
@@ -225,7 +239,7 @@ std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
     // Another process's reply is reported without request id or time.
     if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
     // Ours, but without the send time: nothing trustworthy to report.
-    if (length < headerLength + kIcmpHeaderLength + kSendTime) return std::nullopt;
+    if (length < kIcmpHeaderLength + kSendTime) return std::nullopt;
 
     reply.reqID = read16(icmp + kIcmpSequenceAt);
     reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
@@ -283,9 +297,10 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
             return;
         }
 
+        const auto handle = registration.datagram() ? handleIcmpMessage : handleDatagram;
         std::optional<PingReply> reply =
-            handleDatagram(rcvBuf, static_cast<size_t>(received), rcvAddress.sin_addr.s_addr,
-                           registration.identifier(), now);
+            handle(rcvBuf, static_cast<size_t>(received), rcvAddress.sin_addr.s_addr,
+                   registration.identifier(), now);
         if (!reply) continue;
         if (trace != 0) {
             char sender[INET_ADDRSTRLEN] = "";
@@ -309,38 +324,46 @@ using namespace orvela::ping;
 extern "C" {
 
 ORVELA_EXPORT int icmp_init() {
-    const uint16_t identifier = static_cast<uint16_t>(::getpid() & 0xFFFF);
+    const uint16_t processIdentifier = static_cast<uint16_t>(::getpid() & 0xFFFF);
+    OpenSocket opened;
+    opened.identifier = processIdentifier;
     // The kernel wakes the loops only for this process's echo replies (other processes' replies
     // are reported with request id 0 only where the kernel refuses the filter).
     ScopedFd socket(orvela::icmp::openRawReceiveSocket(
-        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(identifier)));
+        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(processIdentifier)));
+    const int rawErr = errno;
+    if (socket) {
+        // Only echo replies, also where the filter above is refused: without either, the loop
+        // reads back each of our own outgoing requests too, which halves its rate in a flood.
+        // Best effort: where both are refused, the loop's own type check does the same.
+        acceptOnlyEchoReplies(socket.get());
+    } else if (orvela::icmp::refusedForPrivilege(rawErr)) {
+        // Without the privilege: the datagram kind, where the system allows it to our group.
+        socket.reset(orvela::icmp::openEchoDatagramSocket(&opened.identifier));
+        opened.datagram = true;
+    }
     if (!socket) {
-        int err = errno;
-        logLine("Error: Failed to open socket (errno = %d)\n", err);
+        logLine("Error: Failed to open socket (errno = %d)\n", rawErr);
         return -1;
     }
-    // Only echo replies, also where the filter above is refused: without either, the loop reads
-    // back each of our own outgoing requests too, which halves its rate in a flood. Best effort:
-    // where both are refused, the loop's own type check does the same.
-    acceptOnlyEchoReplies(socket.get());
     raiseReceiveBuffer(socket.get());
     // The loops on this socket wait on its wake descriptor too, for its shutdown.
     const int fd = socket.get();
     int err = 0;
-    std::shared_ptr<SharedSocket> shared = SharedSocket::adopt(socket.release(), &err);
-    if (!shared) {
+    opened.socket = SharedSocket::adopt(socket.release(), &err);
+    if (!opened.socket) {
         logLine("Error: Failed to open socket (errno = %d)\n", err);
         return -1;
     }
 
     std::lock_guard<std::mutex> lock(socketsMutex);
     try {
-        sockets.emplace(fd, std::move(shared));
+        sockets.emplace(fd, std::move(opened));
     } catch (const std::bad_alloc&) {
         logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
         return -1;
     }
-    globalPID = identifier;
+    globalPID = processIdentifier;
     std::memset(sendBuf, 0, sizeof sendBuf);
     dstAddress = sockaddr_in{};
     dstAddress.sin_family = AF_INET;
@@ -395,7 +418,7 @@ ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
     std::lock_guard<std::mutex> lock(socketsMutex);
     auto found = sockets.find(icmpsd);
     if (found == sockets.end()) return;
-    socket = std::move(found->second);
+    socket = std::move(found->second.socket);
     sockets.erase(found);
     // The loops wake up; the last one to leave closes the socket.
     socket->close();

@@ -1,7 +1,8 @@
 #pragma once
 
-// The ping service of icmpprobe: one raw ICMP socket per icmp_init, 64-byte echo requests that
-// carry their send time, and a receive loop that reports every echo reply.
+// The ping service of icmpprobe: one ICMP socket per icmp_init (raw, or the datagram kind for a
+// process without the privilege), 64-byte echo requests that carry their send time, and a
+// receive loop that reports every echo reply.
 //
 // The C functions and settings below leave the library under their own names; the rest of this
 // header is internal to icmpprobe and its tests.
@@ -25,7 +26,8 @@ ORVELA_EXPORT extern const char* pingLogFile;
 // Non-zero: the ping functions print their diagnostic lines on standard output.
 ORVELA_EXPORT extern int trace;
 
-// Opens a raw ICMP socket; returns its descriptor or -1 (the reason goes to the log file).
+// Opens a raw ICMP socket, or where raw sockets are refused for want of privilege a datagram ICMP
+// socket; returns its descriptor or -1 (the raw socket's error goes to the log file).
 ORVELA_EXPORT int icmp_init();
 // Sends one echo request with sequence number reqID to dest (first octet in the most
 // significant byte). 0 when the whole request went out, -1 otherwise. ttl is not applied.
@@ -61,6 +63,12 @@ struct PingReply {
 std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
                                         uint32_t senderAddress, uint16_t identifier,
                                         const timeval& now);
+
+// handleDatagram for what a datagram ICMP socket delivers: the ICMP message alone, `length`
+// bytes at `icmp`, with `identifier` the one the kernel chose for the socket.
+std::optional<PingReply> handleIcmpMessage(const uint8_t* icmp, size_t length,
+                                           uint32_t senderAddress, uint16_t identifier,
+                                           const timeval& now);
 
 // Receives the replies of the loop. onReply returns false to end the loop.
 class ReplySink {

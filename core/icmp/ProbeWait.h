@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+#include "core/icmp/QueuedError.h"
+
 namespace orvela::icmp {
 
 using Clock = std::chrono::steady_clock;
@@ -42,5 +44,18 @@ int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* t
 // stretch a probe's wait past its time-out.
 int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
               Clock::time_point deadline, timeval* received = nullptr);
+
+// What a datagram socket of a probe delivered: a datagram, or an entry of its error queue.
+struct Delivery {
+    bool queuedError = false;
+    QueuedError error;   // when queuedError
+    sockaddr_in from{};  // the datagram's sender, otherwise
+    timeval received{};  // the datagram's arrival, otherwise
+};
+
+// waitUntil for a socket that queues the ICMP errors about its sends (IP_RECVERR): the length
+// received into `packet`, with what it was in `delivery`.
+int waitDeliveryUntil(int sock, unsigned char* packet, int datalen, Clock::time_point deadline,
+                      Delivery* delivery);
 
 }  // namespace orvela::icmp

@@ -23,6 +23,7 @@
 #include "core/icmp/ProbeStatus.h"
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/ProbeWait.h"
+#include "core/icmp/QueuedError.h"
 
 namespace orvela::icmp {
 namespace {
@@ -35,15 +36,10 @@ constexpr int kProbeLayoutLength = 40;
 // The highest hop when the caller asks for 0 or 1.
 constexpr int kDefaultHighestHop = 25;
 
-// send_probe, giving up on the send at the probe's deadline.
-void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
-                    unsigned char* outpacket, int datalen, struct timeval* sent_tv,
-                    Clock::time_point deadline) {
-    timeval sent{};
-    if (outpacket == nullptr || datalen < kProbeLayoutLength) {
-        if (sent_tv != nullptr) *sent_tv = sent;
-        return;
-    }
+// Fills in the probe of `seq` at time to live `ttl`: the IPv4 header's variable fields, the UDP
+// header, and the probe's sequence and time to live bytes. False when there is no room for it.
+bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen) {
+    if (outpacket == nullptr || datalen < kProbeLayoutLength) return false;
     const uint16_t sourcePort = static_cast<uint16_t>(id);
     const uint16_t destinationPort = static_cast<uint16_t>(port + static_cast<unsigned>(seq));
 
@@ -72,16 +68,52 @@ void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* w
         printf("\ncontents of probe follows:\n");
         dumpWords(outpacket, datalen, 0, datalen, 0);
     }
+    return true;
+}
 
+void printShortSend(int datalen, int cc) {
+    if (cc >= 0 && cc == datalen) return;
+    if (verbose) {
+        printf("send_probe:: wrote %d chars, ret=%d\n", datalen, cc);
+        fflush(stdout);
+    }
+}
+
+// send_probe, giving up on the send at the probe's deadline.
+void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
+                    unsigned char* outpacket, int datalen, struct timeval* sent_tv,
+                    Clock::time_point deadline) {
+    timeval sent{};
+    if (!buildProbe(id, seq, ttl, outpacket, datalen)) {
+        if (sent_tv != nullptr) *sent_tv = sent;
+        return;
+    }
     gettimeofday(&sent, nullptr);
     if (sent_tv != nullptr) *sent_tv = sent;
-    const int cc = sendUntil(sock, outpacket, datalen, whereto, sizeof(sockaddr_in), deadline);
-    if (cc < 0 || cc != datalen) {
-        if (verbose) {
-            printf("send_probe:: wrote %d chars, ret=%d\n", datalen, cc);
-            fflush(stdout);
-        }
-    }
+    printShortSend(datalen,
+                   sendUntil(sock, outpacket, datalen, whereto, sizeof(sockaddr_in), deadline));
+}
+
+// The same probe from a UDP socket, which needs no privilege: the system writes the headers,
+// with the socket's time to live and a source port of its choosing, so only the probe's data
+// is sent, to the probe's port.
+void sendUdpProbeUntil(int sock, int id, int seq, int ttl, const sockaddr_in& whereto,
+                       unsigned char* outpacket, int datalen, struct timeval* sent_tv,
+                       Clock::time_point deadline) {
+    *sent_tv = timeval{};
+    if (!buildProbe(id, seq, ttl, outpacket, datalen)) return;
+    // The system takes 1 to 255; the raw probe carries the low 8 bits, where 0 ends at hop 1.
+    const int timeToLive = std::max(ttl & 0xFF, 1);
+    setsockopt(sock, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive);
+    // An ICMP error about an earlier probe leaves a socket error that would fail this send.
+    takePendingError(sock);
+    sockaddr_in to = whereto;
+    to.sin_port = htons(static_cast<uint16_t>(port + static_cast<unsigned>(seq)));
+    constexpr int kHeaders = kIpMinHeaderLength + kUdpHeaderLength;
+    gettimeofday(sent_tv, nullptr);
+    const int cc = sendUntil(sock, outpacket + kHeaders, datalen - kHeaders,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to, deadline);
+    printShortSend(datalen, cc < 0 ? cc : cc + kHeaders);
 }
 
 // A destination-unreachable answer of a hop, reported just before the hop.
@@ -99,6 +131,8 @@ struct Trace {
     ListenerMethod unreachable;  // handleUnreachable, where the listener has it
     unsigned short id = 0;
     int sendSocket = -1;
+    // A UDP send socket, which also receives the answers: the ICMP errors about its probes.
+    bool udp = false;
     int probes = 0;  // read once: the hop's answers are kept in a buffer of this many
     int maxTtl = kDefaultHighestHop;
     int datalen = 0;
@@ -175,7 +209,10 @@ int setUp(Trace& trace, int service) {
     out[0] = kIpVersion4NoOptions;
     out[kIpTypeOfServiceAt] = static_cast<unsigned char>(service >= 0 ? service : 0);
     memcpy(out + kIpDestinationAt, &trace.whereto.sin_addr.s_addr, 4);
-    return openReceiveSocket(trace);
+    if (!trace.udp) return openReceiveSocket(trace);
+    const int typeOfService = out[kIpTypeOfServiceAt];
+    setsockopt(trace.sendSocket, IPPROTO_IP, IP_TOS, &typeOfService, sizeof typeOfService);
+    return kStatusAnswered;
 }
 
 // An answer that packet_ok accepted for the current probe: its verdict (non-zero), sender and
@@ -186,10 +223,42 @@ struct Answer {
     timeval received{};
 };
 
+// packet_ok for an ICMP error queued on the UDP socket: the probe it concerns is known by its
+// destination port.
+int queuedAnswerVerdict(const Trace& trace, const QueuedError& error, int cc) {
+    const uint16_t probePort = static_cast<uint16_t>(port + static_cast<unsigned>(trace.seq));
+    if (error.fromIcmp && ntohs(error.quotedTo.sin_port) == probePort) {
+        if (error.type == ICMP_TIME_EXCEEDED && error.code == ICMP_EXC_TTL) return -1;
+        if (error.type == ICMP_DEST_UNREACH) return error.code + 1;
+    }
+    if (verbose) dumpWords(trace.packet.get(), cc, 0, cc, 0);
+    return 0;
+}
+
+// awaitAnswer on the UDP socket. What the destination sends back on the probe's port answers
+// nothing, as on the raw path, where it never reaches the ICMP socket.
+int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
+    for (;;) {
+        Delivery delivery;
+        const int cc = waitDeliveryUntil(trace.sendSocket, trace.packet.get(), trace.datalen,
+                                         deadline, &delivery);
+        if (cc < 0) return cc;
+        if (!delivery.queuedError) continue;
+        answer.verdict = queuedAnswerVerdict(trace, delivery.error, cc);
+        if (answer.verdict == 0) continue;
+        from = delivery.error.offender;
+        answer.sender = ntohl(from.sin_addr.s_addr);
+        answer.received = delivery.error.received;
+        // Never 0, which stands for an empty receive: an answer that quoted nothing still counts.
+        return cc > 0 ? cc : 1;
+    }
+}
+
 // Waits until `deadline` for an answer to the current probe, dropping everything else. The
 // datagram's length (the answer is in `answer` and the trace's packet buffer), or the status
 // of the wait: 0 for an empty receive, kStatusTimedOut or -1.
 int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
+    if (trace.udp) return awaitQueuedAnswer(trace, deadline, answer, from);
     for (;;) {
         const int cc = waitUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
                                  trace.datalen, deadline, &answer.received);
@@ -206,7 +275,8 @@ int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockad
 void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, int cc,
                 const sockaddr_in& from, const timeval& sent) {
     if (answer.sender != hop.lastaddr) {
-        if (verbose) print(trace.packet.get(), cc, &from);
+        // The UDP socket receives what the answer quoted of the probe, without headers.
+        if (verbose) print(trace.udp ? nullptr : trace.packet.get(), cc, &from);
         hop.lastaddr = answer.sender;
     }
     const double newlatency = deltaT(&sent, &answer.received);
@@ -241,9 +311,14 @@ void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
     ++trace.seq;
     timeval sent{};
     const Clock::time_point deadline = slots.next();
-    sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl,
-                   reinterpret_cast<const sockaddr*>(&trace.whereto), trace.outpacket.get(),
-                   trace.datalen, &sent, deadline);
+    if (trace.udp) {
+        sendUdpProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, trace.whereto,
+                          trace.outpacket.get(), trace.datalen, &sent, deadline);
+    } else {
+        sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl,
+                       reinterpret_cast<const sockaddr*>(&trace.whereto), trace.outpacket.get(),
+                       trace.datalen, &sent, deadline);
+    }
     Answer answer;
     sockaddr_in from{};
     const int cc = awaitAnswer(trace, deadline, answer, from);
@@ -289,24 +364,70 @@ Hop runHop(Trace& trace, int ttl) {
     return hop;
 }
 
+// start_trace, with probes sent from a UDP socket when `udp` is set.
+int runTrace(int sock, bool udp, unsigned short id, long dest, unsigned short top_ttl,
+             int datalength, int service, int timeout, JNIEnv* env, jobject listener) {
+    Trace trace(env, listener);
+    if (!trace.report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
+    trace.unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    trace.id = id;
+    trace.sendSocket = sock;
+    trace.udp = udp;
+    trace.probes = nprobes;
+    if (top_ttl > 1) trace.maxTtl = top_ttl;
+    trace.datalen = limitLength(datalength);
+    trace.timeout = timeout;
+    trace.whereto.sin_family = AF_INET;
+    trace.whereto.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
+    trace.jdest = static_cast<jint>(static_cast<uint32_t>(dest));
+
+    // Without a send socket no probe can leave: say so at once rather than time out.
+    if (sock < 0) return reportSetupFailure(trace, sock);
+    const int setUpStatus = setUp(trace, service);
+    if (setUpStatus != kStatusAnswered) return reportSetupFailure(trace, setUpStatus);
+
+    int rc = kStatusAnswered;
+    for (int ttl = 1; ttl <= trace.maxTtl; ++ttl) {
+        const Hop hop = runHop(trace, ttl);
+        rc = hop.rc;
+        if (!reportHop(trace, hop) || hop.done) break;
+    }
+    return rc;
+}
+
 }  // namespace
 
-int openTraceSendSocket(int datalength) {
+int traceRoute(unsigned short id, long dest, unsigned short top_ttl, int datalength, int service,
+               int timeout, JNIEnv* env, jobject listener) {
     const RawSendSocket opened = openRawSendSocket(limitLength(datalength));
+    if (opened.failedStep == SendSocketStep::Socket && refusedForPrivilege(opened.err)) {
+        // Without the privilege: UDP probes, which any process may send.
+        orvela::ScopedFd udp(openUdpProbeSocket());
+        if (udp) {
+            return runTrace(udp.get(), true, id, dest, top_ttl, datalength, service, timeout, env,
+                            listener);
+        }
+    }
+    orvela::ScopedFd sendSocket(opened.fd);
+    int sock = opened.fd;
+    // A failed open leaves a negative status in place of the descriptor: start_trace reports it.
     switch (opened.failedStep) {
         case SendSocketStep::Socket:
             printError("traceroute: raw socket", opened.err);
-            return kStatusNoRawSocket;
+            sock = kStatusNoRawSocket;
+            break;
         case SendSocketStep::SendBuffer:
             printError("traceroute: SO_SNDBUF", opened.err);
-            return kStatusSocketOptionFailed;
+            sock = kStatusSocketOptionFailed;
+            break;
         case SendSocketStep::HeaderIncluded:
             printError("traceroute: IP_HDRINCL", opened.err);
-            return kStatusSocketOptionFailed;
+            sock = kStatusSocketOptionFailed;
+            break;
         case SendSocketStep::Done:
             break;
     }
-    return opened.fd;
+    return start_trace(sock, id, dest, top_ttl, datalength, service, timeout, env, listener);
 }
 
 }  // namespace orvela::icmp
@@ -361,31 +482,7 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
 
 int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, int datalength,
                 int service, int timeout, JNIEnv* env, jobject listener) {
-    Trace trace(env, listener);
-    if (!trace.report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
-    trace.unreachable.bindOptional("handleUnreachable", "(IIII)V");
-    trace.id = id;
-    trace.sendSocket = sock;
-    trace.probes = nprobes;
-    if (top_ttl > 1) trace.maxTtl = top_ttl;
-    trace.datalen = limitLength(datalength);
-    trace.timeout = timeout;
-    trace.whereto.sin_family = AF_INET;
-    trace.whereto.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
-    trace.jdest = static_cast<jint>(static_cast<uint32_t>(dest));
-
-    // Without a send socket no probe can leave: say so at once rather than time out.
-    if (sock < 0) return reportSetupFailure(trace, sock);
-    const int setUpStatus = setUp(trace, service);
-    if (setUpStatus != kStatusAnswered) return reportSetupFailure(trace, setUpStatus);
-
-    int rc = kStatusAnswered;
-    for (int ttl = 1; ttl <= trace.maxTtl; ++ttl) {
-        const Hop hop = runHop(trace, ttl);
-        rc = hop.rc;
-        if (!reportHop(trace, hop) || hop.done) break;
-    }
-    return rc;
+    return runTrace(sock, false, id, dest, top_ttl, datalength, service, timeout, env, listener);
 }
 
 }  // extern "C"

@@ -27,8 +27,10 @@ ORVELA_EXPORT double deltaT(const struct timeval* t1p, const struct timeval* t2p
 
 namespace orvela::icmp {
 
-// The send socket of a trace: a descriptor (the caller's to close), or kStatusNoRawSocket or
-// kStatusSocketOptionFailed, which start_trace reports as they are.
-int openTraceSendSocket(int datalength);
+// A whole trace as ASM.getTrace runs it: its send socket opened and closed around start_trace,
+// or, where raw sockets are refused for want of privilege, UDP probes from a socket that also
+// receives their answers. The status of the last report.
+int traceRoute(unsigned short id, long dest, unsigned short top_ttl, int datalength, int service,
+               int timeout, JNIEnv* env, jobject listener);
 
 }  // namespace orvela::icmp

@@ -1,0 +1,82 @@
+#include "core/icmp/QueuedError.h"
+
+#include <linux/errqueue.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <cstring>
+
+#include "core/icmp/TimedReceive.h"
+
+namespace orvela::icmp {
+namespace {
+
+// Room for the error with its offender's address and for a time stamp in either format, twice.
+union ControlBuffer {
+    cmsghdr align;
+    unsigned char bytes[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in)) +
+                        2 * CMSG_SPACE(sizeof(timespec)) + 2 * CMSG_SPACE(sizeof(timeval))];
+};
+
+// The error of one control message, with the address that follows it. The data need not be
+// aligned for the structures: it is copied out.
+bool errorOf(const cmsghdr& message, QueuedError* error) {
+    if (message.cmsg_level != SOL_IP || message.cmsg_type != IP_RECVERR) return false;
+    if (message.cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) return false;
+    sock_extended_err extended;
+    std::memcpy(&extended, CMSG_DATA(&message), sizeof extended);
+    error->fromIcmp = extended.ee_origin == SO_EE_ORIGIN_ICMP;
+    error->type = extended.ee_type;
+    error->code = extended.ee_code;
+    error->offender = sockaddr_in{};
+    if (message.cmsg_len >= CMSG_LEN(sizeof extended + sizeof(sockaddr_in))) {
+        sockaddr_in offender;
+        std::memcpy(&offender, CMSG_DATA(&message) + sizeof extended, sizeof offender);
+        if (offender.sin_family == AF_INET) error->offender = offender;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool requestQueuedErrors(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on) == 0;
+}
+
+void takePendingError(int fd) {
+    int err = 0;
+    socklen_t length = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
+}
+
+ssize_t receiveQueuedError(int fd, void* buffer, size_t length, QueuedError* error) {
+    iovec data{buffer, length};
+    ControlBuffer control;
+    msghdr message{};
+    sockaddr_in quotedTo{};
+    message.msg_name = &quotedTo;
+    message.msg_namelen = sizeof quotedTo;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof control.bytes;
+    const ssize_t got = ::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (got < 0) return got;
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+
+    QueuedError found;
+    found.quotedTo = quotedTo;
+    bool described = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        described = errorOf(*c, &found) || described;
+    }
+    // An entry without its description (cut off control data) is nobody's answer.
+    if (!described) found.fromIcmp = false;
+    if (!receiveTimeOf(message, now, &found.received)) found.received = now;
+    *error = found;
+    return got;
+}
+
+}  // namespace orvela::icmp
