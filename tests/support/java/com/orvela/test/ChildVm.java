@@ -8,6 +8,9 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.OutputStream;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
@@ -75,6 +78,55 @@ public final class ChildVm implements AutoCloseable {
 
     public static ChildVm start(Class<?> mainClass, String... args) throws IOException {
         return start(List.of(), Map.of(), mainClass, args);
+    }
+
+    /**
+     * The suite's jars and libraries copied into a directory any user can read, for a child run
+     * as another user (setpriv): the build tree may sit where only root can enter.
+     */
+    public record ReadableCopy(Path dir, String classPath, String libPath) implements AutoCloseable {
+        public static ReadableCopy make() throws IOException {
+            Path dir = Files.createTempDirectory("orvela-shared", PosixFilePermissions
+                    .asFileAttribute(PosixFilePermissions.fromString("rwxr-xr-x")));
+            List<String> jars = new ArrayList<>();
+            for (String jar : System.getProperty("orvela.test.classpath").split(File.pathSeparator)) {
+                Path copy = dir.resolve(Path.of(jar).getFileName());
+                Files.copy(Path.of(jar), copy);
+                jars.add(copy.toString());
+            }
+            for (String libDir : System.getProperty("orvela.test.libpath").split(File.pathSeparator)) {
+                try (var libs = Files.list(Path.of(libDir))) {
+                    for (Path lib : libs.filter(f -> f.toString().endsWith(".so")).toList()) {
+                        Files.copy(lib, dir.resolve(lib.getFileName()));
+                    }
+                }
+            }
+            return new ReadableCopy(dir, String.join(File.pathSeparator, jars), dir.toString());
+        }
+
+        /** The command that runs {@code mainClass} from the copy. */
+        public List<String> command(Class<?> mainClass, String... args) {
+            List<String> command = new ArrayList<>(List.of(javaExecutable(),
+                    "-Djava.library.path=" + libPath, "-cp", classPath, mainClass.getName()));
+            command.addAll(List.of(args));
+            return command;
+        }
+
+        @Override
+        public void close() throws IOException {
+            try (var files = Files.list(dir)) {
+                for (Path f : files.toList()) Files.delete(f);
+            }
+            Files.delete(dir);
+        }
+    }
+
+    /** Starts {@code mainClass} from {@code copy}, the VM run by the {@code prefix} command. */
+    public static ChildVm startAs(List<String> prefix, ReadableCopy copy, Class<?> mainClass,
+            String... args) throws IOException {
+        List<String> command = new ArrayList<>(prefix);
+        command.addAll(copy.command(mainClass, args));
+        return new ChildVm(command, Map.of());
     }
 
     private static String javaExecutable() {

@@ -3,6 +3,9 @@ package com.orvela.test.icmp;
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
@@ -10,7 +13,7 @@ import java.util.concurrent.TimeUnit;
  * Opens the ping socket in a process of its own and prints the result. With the argument
  * "latency" it prints its process id, runs the receive loop, probes 127.0.0.1 once with the
  * latency probe and then once with a ping, and prints "latency ID RC" and every observer call
- * as "call ADDRESS REQID RTT".
+ * as "call ADDRESS REQID RTT". With "burst", see {@link #burst}.
  */
 public final class PingInitMain {
     private PingInitMain() {}
@@ -19,6 +22,10 @@ public final class PingInitMain {
         int socket = JNIPinger.nativeICMPInit();
         if (args.length == 0) {
             System.out.println(socket);
+            return;
+        }
+        if (args[0].equals("burst")) {
+            burst(socket);
             return;
         }
         System.out.println("pid " + ProcessHandle.current().pid());
@@ -36,5 +43,48 @@ public final class PingInitMain {
         pingBack.await(20, TimeUnit.SECONDS);
         JNIPinger.nativeICMPShutdown(socket);
         loop.join();
+    }
+
+    /**
+     * Two sockets at once, `first` and a second one, each with its loop: a burst of 512 requests
+     * on the first and 16 on the second, both to 127.0.0.1. Prints per socket "socket N CALLS
+     * OWN": the observer calls, and how many of them carry that socket's own request ids from
+     * 127.0.0.1 with a time; then "ended" once both loops have returned after their shutdown.
+     */
+    private static void burst(int first) throws Exception {
+        int[] sockets = {first, JNIPinger.nativeICMPInit()};
+        int[] counts = {512, 16};
+        int[] firstIds = {0, 1000};
+        List<ConcurrentLinkedQueue<int[]>> calls = new ArrayList<>();
+        List<Thread> loops = new ArrayList<>();
+        for (int socket : sockets) {
+            ConcurrentLinkedQueue<int[]> seen = new ConcurrentLinkedQueue<>();
+            calls.add(seen);
+            Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket,
+                    (address, reqID, rtt) -> seen.add(new int[] {address, reqID, rtt})));
+            loop.start();
+            loops.add(loop);
+        }
+        for (int s = 0; s < sockets.length; s++) {
+            for (int k = 0; k < counts[s]; k++) {
+                JNIPinger.nativeSendPing(sockets[s], PingPeer.LOOPBACK, (short) (firstIds[s] + k),
+                        (short) 64);
+            }
+        }
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
+        while ((calls.get(0).size() < counts[0] || calls.get(1).size() < counts[1])
+                && System.nanoTime() < deadline) {
+            Thread.sleep(10);
+        }
+        for (int s = 0; s < sockets.length; s++) {
+            int from = firstIds[s], to = firstIds[s] + counts[s];
+            long own = calls.get(s).stream().filter(c -> c[0] == PingPeer.LOOPBACK
+                    && c[1] >= from && c[1] < to && c[2] >= 0).mapToInt(c -> c[1]).distinct()
+                    .count();
+            System.out.println("socket " + s + " " + calls.get(s).size() + " " + own);
+        }
+        for (int socket : sockets) JNIPinger.nativeICMPShutdown(socket);
+        for (Thread loop : loops) loop.join(20_000);
+        if (loops.stream().noneMatch(Thread::isAlive)) System.out.println("ended");
     }
 }

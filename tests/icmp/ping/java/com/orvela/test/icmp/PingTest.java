@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
 import com.orvela.core.icmp.PingObserver;
+import com.orvela.test.ChildVm;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
@@ -403,17 +404,37 @@ class PingTest {
 
     private static final Path LOG = Path.of("/tmp/pinger.log");
 
+    /**
+     * Runs PingInitMain in a network namespace of its own whose ping_group_range is `groups`,
+     * run there by `user` (setpriv and its options); returns what it printed.
+     */
+    private static String runUnprivileged(String groups, List<String> user, String... args)
+            throws Exception {
+        List<String> prefix = new ArrayList<>(List.of("unshare", "-n", "sh", "-c",
+                "ip link set lo up && sysctl -qw net.ipv4.ping_group_range=\"$0\" && exec \"$@\"",
+                groups));
+        prefix.addAll(user);
+        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make();
+                ChildVm child = ChildVm.startAs(prefix, copy, PingInitMain.class, args)) {
+            return child.awaitSuccess().out().trim();
+        }
+    }
+
     /** Runs nativeICMPInit in a JVM without CAP_NET_RAW; returns what it printed. */
-    private static String initWithoutRawSockets() throws IOException, InterruptedException {
-        ProcessBuilder pb = new ProcessBuilder(List.of("setpriv", "--bounding-set=-net_raw",
-                "--inh-caps=-net_raw", System.getProperty("java.home") + "/bin/java",
-                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"), "-cp",
-                System.getProperty("orvela.test.classpath"), PingInitMain.class.getName()));
-        pb.redirectErrorStream(true);
-        Process child = pb.start();
-        String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals(0, child.waitFor(), out);
-        return out.trim();
+    private static String initWithoutRawSockets() throws Exception {
+        return runUnprivileged("1 0", List.of("setpriv", "--bounding-set=-net_raw",
+                "--inh-caps=-net_raw"));
+    }
+
+    @Test
+    void anOrdinaryUserPingsThroughDatagramSocketsWhereTheSystemAllowsItsGroup()
+            throws Exception {
+        List<String> nobody = List.of("setpriv", "--reuid=65534", "--regid=65534",
+                "--clear-groups");
+        assertEquals("-1", runUnprivileged("1 0", nobody));
+        // Each socket gets its own replies, the whole burst of what the socket holds by default.
+        assertEquals("socket 0 512 512\nsocket 1 16 16\nended",
+                runUnprivileged("65534 65534", nobody, "burst"));
     }
 
     @Test

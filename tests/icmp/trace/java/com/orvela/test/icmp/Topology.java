@@ -3,11 +3,11 @@ package com.orvela.test.icmp;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.orvela.test.ChildVm;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -52,48 +52,25 @@ final class Topology {
     }
 
     /**
-     * As probe, with `wrapper` (e.g. setpriv and its options) in front of the child VM. Such a
-     * child may run as another user, so it gets copies of the jars and libraries in a directory
-     * anyone can read: the build tree may sit where only root can enter.
+     * As probe, with `wrapper` (e.g. setpriv and its options) in front of the child VM, which
+     * may so run as another user: it runs from a copy anyone can read.
      */
     List<String> probeAs(List<String> wrapper, String... commands) throws Exception {
-        String libPath = System.getProperty("orvela.test.libpath");
-        String classPath = System.getProperty("orvela.test.classpath");
-        Path shared = null;
-        if (!wrapper.isEmpty()) {
-            shared = Files.createTempDirectory("orvtr-shared",
-                    PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwxr-xr-x")));
-            List<String> jars = new ArrayList<>();
-            for (String jar : classPath.split(":")) {
-                Path copy = shared.resolve(Path.of(jar).getFileName());
-                Files.copy(Path.of(jar), copy);
-                jars.add(copy.toString());
-            }
-            for (String dir : libPath.split(":")) {
-                try (var libs = Files.list(Path.of(dir))) {
-                    for (Path lib : libs.filter(f -> f.toString().endsWith(".so")).toList()) {
-                        Files.copy(lib, shared.resolve(lib.getFileName()));
-                    }
-                }
-            }
-            classPath = String.join(":", jars);
-            libPath = shared.toString();
-        }
-        try {
+        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make()) {
             List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
             cmd.addAll(wrapper);
-            cmd.addAll(probeCommand(libPath, classPath, commands));
+            cmd.addAll(copy.command(ProbeMain.class, commands));
             Result r = run(120, cmd.toArray(new String[0]));
             assertEquals(0, r.exit, r.out + r.err);
             return r.out.lines().toList();
-        } finally {
-            if (shared != null) {
-                try (var files = Files.list(shared)) {
-                    for (Path f : files.toList()) Files.delete(f);
-                }
-                Files.delete(shared);
-            }
         }
+    }
+
+    /** Lets the groups from `first` to `last` open datagram ICMP sockets in the client. */
+    void allowPingGroups(int first, int last) throws Exception {
+        Result r = run(60, "ip", "netns", "exec", ns("c"), "sysctl", "-qw",
+                "net.ipv4.ping_group_range=" + first + " " + last);
+        assertEquals(0, r.exit, r.err);
     }
 
     private static List<String> probeCommand(String libPath, String classPath,

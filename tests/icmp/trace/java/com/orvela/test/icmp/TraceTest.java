@@ -116,18 +116,39 @@ class TraceTest {
         assertTrue(lines.contains("threw stop"), lines.toString());
     }
 
+    private static final List<String> NOBODY =
+            List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
+
     @Test
-    void withoutRawSocketsEachCallReportsItsSetUpFailure() throws Exception {
-        List<String> lines = net.probeAs(
-                List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"),
-                "trace,13," + net.destination() + ",0,64,-1,2000",
-                "latency," + net.destination() + ",64,64,2000");
-        assertEquals(List.of(new Hop(13, 0, "0.0.0.0", -5, 0.0, 64, net.destination(), 1)),
-                Hop.of(lines));
-        Latency latency = Latency.of(lines).get(0);
-        assertEquals(-1, latency.rc());
-        assertEquals(0, latency.seq());
-        assertEquals(0.0, latency.latency());
+    void withoutRawSocketsTracesTakeUdpAndLatencyProbesTheGroupsTheSystemAllows()
+            throws Exception {
+        String dest = net.destination();
+        // Unreachable at router 1, which limits its unreachable answers on its own: the other
+        // cases' answers from router 2 stay unspent.
+        Topology.run(60, "ip", "-n", net.ns("r1"), "route", "replace", "unreachable",
+                "198.19.4.0/24");
+        String[] commands = {"trace-codes,13," + dest + ",0,64,-1,2000",
+                "latency," + dest + ",64,64,2000", "latency,198.19.4.1,64,64,300",
+                "latency,198.19.3.1,64,64,300"};
+        List<String> asRoot = net.probe(commands);
+        // The client's ping_group_range is a new namespace's, "1 0": no datagram ICMP socket.
+        List<String> refused = net.probeAs(NOBODY, commands);
+        assertEquals(reports(asRoot), reports(refused));
+        Latency none = Latency.of(refused).get(0);
+        assertEquals(List.of(-1, 0), List.of(none.rc(), none.seq())); // no try made
+
+        net.allowPingGroups(65534, 65534);
+        try {
+            List<String> allowed = net.probeAs(NOBODY, commands);
+            assertEquals(reports(asRoot), reports(allowed));
+            List<String> statuses = Latency.of(allowed).stream()
+                    .map(l -> l.dest() + " " + l.rc() + " " + l.seq()).toList();
+            assertEquals(Latency.of(asRoot).stream()
+                    .map(l -> l.dest() + " " + l.rc() + " " + l.seq()).toList(), statuses);
+            assertEquals(List.of(dest + " 0 1", "198.19.4.1 -1 3", "198.19.3.1 -1 3"), statuses);
+        } finally {
+            net.allowPingGroups(1, 0);
+        }
     }
 
     @Test
