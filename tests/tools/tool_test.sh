@@ -3,7 +3,8 @@
 # installed bin/orvela, in real VMs on real sockets. A table of command lines with the exit
 # status and first line expected, then the cases that need a partner: socat and a user without
 # a passwd entry against `serve`, Ctrl-C, a pipe closed early, `dump`, and network namespaces
-# (198.18.0.0/15, made and removed here) for unreachable destinations. Run as root.
+# (198.18.0.0/15, made and removed here) for unreachable destinations; the unprivileged
+# rows run in network namespaces of their own, with the ping group range they need. Run as root.
 #   tool_test.sh REPO FRAMEWORK_JAR BUILD_DIR [PLATFORM]   (the jar's name for it; linux-x86_64)
 set -uo pipefail
 repo=$1 framework=$2 build=$3 platform=${4:-linux-x86_64}
@@ -36,7 +37,14 @@ await_listening() {
 cmake --install "$build" --prefix "$work/inst" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
 cd "$work" # nothing from the build tree on any path
 orvela() { java -jar "$work/orvela.jar" "$@"; }
-nobody() { setpriv --reuid 4242 --regid 4242 --clear-groups java -jar "$work/orvela.jar" "$@"; }
+as_nobody=(setpriv --reuid 4242 --regid 4242 --clear-groups java -jar "$work/orvela.jar")
+nobody() { "${as_nobody[@]}" "$@"; }
+# nobody_in RANGE ARGS...: as nobody in a fresh network namespace, loopback up, whose
+# net.ipv4.ping_group_range is RANGE (the host's setting differs from machine to machine).
+nobody_in() {
+    unshare -n sh -c 'ip link set lo up && sysctl -qw net.ipv4.ping_group_range="$0" && exec "$@"' \
+        "$1" "${as_nobody[@]}" "${@:2}"
+}
 touch "$work/plain"
 
 # status | first line of standard output and error together (a glob) | command line
@@ -64,8 +72,11 @@ table=(
     "1|orvela connect: $work/none.sock: No such file or directory|orvela connect $work/none.sock hi"
     "2|orvela connect: missing message|orvela connect $work/none.sock"
     "1|orvela dump: $work/no/such/file: No such file or directory|orvela dump $work/no/such/file"
-    "2|orvela ping: cannot open a raw ICMP socket: raw sockets need root or CAP_NET_RAW|nobody ping 127.0.0.1"
-    "2|orvela latency: cannot open raw sockets: they need root or CAP_NET_RAW|nobody latency 127.0.0.1"
+    "2|orvela ping: cannot open an ICMP socket: allow your group in net.ipv4.ping_group_range, or run with CAP_NET_RAW|nobody_in '1 0' ping 127.0.0.1"
+    "2|orvela latency: cannot open an ICMP socket: allow your group in net.ipv4.ping_group_range, or run with CAP_NET_RAW|nobody_in '1 0' latency 127.0.0.1"
+    "0|PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.|nobody_in '4242 4242' ping -c 1 -i 0 127.0.0.1"
+    "0|latency to 127.0.0.1: *.* ms (64 bytes, try 1 of 3)|nobody_in '4242 4242' latency 127.0.0.1"
+    "0|trace to 127.0.0.1 (127.0.0.1), 2 hops max, 64 byte packets|nobody_in '1 0' trace -m 2 127.0.0.1"
 )
 for row in "${table[@]}"; do
     IFS='|' read -r status first command <<<"$row"

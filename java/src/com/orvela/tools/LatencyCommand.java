@@ -13,7 +13,8 @@ final class LatencyCommand {
                 + " (default 2000)\n"
                 + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
                 + " line.\n"
-                + "Needs root or CAP_NET_RAW (raw sockets).\n");
+                + "Needs root or CAP_NET_RAW, or the user's group in"
+                + " net.ipv4.ping_group_range.\n");
 
     private LatencyCommand() {}
 
@@ -30,9 +31,8 @@ final class LatencyCommand {
                 if (seq == 0) {
                     // No try was made: the probe's sockets or buffers could not be had.
                     result[0] = 2;
-                    System.err.println("orvela latency: "
-                        + (rc == -11 ? "out of memory"
-                                     : "cannot open raw sockets: they need root or CAP_NET_RAW"));
+                    System.err.println(
+                        "orvela latency: " + (rc == -11 ? "out of memory" : Orvela.NO_ICMP_SOCKET));
                 } else if (rc == 0) {
                     result[0] = 0;
                     System.out.printf("latency to %s: %.3f ms (%d bytes, try %d of 3)%n",

@@ -18,6 +18,10 @@ public final class Orvela {
     record Entry(String withValue, String switches, Command command, String usage, String summary,
         String details) {}
 
+    /** Why ping and latency can't start: neither kind of ICMP socket could be opened. */
+    static final String NO_ICMP_SOCKET = "cannot open an ICMP socket: allow your group in"
+        + " net.ipv4.ping_group_range, or run with CAP_NET_RAW";
+
     private static final Map<String, Entry> COMMANDS = new TreeMap<>();
 
     static {
@@ -105,7 +109,7 @@ public final class Orvela {
         System.out.println();
         System.out.println("Exit status: 0 done, 1 failed, 2 command line not understood"
             + " (ping, latency, trace: 1 no answer, 2 any other failure).");
-        System.out.println(
-            "ping, latency and trace open raw sockets: they need root or CAP_NET_RAW.");
+        System.out.println("ping and latency need root or CAP_NET_RAW, or the user's group in"
+            + " net.ipv4.ping_group_range; trace works for any user.");
     }
 }

@@ -25,7 +25,7 @@ final class PingCommand {
             + "Ctrl-C stops and prints the statistics.\n"
             + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
             + " line.\n"
-            + "Needs root or CAP_NET_RAW (raw ICMP socket).\n");
+            + "Needs root or CAP_NET_RAW, or the user's group in net.ipv4.ping_group_range.\n");
 
     private static final long[] END = {};
 
@@ -69,9 +69,7 @@ final class PingCommand {
             JNIPinger.nativeSendPing(-1, dest, (short) 0, (short) 0);
             int sd = JNIPinger.nativeICMPInit();
             if (sd < 0) {
-                throw new ToolException(2,
-                    "cannot open a raw ICMP socket: raw sockets need root"
-                        + " or CAP_NET_RAW");
+                throw new ToolException(2, Orvela.NO_ICMP_SOCKET);
             }
             Thread main = Thread.currentThread();
             Interrupts.onInterrupt(() -> {

@@ -19,7 +19,7 @@ final class TraceCommand {
             + "!S source route failed, !<code> another ICMP code.\n"
             + "Exit status: 0 the host was reached, 1 it was not, 2 any other failure or a bad"
             + " command line.\n"
-            + "Needs root or CAP_NET_RAW (raw sockets).\n");
+            + "Works for any user: it needs no privilege.\n");
 
     private TraceCommand() {}
 
@@ -76,7 +76,7 @@ final class TraceCommand {
         switch (rc) {
             case -1:
             case -5:
-                return "cannot open raw sockets: they need root or CAP_NET_RAW";
+                return "cannot open a socket for the probes";
             case -6:
                 return "cannot set up the probe socket";
             case -11:

@@ -4,10 +4,12 @@ import com.orvela.core.NativeLibraries;
 
 /**
  * Latency probe and route trace. Both calls block the calling thread until their reports are
- * made, need the privilege for raw sockets (CAP_NET_RAW), and report every outcome, failures
- * included, as a status code to their listener: they throw nothing of their own. An exception
- * thrown by the listener ends the call and reaches the caller; a null listener makes the call
- * return at once without probing.
+ * made, and report every outcome, failures included, as a status code to their listener: they
+ * throw nothing of their own. With the privilege for raw sockets (CAP_NET_RAW) both use raw
+ * sockets; without it the probe uses a datagram ICMP socket, which the kernel opens only to the
+ * groups in net.ipv4.ping_group_range, and the trace a UDP socket, which any user may open. An
+ * exception thrown by the listener ends the call and reaches the caller; a null listener makes
+ * the call return at once without probing.
  */
 public final class ASM {
     static {

@@ -3,8 +3,10 @@ package com.orvela.core.icmp;
 import com.orvela.core.NativeLibraries;
 
 /**
- * The sending half of the ping service: a raw ICMP socket and 64-byte echo requests that carry
- * their send time. Opening the socket needs the privilege for raw sockets (CAP_NET_RAW).
+ * The sending half of the ping service: an ICMP socket and 64-byte echo requests that carry
+ * their send time. The socket is raw with the privilege for raw sockets (CAP_NET_RAW); without
+ * it, a datagram ICMP socket, which the kernel opens only to the groups in
+ * net.ipv4.ping_group_range and whose echo identifier is the kernel's (the socket's port).
  */
 public final class JNIPinger {
     static {
