@@ -1,5 +1,6 @@
-// The ping receive loop's handling of one datagram: this process's identifier, the sender and
-// the reception time come first.
+// The ping receive loop's handling of one datagram, as a raw socket delivers it (IPv4 header
+// first) and as a datagram socket does (the ICMP message alone): this process's identifier, the
+// sender and the reception time come first.
 
 #include <sys/time.h>
 
@@ -20,8 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     now.tv_usec = static_cast<suseconds_t>(input.take(4) % 1000000);
     int length = 0;
     auto datagram = input.rest(&length);
-    const auto reply = orvela::ping::handleDatagram(datagram.get(), static_cast<size_t>(length),
-                                                    sender, identifier, now);
-    if (reply && reply->type != 0) __builtin_trap();
+    for (const auto handle : {orvela::ping::handleDatagram, orvela::ping::handleIcmpMessage}) {
+        const auto reply =
+            handle(datagram.get(), static_cast<size_t>(length), sender, identifier, now);
+        if (reply && reply->type != 0) __builtin_trap();
+    }
     return 0;
 }

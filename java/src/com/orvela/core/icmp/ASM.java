@@ -27,6 +27,8 @@ public final class ASM {
      * every call takes the next identifier of the process (101, 102, ..., 65535, 100, ...), also
      * when calls run at the same time, skipping this process's ping identifier (pid &amp; 0xFFFF),
      * whose replies the ping service's receive loop takes as its own; the type of service is 0.
+     * On a datagram ICMP socket the identifier on the wire is the kernel's; the report still
+     * carries the call's own.
      *
      * <p>Status codes: 0 a reply was matched; -1 no reply in any try, or a socket could not be
      * opened (then no try is made); -11 no memory for the buffers.
@@ -38,7 +40,9 @@ public final class ASM {
      * Traces the route to {@code dest} (as for getLatency) with UDP probes of rising time to
      * live to ports 33434 + k, up to three per hop, and reports every hop to {@code listener}; the
      * last report carries done = 1. {@code id} (low 16 bits) is the probes' IP identification
-     * and UDP source port: traces that run at the same time need different ids. {@code ttl} is
+     * and UDP source port: traces that run at the same time need different ids (on the UDP
+     * socket of a process without the privilege, the system chooses the source port, and any
+     * ids do). {@code ttl} is
      * the highest hop (0 or 1: 25); {@code packetSize} is limited to 64..1024 bytes;
      * {@code tos} is the type of service (negative: 0); each probe waits at most
      * {@code timeout} milliseconds in all (5000 when 0 or less).

@@ -16,8 +16,9 @@ public final class JNIPinger {
     private JNIPinger() {}
 
     /**
-     * Opens the raw ICMP socket; returns its descriptor, or -1 (the reason goes to the log file
-     * "/tmp/pinger.log", which then holds only that line).
+     * Opens the ICMP socket (raw, or where raw sockets are refused for want of privilege the
+     * datagram kind); returns its descriptor, or -1 when neither opens (the raw socket's error
+     * goes to the log file "/tmp/pinger.log", which then holds only that line).
      */
     public static native int nativeICMPInit();
 

@@ -22,6 +22,9 @@ import java.util.concurrent.TimeUnit;
  */
 final class Topology {
     private static final String SCRIPT = System.getProperty("orvela.test.netns");
+    /** Runs a child as an ordinary user (nobody, nogroup). */
+    static final List<String> NOBODY =
+            List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
 
     final String prefix;
     final int routers;
@@ -56,14 +59,22 @@ final class Topology {
      * may so run as another user: it runs from a copy anyone can read.
      */
     List<String> probeAs(List<String> wrapper, String... commands) throws Exception {
-        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make()) {
-            List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
-            cmd.addAll(wrapper);
-            cmd.addAll(copy.command(ProbeMain.class, commands));
-            Result r = run(120, cmd.toArray(new String[0]));
-            assertEquals(0, r.exit, r.out + r.err);
-            return r.out.lines().toList();
+        if (wrapper.isEmpty()) {
+            return probeIn(wrapper, probeCommand(System.getProperty("orvela.test.libpath"),
+                    System.getProperty("orvela.test.classpath"), commands));
         }
+        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make()) {
+            return probeIn(wrapper, copy.command(ProbeMain.class, commands));
+        }
+    }
+
+    private List<String> probeIn(List<String> wrapper, List<String> vm) throws Exception {
+        List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
+        cmd.addAll(wrapper);
+        cmd.addAll(vm);
+        Result r = run(120, cmd.toArray(new String[0]));
+        assertEquals(0, r.exit, r.out + r.err);
+        return r.out.lines().toList();
     }
 
     /** Lets the groups from `first` to `last` open datagram ICMP sockets in the client. */

@@ -116,9 +116,6 @@ class TraceTest {
         assertTrue(lines.contains("threw stop"), lines.toString());
     }
 
-    private static final List<String> NOBODY =
-            List.of("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups");
-
     @Test
     void withoutRawSocketsTracesTakeUdpAndLatencyProbesTheGroupsTheSystemAllows()
             throws Exception {
@@ -132,14 +129,14 @@ class TraceTest {
                 "latency,198.19.3.1,64,64,300"};
         List<String> asRoot = net.probe(commands);
         // The client's ping_group_range is a new namespace's, "1 0": no datagram ICMP socket.
-        List<String> refused = net.probeAs(NOBODY, commands);
+        List<String> refused = net.probeAs(Topology.NOBODY, commands);
         assertEquals(reports(asRoot), reports(refused));
         Latency none = Latency.of(refused).get(0);
         assertEquals(List.of(-1, 0), List.of(none.rc(), none.seq())); // no try made
 
         net.allowPingGroups(65534, 65534);
         try {
-            List<String> allowed = net.probeAs(NOBODY, commands);
+            List<String> allowed = net.probeAs(Topology.NOBODY, commands);
             assertEquals(reports(asRoot), reports(allowed));
             List<String> statuses = Latency.of(allowed).stream()
                     .map(l -> l.dest() + " " + l.rc() + " " + l.seq()).toList();
