@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/LatencyProbe.h"
 #include "core/icmp/RouteTrace.h"
 
@@ -35,6 +36,22 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
     orvela::icmp::traceRoute(
         static_cast<unsigned short>(id), static_cast<long>(static_cast<uint32_t>(dest)),
         static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout, env, listener);
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency6(JNIEnv* env, jclass, jint,
+                                                                 jbyteArray dest, jint, jlong, jint,
+                                                                 jint, jobject listener) {
+    in6_addr address;
+    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
+    if (listener == nullptr) return;  // nobody to report to
+}
+
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jclass, jint,
+                                                               jbyteArray dest, jint, jlong, jint,
+                                                               jint, jobject listener) {
+    in6_addr address;
+    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
+    if (listener == nullptr) return;  // nobody to report to
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/PingService.h"
 
 extern "C" {
@@ -21,6 +22,18 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing(JNIEnv
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPShutdown(JNIEnv*, jclass,
                                                                               jint icmpsd) {
     icmp_shutdown(icmpsd);
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPInit6(JNIEnv*, jclass) {
+    return -1;
+}
+
+JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing6(JNIEnv* env, jclass,
+                                                                           jint, jbyteArray dest,
+                                                                           jshort, jshort) {
+    in6_addr address;
+    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return -1;
+    return -1;
 }
 
 }  // extern "C"

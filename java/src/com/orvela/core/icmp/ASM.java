@@ -56,4 +56,27 @@ public final class ASM {
      */
     public static native void getTrace(int id, long dest, int ttl, long packetSize, int tos,
             int timeout, HopListener listener);
+
+    /**
+     * {@link #getLatency} to an IPv6 host: {@code dest} is 16 bytes in network order, each try
+     * an ICMPv6 echo request with the hop limit {@code ttl} (0 or 1: 25), from a raw ICMPv6
+     * socket or, without the privilege, a datagram one. Reports once to
+     * {@link LatencyListener#handleLatency6}, with the status codes of {@link #getLatency}.
+     *
+     * @throws NullPointerException when {@code dest} is null (nothing is probed)
+     * @throws IllegalArgumentException when {@code dest} is not 16 bytes long
+     */
+    public static native void getLatency6(int id, byte[] dest, int ttl, long packetSize, int tos,
+            int timeout, LatencyListener listener);
+
+    /**
+     * {@link #getTrace} to an IPv6 host: {@code dest} is 16 bytes in network order; UDP probes
+     * with rising hop limits, reported to {@link HopListener#handleHop6} and
+     * {@link HopListener#handleUnreachable6}, with the status codes of {@link #getTrace}.
+     *
+     * @throws NullPointerException when {@code dest} is null (nothing is traced)
+     * @throws IllegalArgumentException when {@code dest} is not 16 bytes long
+     */
+    public static native void getTrace6(int id, byte[] dest, int ttl, long packetSize, int tos,
+            int timeout, HopListener listener);
 }

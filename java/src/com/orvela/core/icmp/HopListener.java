@@ -35,4 +35,21 @@ public interface HopListener {
      * @param icmpCode the code of the answer, 0..255
      */
     default void handleUnreachable(int id, int seq, int address, int icmpCode) {}
+
+    /**
+     * A hop of {@link ASM#getTrace6}, with the arguments of {@link #handleHop} but the addresses
+     * as 16 bytes: {@code address} is null when none was accepted at this hop, {@code dest} is
+     * the destination as given. Does nothing unless overridden.
+     */
+    default void handleHop6(int id, int seq, byte[] address, int rc, double latency, int datalen,
+            byte[] dest, int done) {}
+
+    /**
+     * {@link #handleUnreachable} for {@link ASM#getTrace6}: called once for each ICMPv6
+     * destination-unreachable answer accepted at a hop, before its report, with the answer's code
+     * (0 no route, 1 administratively prohibited, 2 beyond the scope of the source address, 3
+     * address unreachable, 4 port unreachable, 5 source address failed policy, 6 reject route,
+     * ...). Does nothing unless overridden.
+     */
+    default void handleUnreachable6(int id, int seq, byte[] address, int icmpCode) {}
 }

@@ -16,4 +16,10 @@ public interface LatencyListener {
      * @param dest2 the destination again
      */
     void handleLatency(int id, int seq, int dest, int rc, double latency, int datalen, int dest2);
+
+    /**
+     * The one report of {@link ASM#getLatency6}, with the arguments of {@link #handleLatency}
+     * but the destination as given (16 bytes). Does nothing unless overridden.
+     */
+    default void handleLatency6(int id, int seq, byte[] dest, int rc, double latency, int datalen) {}
 }

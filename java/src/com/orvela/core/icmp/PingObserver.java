@@ -24,4 +24,13 @@ public interface PingObserver {
      * {@link JNIPingReceiver#nativeReceivePings}.
      */
     void removePingRequest(int address, short reqID, int rtt);
+
+    /**
+     * One echo reply on an ICMPv6 socket (see {@link JNIPinger#nativeICMPInit6}): the replying
+     * address (16 bytes, network order), the request id and the round-trip time in whole
+     * milliseconds. As for IPv4, an observer whose class has a method
+     * {@code void removePingRequest6Micros(byte[] address, short reqID, long rttMicros)} gets
+     * that call instead, with the time in microseconds. Does nothing unless overridden.
+     */
+    default void removePingRequest6(byte[] address, short reqID, int rtt) {}
 }
