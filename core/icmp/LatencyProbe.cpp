@@ -306,14 +306,14 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     if (cc < kIcmpHeaderLength) return -1;
     if (delivery.queuedError && !delivery.error.fromIcmp) return -1;  // the system's own
     const int type = delivery.queuedError ? delivery.error.type : message[kIcmpTypeAt];
-    const sockaddr_in& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
+    const SocketAddress& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
     if (verbose) {
         const int code = delivery.queuedError ? delivery.error.code : message[kIcmpCodeAt];
-        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(&sender));
+        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, numericText(sender));
     }
     // An error carries the request it quotes; a reply, the request's identifier and sequence.
-    const sockaddr_in& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
-    if (concerned.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
+    const SocketAddress& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
+    if (concerned.v4.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
     if (!delivery.queuedError && type != ICMP_ECHOREPLY) return -1;
     if (read16(message + kIcmpSequenceAt) != static_cast<uint16_t>(seq)) return -1;
     return type;

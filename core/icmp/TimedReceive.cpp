@@ -61,6 +61,9 @@ void keepStampingOn() {
 
 }  // namespace
 
+ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* from,
+                         socklen_t fromLength, timeval* received);
+
 bool requestReceiveTimes(int fd) {
     keepStampingOn();
     const int on = 1;
@@ -70,11 +73,23 @@ bool requestReceiveTimes(int fd) {
 
 ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in* from,
                      timeval* received) {
+    return receiveTimedFrom(fd, buffer, length, flags, from, from != nullptr ? sizeof *from : 0,
+                            received);
+}
+
+ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
+                     timeval* received) {
+    return receiveTimedFrom(fd, buffer, length, flags, from, from != nullptr ? sizeof *from : 0,
+                            received);
+}
+
+ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* from,
+                         socklen_t fromLength, timeval* received) {
     iovec data{buffer, length};
     ControlBuffer control;
     msghdr message{};
     message.msg_name = from;
-    message.msg_namelen = from != nullptr ? sizeof *from : 0;
+    message.msg_namelen = fromLength;
     message.msg_iov = &data;
     message.msg_iovlen = 1;
     message.msg_control = control.bytes;
