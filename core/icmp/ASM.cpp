@@ -39,11 +39,15 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency6(JNIEnv* env, jclass, jint,
-                                                                 jbyteArray dest, jint, jlong, jint,
-                                                                 jint, jobject listener) {
+                                                                 jbyteArray dest, jint ttl,
+                                                                 jlong packetSize, jint,
+                                                                 jint timeout, jobject listener) {
     in6_addr address;
     if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
     if (listener == nullptr) return;  // nobody to report to
+    orvela::icmp::probeLatency6(orvela::icmp::nextLatencyProbeId(), address, dest,
+                                static_cast<unsigned short>(ttl), low32(packetSize), timeout, env,
+                                listener);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jclass, jint id,

@@ -108,6 +108,31 @@ bool acceptOnlyEchoReplies(int fd) {
     return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies) == 0;
 }
 
+int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter) {
+    ScopedFd sock(::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+    if (!sock) return -1;
+    ::setsockopt(sock.get(), IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+    requestReceiveTimes(sock.get());
+    if (filter != nullptr) attachFilter(sock.get(), *filter);
+    return sock.release();
+}
+
+int openEchoDatagramSocket6(uint16_t* identifier) {
+    ScopedFd sock(::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+    if (!sock) return -1;
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    sockaddr_in6 bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+        ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+        return -1;
+    }
+    *identifier = ntohs(bound.sin6_port);
+    requestReceiveTimes(sock.get());
+    return sock.release();
+}
+
 int openUdpProbeSocket6() {
     return openUdpProbeSocketOf(AF_INET6);
 }

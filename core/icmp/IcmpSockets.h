@@ -2,6 +2,8 @@
 
 // Opening and setting up the raw sockets of icmpprobe.
 
+#include <netinet/icmp6.h>
+
 #include <cstdint>
 
 #include "core/icmp/ProbeFilter.h"
@@ -49,6 +51,12 @@ int openUdpProbeSocket();
 
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);
+
+// STOPGAP (replaced by main's): a raw ICMPv6 socket with the type filter `types` and the BPF
+// `filter` when not null, with receive stamps. -1 with errno set.
+int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter);
+// STOPGAP: SOCK_DGRAM IPPROTO_ICMPV6 bound to port 0, stamps.
+int openEchoDatagramSocket6(uint16_t* identifier);
 
 // openUdpProbeSocket for IPv6 probes: the ICMPv6 errors about its sends are queued for it.
 int openUdpProbeSocket6();

@@ -37,9 +37,8 @@ constexpr size_t kProbeSeqAt = kIpMinHeaderLength + kUdpHeaderLength;
 constexpr size_t kProbeTtlAt = kProbeSeqAt + 1;
 constexpr int kProbeLayoutLength = 40;
 // Over IPv6 the system writes a 40-byte header and the UDP header; the probe's data is the same.
-constexpr int kIpv6HeaderLength = 40;
 constexpr int kIpv4UdpHeaders = kIpMinHeaderLength + kUdpHeaderLength;
-constexpr int kIpv6UdpHeaders = kIpv6HeaderLength + kUdpHeaderLength;
+constexpr int kIpv6UdpHeaders = kIp6HeaderLength + kUdpHeaderLength;
 // The highest hop when the caller asks for 0 or 1.
 constexpr int kDefaultHighestHop = 25;
 
@@ -297,36 +296,27 @@ void takeVerdict(int verdict, Answer& answer) {
     }
 }
 
-// The ICMPv6 messages that answer a probe. Their names are the kernel's; the numbers are fixed.
-constexpr uint8_t kIcmp6Unreachable = 1;
-constexpr uint8_t kIcmp6PacketTooBig = 2;
-constexpr uint8_t kIcmp6TimeExceeded = 3;
-constexpr uint8_t kIcmp6NoRoute = 0;
-constexpr uint8_t kIcmp6AddressUnreachable = 3;
-constexpr uint8_t kIcmp6PortUnreachable = 4;
-constexpr uint8_t kIcmp6HopLimitExceeded = 0;
-
 // The IPv4 verdicts' counterparts for an ICMPv6 error: time exceeded in transit as IPv4's;
 // port unreachable is the destination's answer; no route and address unreachable as IPv4's
 // network and host unreachable, and packet too big as fragmentation needed; every other
 // unreachable code as IPv4's administrative ones. False: not an answer.
 bool takeIcmp6Error(uint8_t type, uint8_t code, Answer& answer) {
-    if (type == kIcmp6TimeExceeded) {
+    if (type == ICMP6_TIME_EXCEEDED) {
         answer.meaning = Meaning::Router;
-        return code == kIcmp6HopLimitExceeded;
+        return code == ICMP6_TIME_EXCEED_TRANSIT;
     }
-    if (type == kIcmp6PacketTooBig) {
+    if (type == ICMP6_PACKET_TOO_BIG) {
         answer.meaning = Meaning::Unreachable;
         return true;
     }
-    if (type != kIcmp6Unreachable) return false;
+    if (type != ICMP6_DST_UNREACH) return false;
     answer.unreachableCode = code;
     switch (code) {
-        case kIcmp6PortUnreachable:
+        case ICMP6_DST_UNREACH_NOPORT:
             answer.meaning = Meaning::Arrived;
             break;
-        case kIcmp6NoRoute:
-        case kIcmp6AddressUnreachable:
+        case ICMP6_DST_UNREACH_NOROUTE:
+        case ICMP6_DST_UNREACH_ADDR:
             answer.meaning = Meaning::Unreachable;
             break;
         default:

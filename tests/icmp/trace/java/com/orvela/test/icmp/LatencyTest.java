@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvela.core.icmp.ASM;
+import com.orvela.core.icmp.HopListener;
 import com.orvela.core.icmp.LatencyListener;
 import com.orvela.test.icmp.Topology.Latency;
 import java.io.IOException;
@@ -223,6 +224,49 @@ class LatencyTest {
         } finally {
             pool.shutdownNow();
         }
+    }
+
+    @Test
+    void ipv6LoopbackAnswersAndAnAddressNotOf16BytesIsRefusedBeforeAnything() {
+        byte[] loopback = ProbeMain.address6("::1");
+        List<String> reports = new ArrayList<>();
+        LatencyListener latency = new LatencyListener() {
+            @Override
+            public void handleLatency(int id, int seq, int dest, int rc, double ms, int len,
+                    int dest2) {
+                reports.add("IPv4 report");
+            }
+
+            @Override
+            public void handleLatency6(int id, int seq, byte[] dest, int rc, double ms,
+                    int len) {
+                reports.add(seq + " " + rc + " " + len + " " + ProbeMain.text6(dest));
+            }
+        };
+        HopListener hops = new HopListener() {
+            @Override
+            public void handleHop(int id, int seq, int address, int rc, double ms, int len,
+                    int dest, int done) {
+                reports.add("IPv4 report");
+            }
+
+            @Override
+            public void handleHop6(int id, int seq, byte[] address, int rc, double ms, int len,
+                    byte[] dest, int done) {
+                reports.add(id + " " + seq + " " + ProbeMain.text6(address) + " " + rc + " "
+                        + len + " " + done);
+            }
+        };
+        ASM.getLatency6(0, loopback, 64, 100, 0, 2000, latency);
+        ASM.getTrace6(4244, loopback, 0, 5000, -1, 2000, hops);
+        for (byte[] bad : new byte[][] {null, new byte[4], new byte[17]}) {
+            Class<? extends Exception> thrown = bad == null ? NullPointerException.class
+                    : IllegalArgumentException.class;
+            assertThrows(thrown, () -> ASM.getLatency6(0, bad, 64, 64, 0, 2000, latency));
+            assertThrows(thrown, () -> ASM.getTrace6(1, bad, 0, 64, -1, 2000, hops));
+        }
+        assertEquals(List.of("1 0 100 0:0:0:0:0:0:0:1", "4244 1 0:0:0:0:0:0:0:1 0 1024 1"),
+                reports);
     }
 
     @Test
