@@ -204,11 +204,15 @@ bool attachFilter(int fd, const FilterProgram& program) noexcept {
         return false;
     }
     // What came in before the filter was on would each wake the reader for nothing.
+    dropQueued(fd);
+    return true;
+}
+
+void dropQueued(int fd) noexcept {
     unsigned char scratch[1];
     for (int i = 0; i < kMostUnfiltered; ++i) {
         if (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) < 0) break;
     }
-    return true;
 }
 
 }  // namespace orvela::icmp

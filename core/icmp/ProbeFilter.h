@@ -50,4 +50,8 @@ FilterProgram pingServiceFilter(uint16_t identifier) noexcept;
 // unfiltered, and keeps its queue.
 bool attachFilter(int fd, const FilterProgram& program) noexcept;
 
+// Throws away what the socket `fd` has queued (a bounded number of datagrams), as attachFilter
+// does once its program is on.
+void dropQueued(int fd) noexcept;
+
 }  // namespace orvela::icmp

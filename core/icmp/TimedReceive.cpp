@@ -59,37 +59,14 @@ void keepStampingOn() {
     static_cast<void>(keeper);
 }
 
-}  // namespace
-
-ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* from,
-                         socklen_t fromLength, timeval* received);
-
-bool requestReceiveTimes(int fd) {
-    keepStampingOn();
-    const int on = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0) return true;
-    return ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on) == 0;
-}
-
-ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in* from,
-                     timeval* received) {
-    return receiveTimedFrom(fd, buffer, length, flags, from, from != nullptr ? sizeof *from : 0,
-                            received);
-}
-
-ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
-                     timeval* received) {
-    return receiveTimedFrom(fd, buffer, length, flags, from, from != nullptr ? sizeof *from : 0,
-                            received);
-}
-
+// Either overload: `from` (may be null) has room for `fromLength` bytes.
 ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* from,
                          socklen_t fromLength, timeval* received) {
     iovec data{buffer, length};
     ControlBuffer control;
     msghdr message{};
     message.msg_name = from;
-    message.msg_namelen = fromLength;
+    message.msg_namelen = from != nullptr ? fromLength : 0;
     message.msg_iov = &data;
     message.msg_iovlen = 1;
     message.msg_control = control.bytes;
@@ -100,6 +77,25 @@ ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* f
     ::gettimeofday(&now, nullptr);
     if (!receiveTimeOf(message, now, received)) *received = now;
     return got;
+}
+
+}  // namespace
+
+bool requestReceiveTimes(int fd) {
+    keepStampingOn();
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0) return true;
+    return ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on) == 0;
+}
+
+ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in* from,
+                     timeval* received) {
+    return receiveTimedFrom(fd, buffer, length, flags, from, sizeof *from, received);
+}
+
+ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
+                     timeval* received) {
+    return receiveTimedFrom(fd, buffer, length, flags, from, sizeof *from, received);
 }
 
 bool receiveTimeOf(const msghdr& message, const timeval& now, timeval* received) {
