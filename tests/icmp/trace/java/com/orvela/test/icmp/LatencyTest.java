@@ -16,6 +16,7 @@ import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.concurrent.Callable;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -43,6 +44,24 @@ class LatencyTest {
         ASM.getLatency(0, LOOPBACK, 64, size, 0, 2000,
                 (id, seq, dest, rc, latency, datalen, dest2) -> reports.add(new Latency(id, seq,
                         ProbeMain.dotted(dest), rc, latency, datalen, ProbeMain.dotted(dest2))));
+        assertEquals(1, reports.size());
+        return reports.get(0);
+    }
+
+    private static Latency probeLoopback6() {
+        List<Latency> reports = new ArrayList<>();
+        ASM.getLatency6(0, ProbeMain.address6("::1"), 64, 64, 0, 2000, new LatencyListener() {
+            @Override
+            public void handleLatency(int id, int seq, int dest, int rc, double ms, int len,
+                    int dest2) {}
+
+            @Override
+            public void handleLatency6(int id, int seq, byte[] dest, int rc, double ms,
+                    int len) {
+                String to = ProbeMain.text6(dest);
+                reports.add(new Latency(id, seq, to, rc, ms, len, to));
+            }
+        });
         assertEquals(1, reports.size());
         return reports.get(0);
     }
@@ -213,7 +232,12 @@ class LatencyTest {
         ExecutorService pool = Executors.newFixedThreadPool(8);
         try {
             List<Future<Latency>> results = new ArrayList<>();
-            for (int i = 0; i < 40; i++) results.add(pool.submit(() -> probeLoopback(64)));
+            // IPv4 and IPv6 probes take their identifiers from the same counter.
+            for (int i = 0; i < 40; i++) {
+                Callable<Latency> probe = i % 2 == 0 ? () -> probeLoopback(64)
+                        : LatencyTest::probeLoopback6;
+                results.add(pool.submit(probe));
+            }
             Set<Integer> ids = new HashSet<>();
             for (Future<Latency> f : results) {
                 Latency r = f.get();
