@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((flags & 4) != 0) delivery.from.v6.sin6_addr.s6_addr[15] ^= 1;
     const bool kernels = (flags & 8) != 0;
 
-    const int type = echo6AnswerType(kernels ? nullptr : &identifier, probed, seq, m, length,
-                                     delivery);
+    const int type =
+        echo6AnswerType(kernels ? nullptr : &identifier, probed, seq, m, length, delivery);
     if (type < -1 || type > 255) __builtin_trap();
     if (type == ICMP6_ECHO_REPLY && (flags & 4) != 0 && !delivery.queuedError) __builtin_trap();
     if (type == -1 || delivery.queuedError || kernels) return 0;
