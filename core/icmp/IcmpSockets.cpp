@@ -71,12 +71,42 @@ int openEchoDatagramSocket(uint16_t* identifier) {
     return sock.release();
 }
 
-int openUdpProbeSocket() {
-    ScopedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter) {
+    ScopedFd sock(::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6));
     if (!sock) return -1;
-    if (!requestQueuedErrors(sock.get())) return -1;
+    if (::setsockopt(sock.get(), IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types) != 0) {
+        return -1;
+    }
+    requestReceiveTimes(sock.get());
+    // Without a program attached, what came in before the type filter took hold goes here.
+    if (filter == nullptr || !attachFilter(sock.get(), *filter)) dropQueued(sock.get());
+    return sock.release();
+}
+
+int openEchoDatagramSocket6(uint16_t* identifier) {
+    ScopedFd sock(::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+    if (!sock) return -1;
+    // Port 0: the kernel picks a free identifier.
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_addr = in6addr_any;
+    sockaddr_in6 bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
+        ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+        return -1;
+    }
+    *identifier = ntohs(bound.sin6_port);
     requestReceiveTimes(sock.get());
     return sock.release();
+}
+
+namespace {
+int openUdpProbeSocketOf(sa_family_t family);
+}
+
+int openUdpProbeSocket() {
+    return openUdpProbeSocketOf(AF_INET);
 }
 
 namespace {
@@ -107,5 +137,19 @@ bool acceptOnlyEchoReplies(int fd) {
     icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
     return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies) == 0;
 }
+
+int openUdpProbeSocket6() {
+    return openUdpProbeSocketOf(AF_INET6);
+}
+
+namespace {
+int openUdpProbeSocketOf(sa_family_t family) {
+    ScopedFd sock(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!sock) return -1;
+    if (!requestQueuedErrors(sock.get(), family)) return -1;
+    requestReceiveTimes(sock.get());
+    return sock.release();
+}
+}  // namespace
 
 }  // namespace orvela::icmp

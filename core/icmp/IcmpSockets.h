@@ -2,6 +2,8 @@
 
 // Opening and setting up the raw sockets of icmpprobe.
 
+#include <netinet/icmp6.h>
+
 #include <cstdint>
 
 #include "core/icmp/ProbeFilter.h"
@@ -43,11 +45,30 @@ bool refusedForPrivilege(int err);
 // with `identifier` set, or -1 with errno set.
 int openEchoDatagramSocket(uint16_t* identifier);
 
+// A raw ICMPv6 socket that hears only the ICMPv6 types `types` lets through (ICMP6_FILTER) and,
+// when `filter` is not null, what that program passes; the program sees the ICMPv6 message from
+// its first byte, since a raw ICMPv6 socket delivers no IPv6 header. Each datagram carries its
+// arrival time (see TimedReceive.h). What arrived before the filters took hold is dropped. The
+// descriptor (the caller's to close), or -1 with errno set: when the socket can't be opened, or
+// when the kernel refuses `types` (a socket that heard every type would mislead its reader); the
+// BPF program and the stamps are best effort.
+int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter);
+
+// The ICMPv6 echo socket of the datagram kind (net.ipv4.ping_group_range governs it too): bound
+// to an identifier the kernel chose, carrying each datagram's arrival time. The kernel hands it
+// only the echo replies to its identifier, as the ICMPv6 message alone, and fills in the
+// identifier and the checksum of each request sent. The descriptor (the caller's to close) with
+// `identifier` set, or -1 with errno set.
+int openEchoDatagramSocket6(uint16_t* identifier);
+
 // A UDP socket for the trace's probes, which needs no privilege: the ICMP errors about its sends
 // are queued for it (QueuedError.h), with their arrival times. -1 with errno set.
 int openUdpProbeSocket();
 
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);
+
+// openUdpProbeSocket for IPv6 probes: the ICMPv6 errors about its sends are queued for it.
+int openUdpProbeSocket6();
 
 }  // namespace orvela::icmp

@@ -6,6 +6,7 @@
 // wake-ups for everyone else's traffic, and passes every datagram they could take.
 
 #include <linux/filter.h>
+#include <netinet/in.h>
 
 #include <cstdint>
 
@@ -25,6 +26,13 @@ struct FilterProgram {
 // `destination` and carries `identifier` in its own header (an echo reply, chiefly).
 FilterProgram latencyProbeFilter(uint16_t identifier, uint32_t destination) noexcept;
 
+// The latency probe with `identifier` over IPv6, on a raw ICMPv6 socket, which hands the filter
+// the ICMPv6 message alone (no IPv6 header, so the sender can't be checked here). Passes an echo
+// reply that carries `identifier`, and an ICMPv6 error (destination unreachable, packet too
+// big, time exceeded) that quotes an echo request with `identifier` to `destination` right
+// after the quoted IPv6 header.
+FilterProgram latencyProbeFilter6(uint16_t identifier, const in6_addr& destination) noexcept;
+
 // The route trace whose UDP probes leave from `sourcePort` for `destinationPorts` ports in a row
 // from `firstDestinationPort` (counting on past 65535 to 0). Passes time exceeded in transit
 // (code 0) and destination unreachable (any code) that quote such a probe. With 65536 ports or
@@ -41,5 +49,9 @@ FilterProgram pingServiceFilter(uint16_t identifier) noexcept;
 // should hear. False with errno set when the system refuses it; the socket then goes on
 // unfiltered, and keeps its queue.
 bool attachFilter(int fd, const FilterProgram& program) noexcept;
+
+// Throws away what the socket `fd` has queued (a bounded number of datagrams), as attachFilter
+// does once its program is on.
+void dropQueued(int fd) noexcept;
 
 }  // namespace orvela::icmp

@@ -59,6 +59,26 @@ void keepStampingOn() {
     static_cast<void>(keeper);
 }
 
+// Either overload: `from` (may be null) has room for `fromLength` bytes.
+ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* from,
+                         socklen_t fromLength, timeval* received) {
+    iovec data{buffer, length};
+    ControlBuffer control;
+    msghdr message{};
+    message.msg_name = from;
+    message.msg_namelen = from != nullptr ? fromLength : 0;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof control.bytes;
+    const ssize_t got = ::recvmsg(fd, &message, flags);
+    if (got < 0 || received == nullptr) return got;
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    if (!receiveTimeOf(message, now, received)) *received = now;
+    return got;
+}
+
 }  // namespace
 
 bool requestReceiveTimes(int fd) {
@@ -70,21 +90,12 @@ bool requestReceiveTimes(int fd) {
 
 ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in* from,
                      timeval* received) {
-    iovec data{buffer, length};
-    ControlBuffer control;
-    msghdr message{};
-    message.msg_name = from;
-    message.msg_namelen = from != nullptr ? sizeof *from : 0;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control.bytes;
-    message.msg_controllen = sizeof control.bytes;
-    const ssize_t got = ::recvmsg(fd, &message, flags);
-    if (got < 0 || received == nullptr) return got;
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    if (!receiveTimeOf(message, now, received)) *received = now;
-    return got;
+    return receiveTimedFrom(fd, buffer, length, flags, from, sizeof *from, received);
+}
+
+ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
+                     timeval* received) {
+    return receiveTimedFrom(fd, buffer, length, flags, from, sizeof *from, received);
 }
 
 bool receiveTimeOf(const msghdr& message, const timeval& now, timeval* received) {

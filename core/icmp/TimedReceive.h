@@ -22,6 +22,9 @@ bool requestReceiveTimes(int fd);
 // receive. `received` is left alone when the receive fails.
 ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in* from,
                      timeval* received);
+// The same for a socket whose senders are IPv6 addresses.
+ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
+                     timeval* received);
 
 // The kernel's stamp among the control messages of a received `message`; false when there is
 // none, or none that is plausible against `now` (the clock read after the receive): a stamp
