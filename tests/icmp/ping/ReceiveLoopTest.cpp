@@ -57,6 +57,12 @@ class RecordingSink final : public ReplySink {
     explicit RecordingSink(std::function<bool(const PingReply&)> stopAt = nullptr)
         : stopAt_(std::move(stopAt)) {}
 
+    bool start(sa_family_t family) override {
+        family_ = family;
+        return true;
+    }
+    sa_family_t family() const { return family_; }
+
     bool onReply(const PingReply& reply) override {
         std::lock_guard<std::mutex> lock(mutex_);
         replies_.push_back(reply);
@@ -69,7 +75,9 @@ class RecordingSink final : public ReplySink {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] {
             for (const PingReply& r : replies_) {
-                if (r.reqID == reqID && r.address == uint32_t{kLoopback}) return true;
+                const bool loopback = r.family == AF_INET6 ? IN6_IS_ADDR_LOOPBACK(&r.address6)
+                                                           : r.address == uint32_t{kLoopback};
+                if (r.reqID == reqID && loopback) return true;
             }
             return false;
         });
@@ -97,16 +105,18 @@ class RecordingSink final : public ReplySink {
 
   private:
     std::function<bool(const PingReply&)> stopAt_;
+    std::atomic<sa_family_t> family_{AF_UNSPEC};
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<PingReply> replies_;
 };
 
-// A socket from icmp_init, shut down when the scope ends; shutting down again is a no-op, also
-// once another open has taken the number.
+// A socket from icmp_init (or openPingSocket6), shut down when the scope ends; shutting down
+// again is a no-op, also once another open has taken the number.
 class PingSocket {
   public:
-    PingSocket() : fd_(icmp_init()) {}
+    explicit PingSocket(bool ipv6 = false)
+        : fd_(ipv6 ? orvela::ping::openPingSocket6() : icmp_init()) {}
     ~PingSocket() { icmp_shutdown(fd_); }
     PingSocket(const PingSocket&) = delete;
     PingSocket& operator=(const PingSocket&) = delete;
@@ -178,6 +188,31 @@ TEST_F(ReceiveLoopTest, AReplyToOurRequestReachesTheSink) {
     for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(id, 7);
     icmp_shutdown(fd);
     EXPECT_TRUE(loop.ended());
+}
+
+TEST_F(ReceiveLoopTest, Icmp6RepliesReachTheSinkAndEachSendTakesOnlySocketsOfItsFamily) {
+    using orvela::ping::sendPing6;
+    const PingSocket ipv4, ipv6(true);
+    const int fd = ipv6.get();
+    ASSERT_GE(ipv4.get(), 0);
+    ASSERT_GE(fd, 0);
+    RecordingSink sink;
+    LoopThread loop(fd, &sink);
+    ASSERT_EQ(sendPing6(fd, in6addr_loopback, 7), 0);
+    ASSERT_TRUE(sink.awaitOwn(7));
+    EXPECT_EQ(sink.family(), AF_INET6);
+    for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(id, 7);
+
+    errno = 0;
+    EXPECT_EQ(send_ping(fd, kLoopback, 8, 64), -1);
+    EXPECT_EQ(errno, EBADF);
+    errno = 0;
+    EXPECT_EQ(sendPing6(ipv4.get(), in6addr_loopback, 8), -1);
+    EXPECT_EQ(errno, EBADF);
+    icmp_shutdown(fd);
+    EXPECT_TRUE(loop.ended());
+    EXPECT_FALSE(isOpen(fd));
+    EXPECT_EQ(sendPing6(fd, in6addr_loopback, 9), -1);
 }
 
 TEST_F(ReceiveLoopTest, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
@@ -398,6 +433,15 @@ TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
     }
     EXPECT_EQ(send_ping(fd, kLoopback, 8, 64), -1);
     EXPECT_EQ(TestReceivePings(reinterpret_cast<void*>(static_cast<intptr_t>(fd))), 0);
+    {
+        const PingSocket ipv6(true);
+        ASSERT_GE(ipv6.get(), 0);
+        LoopThread loop(ipv6.get(), &sink);
+        EXPECT_EQ(orvela::ping::sendPing6(ipv6.get(), in6addr_loopback, 9), 0);
+        EXPECT_TRUE(sink.awaitOwn(9));
+        icmp_shutdown(ipv6.get());
+        EXPECT_TRUE(loop.ended());
+    }
     std::string out = captured.take();
     trace = 0;
 
@@ -413,12 +457,18 @@ TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
              "starting receive_ping...\n",
              "Error receiving pings on icmpsd #" + sd + " (errno = 9)\n",
              "receive_ping returned...\n",
+             "Sent ping to ::1 (reqid = 9)\n",
+             "read data in, and rc = 64\n",
          }) {
         EXPECT_NE(out.find(line), std::string::npos) << line << "\nin:\n" << out;
     }
     EXPECT_TRUE(std::regex_search(
         out, std::regex("Ping received from 127\\.0\\.0\\.1, type = 0 reqID = 7, curTime = "
                         "[0-9]+ms, reqTime = [0-9]+ms, RTTime = [0-9]+ms\n")))
+        << out;
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("Ping received from ::1, type = 129 reqID = 9, curTime = [0-9]+ms, "
+                        "reqTime = [0-9]+ms, RTTime = [0-9]+ms\n")))
         << out;
 }
 
