@@ -2,6 +2,7 @@ package com.orvela.test.icmp;
 
 import static com.orvela.test.icmp.PingPeer.IDENTIFIER;
 import static com.orvela.test.icmp.PingPeer.LOOPBACK;
+import static com.orvela.test.icmp.PingPeer.LOOPBACK6;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
@@ -24,6 +25,8 @@ import java.util.Arrays;
 import java.util.BitSet;
 import java.util.List;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 
 class PingTest {
     private static final int CAPTURE_MS = 10_000;
@@ -31,6 +34,12 @@ class PingTest {
     /** Sends one echo request with this request id to 127.0.0.1. */
     private static int send(int socket, int reqID) {
         return JNIPinger.nativeSendPing(socket, LOOPBACK, (short) reqID, (short) 64);
+    }
+
+    /** Sends one echo request with this request id to 127.0.0.1, or to ::1 on an ICMPv6 socket. */
+    private static int send(int socket, boolean ipv6, int reqID) {
+        return ipv6 ? JNIPinger.nativeSendPing6(socket, LOOPBACK6, (short) reqID, (short) 64)
+                : send(socket, reqID);
     }
 
     /** A source address of its own for each case, so other traffic on the host can't mix in. */
@@ -46,6 +55,29 @@ class PingTest {
             assertEquals(0x7F000001, call.address());
             assertTrue(call.rtt() >= 0, "rtt " + call.rtt());
         }
+    }
+
+    @Test
+    void icmp6RepliesFromLoopbackReachTheObserverAndEachSendTakesOnlyItsOwnFamily()
+            throws Exception {
+        int closed;
+        try (PingLoop loop = PingLoop.of(true); PingLoop ipv4 = new PingLoop()) {
+            closed = loop.socket;
+            assertEquals(0, send(loop.socket, true, 7));
+            assertEquals(0, send(loop.socket, true, -1));
+            PingLoop.Call call = loop.await(c -> c.reqID() == 7);
+            assertArrayEquals(LOOPBACK6, call.address6());
+            assertTrue(call.rtt() >= 0, "rtt " + call.rtt());
+            assertTrue(loop.await(c -> c.reqID() == -1).fromLoopback());
+
+            assertEquals(-1, send(loop.socket, 8));
+            assertEquals(-1, send(ipv4.socket, true, 8));
+            assertThrows(NullPointerException.class,
+                    () -> JNIPinger.nativeSendPing6(loop.socket, null, (short) 8, (short) 64));
+            assertThrows(IllegalArgumentException.class, () -> JNIPinger.nativeSendPing6(
+                    loop.socket, new byte[4], (short) 8, (short) 64));
+        }
+        assertEquals(-1, send(closed, true, 9));
     }
 
     @Test
@@ -176,11 +208,12 @@ class PingTest {
         }
     }
 
-    @Test
-    void aBurstOfTenThousandRequestsFromTwoThreadsIsAnsweredInFull() throws Exception {
+    @ParameterizedTest(name = "ipv6 {0}")
+    @ValueSource(booleans = {false, true})
+    void aBurstOfTenThousandRequestsFromTwoThreadsIsAnsweredInFull(boolean ipv6) throws Exception {
         int perThread = 5000;
         BitSet answered = new BitSet();
-        try (PingLoop loop = new PingLoop()) {
+        try (PingLoop loop = PingLoop.of(ipv6)) {
             List<Thread> senders = new ArrayList<>();
             int[] failed = new int[2];
             for (int t = 0; t < 2; ++t) {
@@ -188,7 +221,7 @@ class PingTest {
                 int slot = t;
                 senders.add(new Thread(() -> {
                     for (int id = first; id < first + perThread; ++id) {
-                        if (send(loop.socket, id) != 0) ++failed[slot];
+                        if (send(loop.socket, ipv6, id) != 0) ++failed[slot];
                     }
                 }));
             }
@@ -196,7 +229,7 @@ class PingTest {
             for (Thread s : senders) s.join();
             assertArrayEquals(new int[2], failed);
             loop.await(c -> {
-                if (c.address() == LOOPBACK && c.reqID() > 0) answered.set(c.reqID());
+                if (c.fromLoopback() && c.reqID() > 0) answered.set(c.reqID());
                 return answered.cardinality() == 2 * perThread;
             });
         }
@@ -230,6 +263,25 @@ class PingTest {
         }
     }
 
+    /** On an ICMPv6 socket, in microseconds: the loop calls only removePingRequest6Micros. */
+    private static final class SlowFirstCallMicros6 extends SlowFirstCall {
+        @Override
+        public void removePingRequest(int address, short reqID, int rttMillis) {
+            throw new AssertionError("removePingRequest called on an ICMPv6 socket");
+        }
+
+        @Override
+        public void removePingRequest6(byte[] address, short reqID, int rttMillis) {
+            throw new AssertionError("removePingRequest6 called beside removePingRequest6Micros");
+        }
+
+        @SuppressWarnings("unused") // found by the receive loop
+        public void removePingRequest6Micros(byte[] address, short reqID, long rttMicros) {
+            assertArrayEquals(LOOPBACK6, address);
+            record(reqID, rttMicros);
+        }
+    }
+
     /** The same in microseconds: the loop calls only removePingRequestMicros. */
     private static final class SlowFirstCallMicros extends SlowFirstCall {
         @Override
@@ -250,8 +302,10 @@ class PingTest {
         // switches its receive stamps on a moment after the process first asks for them.
         JNIPinger.nativeICMPShutdown(JNIPinger.nativeICMPInit());
         Thread.sleep(100);
-        for (SlowFirstCall observer : List.of(new SlowFirstCall(), new SlowFirstCallMicros())) {
-            observer.socket = JNIPinger.nativeICMPInit();
+        for (SlowFirstCall observer : List.of(new SlowFirstCall(), new SlowFirstCallMicros(),
+                new SlowFirstCallMicros6())) {
+            boolean ipv6 = observer instanceof SlowFirstCallMicros6;
+            observer.socket = ipv6 ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit();
             assertTrue(observer.socket >= 0);
             Throwable[] thrown = {null};
             Thread loop = new Thread(() -> {
@@ -262,13 +316,13 @@ class PingTest {
                 }
             });
             loop.start();
-            for (int id = 1; id <= 200; ++id) assertEquals(0, send(observer.socket, id));
+            for (int id = 1; id <= 200; ++id) assertEquals(0, send(observer.socket, ipv6, id));
             loop.join(PingLoop.PATIENCE_MS);
             JNIPinger.nativeICMPShutdown(observer.socket);
             loop.join(PingLoop.PATIENCE_MS);
             assertEquals(null, thrown[0]);
             assertEquals(200, observer.answered.cardinality());
-            boolean micros = observer instanceof SlowFirstCallMicros;
+            boolean micros = observer instanceof SlowFirstCallMicros || ipv6;
             long limit = micros ? 10_000 : 10;
             for (int id = 1; id <= 200; ++id) {
                 if (id == observer.slept) continue;
@@ -420,10 +474,10 @@ class PingTest {
         }
     }
 
-    /** Runs nativeICMPInit in a JVM without CAP_NET_RAW; returns what it printed. */
-    private static String initWithoutRawSockets() throws Exception {
+    /** Runs nativeICMPInit (with "6" nativeICMPInit6) in a JVM without CAP_NET_RAW. */
+    private static String initWithoutRawSockets(String... args) throws Exception {
         return runUnprivileged("1 0", List.of("setpriv", "--bounding-set=-net_raw",
-                "--inh-caps=-net_raw"));
+                "--inh-caps=-net_raw"), args);
     }
 
     @Test
@@ -432,9 +486,12 @@ class PingTest {
         List<String> nobody = List.of("setpriv", "--reuid=65534", "--regid=65534",
                 "--clear-groups");
         assertEquals("-1", runUnprivileged("1 0", nobody));
+        assertEquals("-1", runUnprivileged("1 0", nobody, "6"));
         // Each socket gets its own replies, the whole burst of what the socket holds by default.
         assertEquals("socket 0 512 512\nsocket 1 16 16\nended",
                 runUnprivileged("65534 65534", nobody, "burst"));
+        assertEquals("socket 0 512 512\nsocket 1 16 16\nended",
+                runUnprivileged("65534 65534", nobody, "burst6"));
     }
 
     @Test
@@ -446,6 +503,9 @@ class PingTest {
             assertEquals(line, Files.readString(LOG));
             Files.writeString(LOG, "something else\n");
             assertEquals("-1", initWithoutRawSockets());
+            assertEquals(line, Files.readString(LOG));
+            Files.writeString(LOG, "something else\n");
+            assertEquals("-1", initWithoutRawSockets("6"));
             assertEquals(line, Files.readString(LOG));
         } finally {
             Files.deleteIfExists(LOG);
