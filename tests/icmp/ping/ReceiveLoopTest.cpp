@@ -57,12 +57,6 @@ class RecordingSink final : public ReplySink {
     explicit RecordingSink(std::function<bool(const PingReply&)> stopAt = nullptr)
         : stopAt_(std::move(stopAt)) {}
 
-    bool start(sa_family_t family) override {
-        family_ = family;
-        return true;
-    }
-    sa_family_t family() const { return family_; }
-
     bool onReply(const PingReply& reply) override {
         std::lock_guard<std::mutex> lock(mutex_);
         replies_.push_back(reply);
@@ -105,7 +99,6 @@ class RecordingSink final : public ReplySink {
 
   private:
     std::function<bool(const PingReply&)> stopAt_;
-    std::atomic<sa_family_t> family_{AF_UNSPEC};
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<PingReply> replies_;
@@ -188,31 +181,6 @@ TEST_F(ReceiveLoopTest, AReplyToOurRequestReachesTheSink) {
     for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(id, 7);
     icmp_shutdown(fd);
     EXPECT_TRUE(loop.ended());
-}
-
-TEST_F(ReceiveLoopTest, Icmp6RepliesReachTheSinkAndEachSendTakesOnlySocketsOfItsFamily) {
-    using orvela::ping::sendPing6;
-    const PingSocket ipv4, ipv6(true);
-    const int fd = ipv6.get();
-    ASSERT_GE(ipv4.get(), 0);
-    ASSERT_GE(fd, 0);
-    RecordingSink sink;
-    LoopThread loop(fd, &sink);
-    ASSERT_EQ(sendPing6(fd, in6addr_loopback, 7), 0);
-    ASSERT_TRUE(sink.awaitOwn(7));
-    EXPECT_EQ(sink.family(), AF_INET6);
-    for (uint16_t id : sink.ownRequestIds()) EXPECT_EQ(id, 7);
-
-    errno = 0;
-    EXPECT_EQ(send_ping(fd, kLoopback, 8, 64), -1);
-    EXPECT_EQ(errno, EBADF);
-    errno = 0;
-    EXPECT_EQ(sendPing6(ipv4.get(), in6addr_loopback, 8), -1);
-    EXPECT_EQ(errno, EBADF);
-    icmp_shutdown(fd);
-    EXPECT_TRUE(loop.ended());
-    EXPECT_FALSE(isOpen(fd));
-    EXPECT_EQ(sendPing6(fd, in6addr_loopback, 9), -1);
 }
 
 TEST_F(ReceiveLoopTest, ShutdownEndsTheLoopEveryTimeAndTheLoopClosesTheSocket) {
