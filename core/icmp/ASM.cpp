@@ -39,19 +39,27 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency6(JNIEnv* env, jclass, jint,
-                                                                 jbyteArray dest, jint, jlong, jint,
-                                                                 jint, jobject listener) {
+                                                                 jbyteArray dest, jint ttl,
+                                                                 jlong packetSize, jint,
+                                                                 jint timeout, jobject listener) {
     in6_addr address;
     if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
     if (listener == nullptr) return;  // nobody to report to
+    orvela::icmp::probeLatency6(orvela::icmp::nextLatencyProbeId(), address, dest,
+                                static_cast<unsigned short>(ttl), low32(packetSize), timeout, env,
+                                listener);
 }
 
-JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jclass, jint,
-                                                               jbyteArray dest, jint, jlong, jint,
-                                                               jint, jobject listener) {
+JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jclass, jint id,
+                                                               jbyteArray dest, jint ttl,
+                                                               jlong packetSize, jint tos,
+                                                               jint timeout, jobject listener) {
     in6_addr address;
     if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
     if (listener == nullptr) return;  // nobody to report to
+    orvela::icmp::traceRoute6(static_cast<unsigned short>(id), address, dest,
+                              static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout,
+                              env, listener);
 }
 
 }  // extern "C"

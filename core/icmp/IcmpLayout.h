@@ -1,8 +1,10 @@
 #pragma once
 
-// Where the fields of IPv4, ICMP and UDP headers lie, and how they are read and written: every
-// multi-byte field goes on the wire most significant byte first, whatever the host's order.
+// Where the fields of IPv4, IPv6, ICMP (ICMPv6 alike) and UDP headers lie, and how they are read
+// and written: every multi-byte field goes on the wire most significant byte first, whatever the
+// host's order.
 
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
 
@@ -21,6 +23,11 @@ constexpr int kIpTimeToLiveAt = 8;
 constexpr int kIpProtocolAt = 9;
 constexpr int kIpChecksumAt = 10;
 constexpr int kIpDestinationAt = 16;
+
+// IPv6 header, as an ICMPv6 error quotes it (a raw ICMPv6 socket receives no header of its own)
+constexpr int kIp6HeaderLength = 40;
+constexpr int kIp6NextHeaderAt = 6;
+constexpr int kIp6DestinationAt = 24;
 
 // ICMP header; an error message quotes the offending datagram's IPv4 header right after it.
 constexpr int kIcmpHeaderLength = 8;

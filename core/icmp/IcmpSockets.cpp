@@ -101,12 +101,12 @@ int openEchoDatagramSocket6(uint16_t* identifier) {
     return sock.release();
 }
 
+namespace {
+int openUdpProbeSocketOf(sa_family_t family);
+}
+
 int openUdpProbeSocket() {
-    ScopedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
-    if (!sock) return -1;
-    if (!requestQueuedErrors(sock.get())) return -1;
-    requestReceiveTimes(sock.get());
-    return sock.release();
+    return openUdpProbeSocketOf(AF_INET);
 }
 
 namespace {
@@ -137,5 +137,19 @@ bool acceptOnlyEchoReplies(int fd) {
     icmp_filter onlyEchoReplies{~(1u << ICMP_ECHOREPLY)};
     return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &onlyEchoReplies, sizeof onlyEchoReplies) == 0;
 }
+
+int openUdpProbeSocket6() {
+    return openUdpProbeSocketOf(AF_INET6);
+}
+
+namespace {
+int openUdpProbeSocketOf(sa_family_t family) {
+    ScopedFd sock(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!sock) return -1;
+    if (!requestQueuedErrors(sock.get(), family)) return -1;
+    requestReceiveTimes(sock.get());
+    return sock.release();
+}
+}  // namespace
 
 }  // namespace orvela::icmp

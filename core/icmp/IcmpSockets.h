@@ -68,4 +68,7 @@ int openUdpProbeSocket();
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);
 
+// openUdpProbeSocket for IPv6 probes: the ICMPv6 errors about its sends are queued for it.
+int openUdpProbeSocket6();
+
 }  // namespace orvela::icmp

@@ -25,6 +25,7 @@
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/ProbeWait.h"
 #include "core/icmp/QueuedError.h"
+#include "core/icmp/SocketAddress.h"
 
 namespace orvela::icmp {
 namespace {
@@ -207,8 +208,10 @@ struct Probe {
     unsigned short ttl = 0;
     int datalen = 0;
     sockaddr_in to{};
-    orvela::ScopedFd sendSocket;     // on a datagram socket, the one socket of the probe
-    orvela::ScopedFd receiveSocket;  // raw sockets only
+    bool ipv6 = false;
+    sockaddr_in6 to6{};              // the destination over IPv6
+    orvela::ScopedFd sendSocket;     // over IPv6 or on a datagram socket, the one socket
+    orvela::ScopedFd receiveSocket;  // raw IPv4 sockets only
     bool datagram = false;
     Buffer pingBuffer;
     Buffer replyBuffer;
@@ -306,14 +309,14 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     if (cc < kIcmpHeaderLength) return -1;
     if (delivery.queuedError && !delivery.error.fromIcmp) return -1;  // the system's own
     const int type = delivery.queuedError ? delivery.error.type : message[kIcmpTypeAt];
-    const sockaddr_in& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
+    const SocketAddress& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
     if (verbose) {
         const int code = delivery.queuedError ? delivery.error.code : message[kIcmpCodeAt];
-        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(&sender));
+        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, numericText(sender));
     }
     // An error carries the request it quotes; a reply, the request's identifier and sequence.
-    const sockaddr_in& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
-    if (concerned.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
+    const SocketAddress& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
+    if (concerned.v4.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
     if (!delivery.queuedError && type != ICMP_ECHOREPLY) return -1;
     if (read16(message + kIcmpSequenceAt) != static_cast<uint16_t>(seq)) return -1;
     return type;
@@ -335,6 +338,96 @@ bool awaitDeliveredReply(Probe& probe, int seq, Clock::time_point deadline, doub
     }
 }
 
+// Over IPv6 one socket sends and receives: a raw ICMPv6 socket that hears only the probe's echo
+// replies and the errors that quote its requests, or, without the privilege, a datagram echo
+// socket that queues the errors about its requests. Either takes the hop limit of the probe, and
+// the kernel computes the checksum. kStatusAnswered, or the status the probe reports without a
+// try.
+int setUp6(Probe& probe) {
+    icmp6_filter types;
+    ICMP6_FILTER_SETBLOCKALL(&types);
+    for (const int type :
+         {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED}) {
+        ICMP6_FILTER_SETPASS(type, &types);
+    }
+    const FilterProgram filter = latencyProbeFilter6(probe.id, probe.to6.sin6_addr);
+    orvela::ScopedFd sock(openRawIcmp6Socket(types, &filter));
+    if (!sock && refusedForPrivilege(errno)) {
+        uint16_t identifier = 0;
+        sock.reset(openEchoDatagramSocket6(&identifier));
+        probe.datagram = true;
+        if (sock && !requestQueuedErrors(sock.get(), AF_INET6)) sock.reset(-1);
+    }
+    // The system takes 1 to 255; the IPv4 probe sends the low 8 bits, where 0 ends at hop 1.
+    const int hops = std::max(probe.ttl & 0xFF, 1);
+    if (!sock || setsockopt(sock.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) != 0) {
+        if (verbose) printError("start_test: icmp6 socket", errno);
+        return kStatusFailed;
+    }
+    probe.sendSocket.reset(sock.release());
+    probe.pingBuffer = allocateBuffer(probe.datalen);
+    probe.replyBuffer = allocateBuffer(probe.datalen);
+    if (!probe.pingBuffer || !probe.replyBuffer) return kStatusNoMemory;
+    return kStatusAnswered;
+}
+
+// The echo request of try `seq` over IPv6: the ICMPv6 message alone, `datalen` less the IPv6
+// header's 40 bytes, with the send time after its header. The send time, or -1.0.
+double sendEcho6Until(Probe& probe, int seq, Clock::time_point deadline) {
+    const int length = probe.datalen - kIp6HeaderLength;
+    unsigned char* message = probe.pingBuffer.get();
+    memset(message, 0, static_cast<size_t>(length));
+    message[kIcmpTypeAt] = ICMP6_ECHO_REQUEST;
+    write16(message + kIcmpIdentifierAt, probe.id);
+    write16(message + kIcmpSequenceAt, static_cast<uint16_t>(seq));
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
+    const int32_t micros = static_cast<int32_t>(now.tv_usec);
+    memcpy(message + kIcmpHeaderLength, &seconds, 4);
+    memcpy(message + kIcmpHeaderLength + 4, &micros, 4);
+    if (verbose) {
+        SocketAddress to{};
+        to.v6 = probe.to6;
+        printf("[ping-%d-%d]going to send %d bytes to %s\n", probe.id, seq, probe.datalen,
+               numericText(to));
+    }
+    // An ICMPv6 error about an earlier try leaves a socket error that would fail this send.
+    if (probe.datagram) takePendingError(probe.sendSocket.get());
+    const int cc =
+        sendUntil(probe.sendSocket.get(), message, length,
+                  reinterpret_cast<const sockaddr*>(&probe.to6), sizeof probe.to6, deadline);
+    return sentEchoRequest(cc < 0 ? cc : cc + kIp6HeaderLength, probe.datalen, timeStamp(now));
+}
+
+// awaitEchoReply over IPv6.
+bool awaitEcho6Reply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
+                     double& latency) {
+    const uint16_t* identifier = probe.datagram ? nullptr : &probe.id;
+    for (;;) {
+        Delivery delivery;
+        const int cc = waitDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
+                                         probe.datalen, deadline, &delivery);
+        if (cc <= 0) return false;
+        const unsigned char* message = probe.replyBuffer.get();
+        if (verbose) {
+            const bool queued = delivery.queuedError;
+            printf(" === ICMP packet, type: %d, code: %d, from %s\n",
+                   queued ? delivery.error.type : message[kIcmpTypeAt],
+                   queued   ? delivery.error.code
+                   : cc > 1 ? message[kIcmpCodeAt]
+                            : 0,
+                   numericText(queued ? delivery.error.offender : delivery.from));
+        }
+        const int type =
+            echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
+        if (type == -1) continue;
+        if (type != ICMP6_ECHO_REPLY) return false;
+        latency = roundTrip(sendTime, timeStamp(delivery.received));
+        return true;
+    }
+}
+
 // The tries of a probe, until one is answered or nprobes are made.
 struct Tries {
     int made = 0;
@@ -350,6 +443,11 @@ Tries runTries(Probe& probe, int timeout) {
         const int seq = tries.made++;
         // The deadline covers the send too: a send that can't go out by then fails the try.
         const Clock::time_point deadline = slots.next();
+        if (probe.ipv6) {
+            const double sendTime = sendEcho6Until(probe, seq, deadline);
+            tries.answered = awaitEcho6Reply(probe, seq, deadline, sendTime, tries.latency);
+            continue;
+        }
         const auto send = probe.datagram ? sendEchoDatagramUntil : sendPingPacketUntil;
         const auto await = probe.datagram ? awaitDeliveredReply : awaitEchoReply;
         const double sendTime = send(probe.sendSocket.get(), probe.pingBuffer.get(), probe.id, seq,
@@ -360,6 +458,58 @@ Tries runTries(Probe& probe, int timeout) {
 }
 
 }  // namespace
+
+int echo6AnswerType(const uint16_t* identifier, const in6_addr& probed, int seq,
+                    const unsigned char* message, int cc, const Delivery& delivery) {
+    if (message == nullptr || cc < kIcmpHeaderLength) return -1;
+    SocketAddress target{};
+    target.v6.sin6_family = AF_INET6;
+    target.v6.sin6_addr = probed;
+    if (delivery.queuedError) {
+        // The system's own errors answer nothing; an ICMPv6 one comes with the request it quotes.
+        if (!delivery.error.fromIcmp || !sameHost(delivery.error.quotedTo, target)) return -1;
+        if (read16(message + kIcmpSequenceAt) != static_cast<uint16_t>(seq)) return -1;
+        return delivery.error.type;
+    }
+    const int type = message[kIcmpTypeAt];
+    const unsigned char* echo = message;
+    if (type == ICMP6_DST_UNREACH || type == ICMP6_PACKET_TOO_BIG || type == ICMP6_TIME_EXCEEDED) {
+        // The quoted request: an IPv6 header without extensions, then the echo header.
+        const unsigned char* quoted = message + kIcmpHeaderLength;
+        if (cc < kIcmpHeaderLength + kIp6HeaderLength + kIcmpHeaderLength) return -1;
+        if (quoted[kIp6NextHeaderAt] != IPPROTO_ICMPV6) return -1;
+        if (memcmp(quoted + kIp6DestinationAt, &probed, sizeof probed) != 0) return -1;
+        echo = quoted + kIp6HeaderLength;
+        if (echo[kIcmpTypeAt] != ICMP6_ECHO_REQUEST) return -1;
+    } else if (type != ICMP6_ECHO_REPLY || !sameHost(delivery.from, target)) {
+        return -1;
+    }
+    if (identifier != nullptr && read16(echo + kIcmpIdentifierAt) != *identifier) return -1;
+    if (read16(echo + kIcmpSequenceAt) != static_cast<uint16_t>(seq)) return -1;
+    return type;
+}
+
+int probeLatency6(unsigned short id, const in6_addr& dest, jbyteArray jdest, unsigned short ttl,
+                  int datalength, int timeout, JNIEnv* env, jobject listener) {
+    ListenerMethod report(env, listener);
+    if (!report.bind("handleLatency6", "(II[BIDI)V")) return kStatusFailed;
+
+    Probe probe;
+    probe.id = id;
+    probe.ttl = ttl == 0 || ttl == 1 ? kDefaultTimeToLive : ttl;
+    probe.datalen = limitLength(datalength);
+    probe.ipv6 = true;
+    probe.to6.sin6_family = AF_INET6;
+    probe.to6.sin6_addr = dest;
+
+    const int setUpStatus = setUp6(probe);
+    const Tries tries = setUpStatus == kStatusAnswered ? runTries(probe, timeout) : Tries{};
+    int rc = setUpStatus;
+    if (rc == kStatusAnswered && !tries.answered) rc = kStatusFailed;
+    report.call(jint{id}, jint{tries.made}, jdest, jint{rc}, jdouble{tries.latency},
+                jint{probe.datalen});
+    return rc;
+}
 
 unsigned short nextLatencyProbeId() {
     const int pingIdentifier = getpid() & 0xFFFF;

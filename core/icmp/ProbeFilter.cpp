@@ -131,6 +131,36 @@ FilterProgram latencyProbeFilter(uint16_t identifier, uint32_t destination) noex
     return a.finish();
 }
 
+FilterProgram latencyProbeFilter6(uint16_t identifier, const in6_addr& destination) noexcept {
+    constexpr uint32_t kQuotedIp6At = kIcmpHeaderLength;
+    constexpr uint32_t kQuotedEchoAt = kQuotedIp6At + kIp6HeaderLength;
+    Assembler a;
+    a.op(BPF_LD | BPF_B | BPF_ABS, kIcmpTypeAt);
+    a.jump(BPF_JEQ, ICMP6_DST_UNREACH, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP6_PACKET_TOO_BIG, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP6_TIME_EXCEEDED, kQuoted, kNext);
+    a.jump(BPF_JEQ, ICMP6_ECHO_REPLY, kNext, kDrop);
+    a.op(BPF_LD | BPF_H | BPF_ABS, kIcmpIdentifierAt);
+    a.jump(BPF_JEQ, identifier, kPass, kDrop);
+    // An error quotes an IPv6 header without extensions, to the probed host, then the request.
+    a.markQuoted();
+    a.op(BPF_LD | BPF_B | BPF_ABS, kQuotedIp6At + kIp6NextHeaderAt);
+    a.jump(BPF_JEQ, IPPROTO_ICMPV6, kNext, kDrop);
+    for (uint32_t word = 0; word < 4; ++word) {
+        const uint8_t* b = destination.s6_addr + 4 * word;
+        const uint32_t value = static_cast<uint32_t>(b[0]) << 24 |
+                               static_cast<uint32_t>(b[1]) << 16 |
+                               static_cast<uint32_t>(b[2]) << 8 | b[3];
+        a.op(BPF_LD | BPF_W | BPF_ABS, kQuotedIp6At + kIp6DestinationAt + 4 * word);
+        a.jump(BPF_JEQ, value, kNext, kDrop);
+    }
+    a.op(BPF_LD | BPF_B | BPF_ABS, kQuotedEchoAt + kIcmpTypeAt);
+    a.jump(BPF_JEQ, ICMP6_ECHO_REQUEST, kNext, kDrop);
+    a.op(BPF_LD | BPF_H | BPF_ABS, kQuotedEchoAt + kIcmpIdentifierAt);
+    a.jump(BPF_JEQ, identifier, kPass, kDrop);
+    return a.finish();
+}
+
 FilterProgram routeTraceFilter(uint16_t sourcePort, uint16_t firstDestinationPort,
                                uint32_t destinationPorts) noexcept {
     Assembler a;

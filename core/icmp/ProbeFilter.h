@@ -6,6 +6,7 @@
 // wake-ups for everyone else's traffic, and passes every datagram they could take.
 
 #include <linux/filter.h>
+#include <netinet/in.h>
 
 #include <cstdint>
 
@@ -24,6 +25,13 @@ struct FilterProgram {
 // is `identifier`; and any other ICMP message but an echo request that comes from
 // `destination` and carries `identifier` in its own header (an echo reply, chiefly).
 FilterProgram latencyProbeFilter(uint16_t identifier, uint32_t destination) noexcept;
+
+// The latency probe with `identifier` over IPv6, on a raw ICMPv6 socket, which hands the filter
+// the ICMPv6 message alone (no IPv6 header, so the sender can't be checked here). Passes an echo
+// reply that carries `identifier`, and an ICMPv6 error (destination unreachable, packet too
+// big, time exceeded) that quotes an echo request with `identifier` to `destination` right
+// after the quoted IPv6 header.
+FilterProgram latencyProbeFilter6(uint16_t identifier, const in6_addr& destination) noexcept;
 
 // The route trace whose UDP probes leave from `sourcePort` for `destinationPorts` ports in a row
 // from `firstDestinationPort` (counting on past 65535 to 0). Passes time exceeded in transit

@@ -40,6 +40,20 @@ void learnDomain() {
     }
 }
 
+// Puts `name` into `line` without the local domain, cut to the line; false for no name. The
+// name is cut in place, as the resolver's entry was.
+bool nameInLine(char* name) {
+    if (!domainKnown) {
+        domainKnown = true;
+        learnDomain();
+    }
+    if (name == nullptr) return false;
+    char* dot = strchr(name, '.');
+    if (dot != nullptr && strcmp(dot + 1, domain) == 0) *dot = '\0';
+    snprintf(line, sizeof line, "%s", name);
+    return true;
+}
+
 }  // namespace
 
 namespace orvela::icmp {
@@ -47,6 +61,34 @@ namespace orvela::icmp {
 const char* dotted(const sockaddr_in* address) {
     in_addr none{};
     return inet_ntoa(address != nullptr ? address->sin_addr : none);
+}
+
+const char* numericText(const SocketAddress& address) {
+    static char text[INET6_ADDRSTRLEN];
+    if (address.any.sa_family == AF_INET6) {
+        return inet_ntop(AF_INET6, &address.v6.sin6_addr, text, sizeof text);
+    }
+    return dotted(&address.v4);
+}
+
+char* inetname6(const in6_addr& address) {
+    char host[NI_MAXHOST];
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_addr = address;
+    const bool named = !IN6_IS_ADDR_UNSPECIFIED(&address) &&
+                       getnameinfo(reinterpret_cast<const sockaddr*>(&at), sizeof at, host,
+                                   sizeof host, nullptr, 0, NI_NAMEREQD) == 0;
+    if (!nameInLine(named ? host : nullptr)) inet_ntop(AF_INET6, &address, line, sizeof line);
+    return line;
+}
+
+void print6(const sockaddr_in6* from, int cc, const in6_addr* to) {
+    const in6_addr sender = from != nullptr ? from->sin6_addr : in6_addr{};
+    char text[INET6_ADDRSTRLEN];
+    printf(" %s (%s)", inetname6(sender), inet_ntop(AF_INET6, &sender, text, sizeof text));
+    const in6_addr reached = to != nullptr ? *to : in6_addr{};
+    printf(" %d bytes to %s", cc, inet_ntop(AF_INET6, &reached, text, sizeof text));
 }
 
 void printError(const char* what, int err) {
@@ -74,22 +116,12 @@ const char* pr_type(unsigned char t) {
 }
 
 char* inetname(struct in_addr in) {
-    if (!domainKnown) {
-        domainKnown = true;
-        learnDomain();
-    }
-    const char* name = nullptr;
+    char* name = nullptr;
     if (in.s_addr != INADDR_ANY) {
         hostent* entry = gethostbyaddr(&in, sizeof in, AF_INET);
-        if (entry != nullptr && entry->h_name != nullptr) {
-            char* dot = strchr(entry->h_name, '.');
-            if (dot != nullptr && strcmp(dot + 1, domain) == 0) *dot = '\0';
-            name = entry->h_name;
-        }
+        if (entry != nullptr) name = entry->h_name;
     }
-    if (name != nullptr) {
-        snprintf(line, sizeof line, "%s", name);
-    } else {
+    if (!nameInLine(name)) {
         const unsigned long address = ntohl(in.s_addr);
         snprintf(line, sizeof line, "%lu.%lu.%lu.%lu", (address >> 24) & 0xff,
                  (address >> 16) & 0xff, (address >> 8) & 0xff, address & 0xff);

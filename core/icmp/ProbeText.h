@@ -5,6 +5,8 @@
 
 #include <netinet/in.h>
 
+#include "core/icmp/SocketAddress.h"
+
 #include "binding/Export.h"
 
 extern "C" {
@@ -20,6 +22,19 @@ namespace orvela::icmp {
 
 // The dotted address of `address`, or 0.0.0.0 for none; in inet_ntoa's buffer.
 const char* dotted(const sockaddr_in* address);
+
+// The numeric text of an address of either family (IPv6 as inet_ntop writes it); in a buffer
+// that the next call overwrites (one thread at a time, as inetname).
+const char* numericText(const SocketAddress& address);
+
+// inetname for an IPv6 address, in the same buffer and with the same rules: the name
+// (getnameinfo, names only) without the local domain, cut to 49 characters, else the numeric
+// form; no look-up for the unspecified address.
+char* inetname6(const in6_addr& address);
+
+// print for an answer of `cc` bytes from an IPv6 sender: " NAME (ADDRESS) CC bytes to TO", TO
+// being the address of this host it was sent to, or "::" when that is not known.
+void print6(const sockaddr_in6* from, int cc, const in6_addr* to);
 
 // The line perror prints for `err`, on standard error.
 void printError(const char* what, int err);

@@ -86,11 +86,12 @@ int waitDeliveryUntil(int sock, unsigned char* packet, int datalen, Clock::time_
     for (;;) {
         const short ready = pollUntil(sock, POLLIN, deadline);
         if (ready == 0) break;
-        // Errors first: a datagram queued behind an error is still there on the next call.
+        // Errors first: a datagram queued behind an error is still there on the next call. The
+        // room for an IPv6 sender holds an IPv4 one too.
         delivery->queuedError = (ready & POLLERR) != 0;
         const ssize_t got = delivery->queuedError
                                 ? receiveQueuedError(sock, packet, room, &delivery->error)
-                                : receiveTimed(sock, packet, room, MSG_DONTWAIT, &delivery->from,
+                                : receiveTimed(sock, packet, room, MSG_DONTWAIT, &delivery->from.v6,
                                                &delivery->received);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             // Taken by another reader, or a socket error left pending without a queued entry:

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "core/icmp/QueuedError.h"
+#include "core/icmp/SocketAddress.h"
 
 namespace orvela::icmp {
 
@@ -48,13 +49,14 @@ int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
 // What a datagram socket of a probe delivered: a datagram, or an entry of its error queue.
 struct Delivery {
     bool queuedError = false;
-    QueuedError error;   // when queuedError
-    sockaddr_in from{};  // the datagram's sender, otherwise
-    timeval received{};  // the datagram's arrival, otherwise
+    QueuedError error;     // when queuedError
+    SocketAddress from{};  // the datagram's sender, otherwise
+    timeval received{};    // the datagram's arrival, otherwise
 };
 
-// waitUntil for a socket that queues the ICMP errors about its sends (IP_RECVERR): the length
-// received into `packet`, with what it was in `delivery`.
+// waitUntil for a socket of either family that queues the ICMP errors about its sends
+// (IP_RECVERR, IPV6_RECVERR), or for a raw ICMPv6 socket: the length received into `packet`,
+// with what it was in `delivery`.
 int waitDeliveryUntil(int sock, unsigned char* packet, int datalen, Clock::time_point deadline,
                       Delivery* delivery);
 

@@ -14,34 +14,55 @@ namespace {
 // Room for the error with its offender's address and for a time stamp in either format, twice.
 union ControlBuffer {
     cmsghdr align;
-    unsigned char bytes[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in)) +
+    unsigned char bytes[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6)) +
                         2 * CMSG_SPACE(sizeof(timespec)) + 2 * CMSG_SPACE(sizeof(timeval))];
 };
+
+// How one family's errors are described: the control message, the origin of an ICMP error and
+// the offender's address.
+struct ErrorFormat {
+    int level;
+    int type;
+    uint8_t icmpOrigin;
+    sa_family_t family;
+    size_t addressLength;
+};
+constexpr ErrorFormat kIpv4Errors{SOL_IP, IP_RECVERR, SO_EE_ORIGIN_ICMP, AF_INET,
+                                  sizeof(sockaddr_in)};
+constexpr ErrorFormat kIpv6Errors{SOL_IPV6, IPV6_RECVERR, SO_EE_ORIGIN_ICMP6, AF_INET6,
+                                  sizeof(sockaddr_in6)};
 
 // The error of one control message, with the address that follows it. The data need not be
 // aligned for the structures: it is copied out.
 bool errorOf(const cmsghdr& message, QueuedError* error) {
-    if (message.cmsg_level != SOL_IP || message.cmsg_type != IP_RECVERR) return false;
+    const auto describes = [&message](const ErrorFormat& f) {
+        return message.cmsg_level == f.level && message.cmsg_type == f.type;
+    };
+    const ErrorFormat* format = describes(kIpv4Errors)   ? &kIpv4Errors
+                                : describes(kIpv6Errors) ? &kIpv6Errors
+                                                         : nullptr;
+    if (format == nullptr) return false;
     if (message.cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) return false;
     sock_extended_err extended;
     std::memcpy(&extended, CMSG_DATA(&message), sizeof extended);
-    error->fromIcmp = extended.ee_origin == SO_EE_ORIGIN_ICMP;
+    error->fromIcmp = extended.ee_origin == format->icmpOrigin;
     error->type = extended.ee_type;
     error->code = extended.ee_code;
-    error->offender = sockaddr_in{};
-    if (message.cmsg_len >= CMSG_LEN(sizeof extended + sizeof(sockaddr_in))) {
-        sockaddr_in offender;
-        std::memcpy(&offender, CMSG_DATA(&message) + sizeof extended, sizeof offender);
-        if (offender.sin_family == AF_INET) error->offender = offender;
+    error->offender = SocketAddress{};
+    if (message.cmsg_len >= CMSG_LEN(sizeof extended + format->addressLength)) {
+        SocketAddress offender{};
+        std::memcpy(&offender, CMSG_DATA(&message) + sizeof extended, format->addressLength);
+        if (offender.any.sa_family == format->family) error->offender = offender;
     }
     return true;
 }
 
 }  // namespace
 
-bool requestQueuedErrors(int fd) {
+bool requestQueuedErrors(int fd, sa_family_t family) {
+    const ErrorFormat& format = family == AF_INET6 ? kIpv6Errors : kIpv4Errors;
     const int on = 1;
-    return ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on) == 0;
+    return ::setsockopt(fd, format.level, format.type, &on, sizeof on) == 0;
 }
 
 void takePendingError(int fd) {
@@ -54,7 +75,7 @@ ssize_t receiveQueuedError(int fd, void* buffer, size_t length, QueuedError* err
     iovec data{buffer, length};
     ControlBuffer control;
     msghdr message{};
-    sockaddr_in quotedTo{};
+    SocketAddress quotedTo{};
     message.msg_name = &quotedTo;
     message.msg_namelen = sizeof quotedTo;
     message.msg_iov = &data;

@@ -1,28 +1,34 @@
 #pragma once
 
-// The ICMP errors the kernel queues on a datagram socket that asked for them (IP_RECVERR): a
-// router's time exceeded, a destination's unreachable, each about one of the socket's sends.
+// The ICMP and ICMPv6 errors the kernel queues on a datagram socket that asked for them
+// (IP_RECVERR, IPV6_RECVERR): a router's time exceeded, a destination's unreachable, each about
+// one of the socket's sends.
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 
+#include "core/icmp/SocketAddress.h"
+
 namespace orvela::icmp {
 
 struct QueuedError {
-    bool fromIcmp = false;  // false: the system's own error about a send (no ICMP message)
-    uint8_t type = 0;       // of the ICMP message
+    // false: the system's own error about a send (no ICMP message)
+    bool fromIcmp = false;
+    uint8_t type = 0;  // of the ICMP (ICMPv6 on an IPv6 socket) message
     uint8_t code = 0;
-    sockaddr_in offender{};  // who sent the ICMP message; zero when it is not known
-    sockaddr_in quotedTo{};  // destination (and UDP port) of the send the error concerns
-    timeval received{};      // arrival of the ICMP message (see TimedReceive.h)
+    SocketAddress offender{};  // who sent the ICMP message; zero when it is not known
+    SocketAddress quotedTo{};  // destination (and UDP port) of the send the error concerns
+    timeval received{};        // arrival of the ICMP message (see TimedReceive.h)
 };
 
-// Asks the kernel to queue the ICMP errors about `fd`'s sends. False when refused.
-bool requestQueuedErrors(int fd);
+// Asks the kernel to queue the ICMP errors about the sends of `fd`, a socket of `family`
+// (AF_INET or AF_INET6). False when refused.
+bool requestQueuedErrors(int fd, sa_family_t family = AF_INET);
 
 // Takes the socket error that each queued ICMP error also leaves pending: unread, it fails the
 // socket's next send.

@@ -15,8 +15,10 @@
 #include <new>
 
 #include "binding/ScopedFd.h"
+#include "binding/ScopedLocalRef.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
+#include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/ListenerMethod.h"
 #include "core/icmp/ProbeBuffer.h"
 #include "core/icmp/ProbeSettings.h"
@@ -24,6 +26,7 @@
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/ProbeWait.h"
 #include "core/icmp/QueuedError.h"
+#include "core/icmp/SocketAddress.h"
 
 namespace orvela::icmp {
 namespace {
@@ -33,12 +36,18 @@ namespace {
 constexpr size_t kProbeSeqAt = kIpMinHeaderLength + kUdpHeaderLength;
 constexpr size_t kProbeTtlAt = kProbeSeqAt + 1;
 constexpr int kProbeLayoutLength = 40;
+// Over IPv6 the system writes a 40-byte header and the UDP header; the probe's data is the same.
+constexpr int kIpv4UdpHeaders = kIpMinHeaderLength + kUdpHeaderLength;
+constexpr int kIpv6UdpHeaders = kIp6HeaderLength + kUdpHeaderLength;
 // The highest hop when the caller asks for 0 or 1.
 constexpr int kDefaultHighestHop = 25;
 
 // Fills in the probe of `seq` at time to live `ttl`: the IPv4 header's variable fields, the UDP
 // header, and the probe's sequence and time to live bytes. False when there is no room for it.
-bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen) {
+// An IPv6 probe (`ipVersion` 6) sends only the data from the probe's sequence byte on, and its
+// verbose lines show only that.
+bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen,
+                int ipVersion = 4) {
     if (outpacket == nullptr || datalen < kProbeLayoutLength) return false;
     const uint16_t sourcePort = static_cast<uint16_t>(id);
     const uint16_t destinationPort = static_cast<uint16_t>(port + static_cast<unsigned>(seq));
@@ -60,13 +69,18 @@ bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen)
     outpacket[kProbeTtlAt] = static_cast<unsigned char>(ttl);
 
     if (verbose) {
-        printf("send_probe:: IP Version is %d \n", 4);
+        printf("send_probe:: IP Version is %d \n", ipVersion);
         printf("send_probe:: Sending probe length %d ttl %d\n", datalen, ttl);
         printf("send_probe:: destination port is %d \n", static_cast<int>(destinationPort));
         printf("send_probe:: source port is %d \n", static_cast<int>(sourcePort));
         printf("send_probe:: id is \n");
         printf("\ncontents of probe follows:\n");
-        dumpWords(outpacket, datalen, 0, datalen, 0);
+        if (ipVersion == 6) {
+            dumpWords(outpacket + kIpv4UdpHeaders, datalen - kIpv6UdpHeaders, 0,
+                      datalen - kIpv6UdpHeaders, 0);
+        } else {
+            dumpWords(outpacket, datalen, 0, datalen, 0);
+        }
     }
     return true;
 }
@@ -94,41 +108,55 @@ void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* w
                    sendUntil(sock, outpacket, datalen, whereto, sizeof(sockaddr_in), deadline));
 }
 
-// The same probe from a UDP socket, which needs no privilege: the system writes the headers,
-// with the socket's time to live and a source port of its choosing, so only the probe's data
-// is sent, to the probe's port.
-void sendUdpProbeUntil(int sock, int id, int seq, int ttl, const sockaddr_in& whereto,
+// The same probe from a UDP socket of either family, which needs no privilege: the system
+// writes the headers, with the socket's time to live (hop limit) and a source port of its
+// choosing, so only the probe's data is sent, to the probe's port. The IP datagram is `datalen`
+// bytes long in either family.
+void sendUdpProbeUntil(int sock, int id, int seq, int ttl, const SocketAddress& whereto,
                        unsigned char* outpacket, int datalen, struct timeval* sent_tv,
                        Clock::time_point deadline) {
+    const bool ipv6 = whereto.any.sa_family == AF_INET6;
     *sent_tv = timeval{};
-    if (!buildProbe(id, seq, ttl, outpacket, datalen)) return;
+    if (!buildProbe(id, seq, ttl, outpacket, datalen, ipv6 ? 6 : 4)) return;
     // The system takes 1 to 255; the raw probe carries the low 8 bits, where 0 ends at hop 1.
     const int timeToLive = std::max(ttl & 0xFF, 1);
-    setsockopt(sock, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive);
+    if (ipv6) {
+        setsockopt(sock, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof timeToLive);
+    } else {
+        setsockopt(sock, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive);
+    }
     // An ICMP error about an earlier probe leaves a socket error that would fail this send.
     takePendingError(sock);
-    sockaddr_in to = whereto;
-    to.sin_port = htons(static_cast<uint16_t>(port + static_cast<unsigned>(seq)));
-    constexpr int kHeaders = kIpMinHeaderLength + kUdpHeaderLength;
+    SocketAddress to = whereto;
+    const uint16_t probePort = htons(static_cast<uint16_t>(port + static_cast<unsigned>(seq)));
+    if (ipv6) {
+        to.v6.sin6_port = probePort;
+    } else {
+        to.v4.sin_port = probePort;
+    }
+    const int headers = ipv6 ? kIpv6UdpHeaders : kIpv4UdpHeaders;
     gettimeofday(sent_tv, nullptr);
-    const int cc = sendUntil(sock, outpacket + kHeaders, datalen - kHeaders,
-                             reinterpret_cast<const sockaddr*>(&to), sizeof to, deadline);
-    printShortSend(datalen, cc < 0 ? cc : cc + kHeaders);
+    // The data always starts at the probe's sequence byte.
+    const int cc = sendUntil(sock, outpacket + kIpv4UdpHeaders, datalen - headers, &to.any,
+                             addressLength(to), deadline);
+    printShortSend(datalen, cc < 0 ? cc : cc + headers);
 }
 
 // A destination-unreachable answer of a hop, reported just before the hop.
 struct UnreachableAnswer {
     int seq;
-    uint32_t address;
+    SocketAddress address;
     int code;
 };
 
 // What one start_trace call holds from its set-up to its last report.
 struct Trace {
-    Trace(JNIEnv* env, jobject listener) : report(env, listener), unreachable(env, listener) {}
+    Trace(JNIEnv* env, jobject listener)
+        : env(env), report(env, listener), unreachable(env, listener) {}
 
-    ListenerMethod report;       // handleHop
-    ListenerMethod unreachable;  // handleUnreachable, where the listener has it
+    JNIEnv* env;
+    ListenerMethod report;       // handleHop (handleHop6)
+    ListenerMethod unreachable;  // handleUnreachable(6), where the listener has it
     unsigned short id = 0;
     int sendSocket = -1;
     // A UDP send socket, which also receives the answers: the ICMP errors about its probes.
@@ -137,8 +165,10 @@ struct Trace {
     int maxTtl = kDefaultHighestHop;
     int datalen = 0;
     int timeout = 0;
-    sockaddr_in whereto{};
-    jint jdest = 0;
+    SocketAddress whereto{};
+    bool ipv6 = false;
+    jint jdest = 0;               // an IPv4 destination as the caller gave it
+    jbyteArray jdest6 = nullptr;  // an IPv6 one
     Buffer packet;
     Buffer outpacket;
     std::unique_ptr<UnreachableAnswer[]> answers;
@@ -149,7 +179,7 @@ struct Trace {
 // One hop: the probes of one time to live, and what their answers said.
 struct Hop {
     int ttl = 0;
-    uint32_t lastaddr = 0;
+    SocketAddress lastaddr{};  // of no family until an answer is accepted
     int answered = 0;
     // Each hop measures its own round trip: a hop that got no answer reports -1.0.
     double latency = -1.0;
@@ -164,8 +194,13 @@ int reportSetupFailure(Trace& trace, int code) {
                trace.seq, code, -1, trace.datalen);
         fflush(stdout);
     }
-    trace.report.call(jint{trace.id}, jint{0}, jint{0}, jint{code}, jdouble{0.0},
-                      jint{trace.datalen}, trace.jdest, jint{1});
+    if (trace.ipv6) {
+        trace.report.call(jint{trace.id}, jint{0}, jbyteArray{nullptr}, jint{code}, jdouble{0.0},
+                          jint{trace.datalen}, trace.jdest6, jint{1});
+    } else {
+        trace.report.call(jint{trace.id}, jint{0}, jint{0}, jint{code}, jdouble{0.0},
+                          jint{trace.datalen}, trace.jdest, jint{1});
+    }
     return code;
 }
 
@@ -208,46 +243,121 @@ int setUp(Trace& trace, int service) {
     unsigned char* out = trace.outpacket.get();
     out[0] = kIpVersion4NoOptions;
     out[kIpTypeOfServiceAt] = static_cast<unsigned char>(service >= 0 ? service : 0);
-    memcpy(out + kIpDestinationAt, &trace.whereto.sin_addr.s_addr, 4);
-    if (!trace.udp) return openReceiveSocket(trace);
     const int typeOfService = out[kIpTypeOfServiceAt];
+    if (trace.ipv6) {  // the traffic class
+        setsockopt(trace.sendSocket, IPPROTO_IPV6, IPV6_TCLASS, &typeOfService,
+                   sizeof typeOfService);
+        return kStatusAnswered;
+    }
+    memcpy(out + kIpDestinationAt, &trace.whereto.v4.sin_addr.s_addr, 4);
+    if (!trace.udp) return openReceiveSocket(trace);
     setsockopt(trace.sendSocket, IPPROTO_IP, IP_TOS, &typeOfService, sizeof typeOfService);
     return kStatusAnswered;
 }
 
-// An answer that packet_ok accepted for the current probe: its verdict (non-zero), sender and
-// receive time.
+// What an accepted answer means for the trace.
+enum class Meaning {
+    Router,       // time exceeded on the way
+    Arrived,      // the destination itself answered
+    Unreachable,  // no way on: the hop fails (kStatusUnreachable), the trace ends on its last probe
+    Passed,       // an unreachable answer that changes nothing more (administrative codes)
+};
+
+// An answer accepted for the current probe: what it means, its sender and receive time.
 struct Answer {
-    int verdict = 0;
-    uint32_t sender = 0;
+    Meaning meaning = Meaning::Router;
+    int unreachableCode = -1;  // the code handleUnreachable gets; -1 for none
+    SocketAddress sender{};
     timeval received{};
 };
 
-// packet_ok for an ICMP error queued on the UDP socket: the probe it concerns is known by its
-// destination port.
-int queuedAnswerVerdict(const Trace& trace, const QueuedError& error, int cc) {
+// Reads a packet_ok verdict (non-zero) into `answer`: -1 time exceeded, else the ICMP
+// destination-unreachable code + 1.
+void takeVerdict(int verdict, Answer& answer) {
+    if (verdict < 0) {
+        answer.meaning = Meaning::Router;
+        return;
+    }
+    answer.unreachableCode = verdict - 1;
+    switch (answer.unreachableCode) {
+        case ICMP_PROT_UNREACH:
+        case ICMP_PORT_UNREACH:
+            answer.meaning = Meaning::Arrived;
+            break;
+        case ICMP_NET_UNREACH:
+        case ICMP_HOST_UNREACH:
+        case ICMP_FRAG_NEEDED:
+        case ICMP_SR_FAILED:
+            answer.meaning = Meaning::Unreachable;
+            break;
+        default:  // an administrative code
+            answer.meaning = Meaning::Passed;
+            break;
+    }
+}
+
+// The IPv4 verdicts' counterparts for an ICMPv6 error: time exceeded in transit as IPv4's;
+// port unreachable is the destination's answer; no route and address unreachable as IPv4's
+// network and host unreachable, and packet too big as fragmentation needed; every other
+// unreachable code as IPv4's administrative ones. False: not an answer.
+bool takeIcmp6Error(uint8_t type, uint8_t code, Answer& answer) {
+    if (type == ICMP6_TIME_EXCEEDED) {
+        answer.meaning = Meaning::Router;
+        return code == ICMP6_TIME_EXCEED_TRANSIT;
+    }
+    if (type == ICMP6_PACKET_TOO_BIG) {
+        answer.meaning = Meaning::Unreachable;
+        return true;
+    }
+    if (type != ICMP6_DST_UNREACH) return false;
+    answer.unreachableCode = code;
+    switch (code) {
+        case ICMP6_DST_UNREACH_NOPORT:
+            answer.meaning = Meaning::Arrived;
+            break;
+        case ICMP6_DST_UNREACH_NOROUTE:
+        case ICMP6_DST_UNREACH_ADDR:
+            answer.meaning = Meaning::Unreachable;
+            break;
+        default:
+            answer.meaning = Meaning::Passed;
+            break;
+    }
+    return true;
+}
+
+// packet_ok for an ICMP (ICMPv6) error queued on the UDP socket: the probe it concerns is known
+// by its destination port. False when the error answers nothing.
+bool takeQueuedAnswer(const Trace& trace, const QueuedError& error, int cc, Answer& answer) {
     const uint16_t probePort = static_cast<uint16_t>(port + static_cast<unsigned>(trace.seq));
-    if (error.fromIcmp && ntohs(error.quotedTo.sin_port) == probePort) {
-        if (error.type == ICMP_TIME_EXCEEDED && error.code == ICMP_EXC_TTL) return -1;
-        if (error.type == ICMP_DEST_UNREACH) return error.code + 1;
+    const uint16_t quotedPort =
+        ntohs(trace.ipv6 ? error.quotedTo.v6.sin6_port : error.quotedTo.v4.sin_port);
+    if (error.fromIcmp && quotedPort == probePort) {
+        if (trace.ipv6 && takeIcmp6Error(error.type, error.code, answer)) return true;
+        if (!trace.ipv6 && error.type == ICMP_TIME_EXCEEDED && error.code == ICMP_EXC_TTL) {
+            takeVerdict(-1, answer);
+            return true;
+        }
+        if (!trace.ipv6 && error.type == ICMP_DEST_UNREACH) {
+            takeVerdict(error.code + 1, answer);
+            return true;
+        }
     }
     if (verbose) dumpWords(trace.packet.get(), cc, 0, cc, 0);
-    return 0;
+    return false;
 }
 
 // awaitAnswer on the UDP socket. What the destination sends back on the probe's port answers
 // nothing, as on the raw path, where it never reaches the ICMP socket.
-int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
+int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer) {
     for (;;) {
         Delivery delivery;
         const int cc = waitDeliveryUntil(trace.sendSocket, trace.packet.get(), trace.datalen,
                                          deadline, &delivery);
         if (cc < 0) return cc;
         if (!delivery.queuedError) continue;
-        answer.verdict = queuedAnswerVerdict(trace, delivery.error, cc);
-        if (answer.verdict == 0) continue;
-        from = delivery.error.offender;
-        answer.sender = ntohl(from.sin_addr.s_addr);
+        if (!takeQueuedAnswer(trace, delivery.error, cc, answer)) continue;
+        answer.sender = delivery.error.offender;
         answer.received = delivery.error.received;
         // Never 0, which stands for an empty receive: an answer that quoted nothing still counts.
         return cc > 0 ? cc : 1;
@@ -257,15 +367,16 @@ int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, 
 // Waits until `deadline` for an answer to the current probe, dropping everything else. The
 // datagram's length (the answer is in `answer` and the trace's packet buffer), or the status
 // of the wait: 0 for an empty receive, kStatusTimedOut or -1.
-int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockaddr_in& from) {
-    if (trace.udp) return awaitQueuedAnswer(trace, deadline, answer, from);
+int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer) {
+    if (trace.udp) return awaitQueuedAnswer(trace, deadline, answer);
     for (;;) {
+        sockaddr_in& from = answer.sender.v4;
         const int cc = waitUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
                                  trace.datalen, deadline, &answer.received);
         if (cc <= 0) return cc;
-        answer.verdict = packet_ok(trace.id, trace.packet.get(), cc, &from, trace.seq);
-        if (answer.verdict == 0) continue;
-        answer.sender = ntohl(from.sin_addr.s_addr);
+        const int verdict = packet_ok(trace.id, trace.packet.get(), cc, &from, trace.seq);
+        if (verdict == 0) continue;
+        takeVerdict(verdict, answer);
         return cc;
     }
 }
@@ -273,31 +384,30 @@ int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer, sockad
 // Folds an accepted answer into the hop: its sender and round trip, and what an unreachable
 // answer says about going on.
 void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, int cc,
-                const sockaddr_in& from, const timeval& sent) {
-    if (answer.sender != hop.lastaddr) {
+                const timeval& sent) {
+    if (!sameHost(answer.sender, hop.lastaddr)) {
         // The UDP socket receives what the answer quoted of the probe, without headers.
-        if (verbose) print(trace.udp ? nullptr : trace.packet.get(), cc, &from);
+        if (verbose && trace.ipv6) print6(&answer.sender.v6, cc, nullptr);
+        if (verbose && !trace.ipv6) {
+            print(trace.udp ? nullptr : trace.packet.get(), cc, &answer.sender.v4);
+        }
         hop.lastaddr = answer.sender;
     }
     const double newlatency = deltaT(&sent, &answer.received);
     if (probe == 0 || newlatency > hop.latency) hop.latency = newlatency;
-    if (answer.verdict < 0) return;  // time exceeded: a router on the way
-    const bool lastProbe = probe == trace.probes - 1;
-    const int unreachableCode = answer.verdict - 1;
-    trace.answers[hop.answered++] = {trace.seq, answer.sender, unreachableCode};  // one per probe
-    switch (unreachableCode) {
-        case ICMP_PROT_UNREACH:
-        case ICMP_PORT_UNREACH:  // the destination itself answered
+    if (answer.unreachableCode >= 0) {  // one per probe
+        trace.answers[hop.answered++] = {trace.seq, answer.sender, answer.unreachableCode};
+    }
+    switch (answer.meaning) {
+        case Meaning::Arrived:
             hop.done = true;
             break;
-        case ICMP_NET_UNREACH:
-        case ICMP_HOST_UNREACH:
-        case ICMP_FRAG_NEEDED:
-        case ICMP_SR_FAILED:
+        case Meaning::Unreachable:
             hop.rc = kStatusUnreachable;
-            if (lastProbe) hop.done = true;
+            if (probe == trace.probes - 1) hop.done = true;
             break;
-        default:  // an administrative code
+        case Meaning::Router:
+        case Meaning::Passed:
             break;
     }
 }
@@ -315,15 +425,13 @@ void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
         sendUdpProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, trace.whereto,
                           trace.outpacket.get(), trace.datalen, &sent, deadline);
     } else {
-        sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl,
-                       reinterpret_cast<const sockaddr*>(&trace.whereto), trace.outpacket.get(),
-                       trace.datalen, &sent, deadline);
+        sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, &trace.whereto.any,
+                       trace.outpacket.get(), trace.datalen, &sent, deadline);
     }
     Answer answer;
-    sockaddr_in from{};
-    const int cc = awaitAnswer(trace, deadline, answer, from);
+    const int cc = awaitAnswer(trace, deadline, answer);
     if (cc > 0) {
-        takeAnswer(trace, hop, probe, answer, cc, from, sent);
+        takeAnswer(trace, hop, probe, answer, cc, sent);
     } else {
         hop.rc = cc == 0 ? kStatusEmptyReceive : cc;
         if (lastProbe) hop.done = true;
@@ -331,23 +439,56 @@ void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
     if (verbose) fflush(stdout);
 }
 
+// An IPv4 address as the listener gets it: first octet in the most significant byte; 0 for
+// none.
+jint addressInteger(const SocketAddress& address) {
+    if (address.any.sa_family != AF_INET) return 0;
+    return static_cast<jint>(ntohl(address.v4.sin_addr.s_addr));
+}
+
+// An IPv6 address as the listener gets it: a new local reference, null for none. False when
+// the array could not be made (OutOfMemoryError pending).
+bool addressArray(const Trace& trace, const SocketAddress& address, jbyteArray* array) {
+    *array = nullptr;
+    if (trace.env == nullptr || address.any.sa_family != AF_INET6) return true;
+    *array = newIpv6Address(trace.env, address.v6.sin6_addr);
+    return *array != nullptr;
+}
+
+// handleUnreachable(6) of one answer. False when the listener threw.
+bool reportUnreachable(Trace& trace, const UnreachableAnswer& answer) {
+    if (!trace.ipv6) {
+        return trace.unreachable.call(jint{trace.id}, jint{answer.seq},
+                                      addressInteger(answer.address), jint{answer.code});
+    }
+    jbyteArray made;
+    if (!addressArray(trace, answer.address, &made)) return false;
+    const orvela::ScopedLocalRef<jbyteArray> address(trace.env, made);
+    return trace.unreachable.call(jint{trace.id}, jint{answer.seq}, address.get(),
+                                  jint{answer.code});
+}
+
 // The hop's unreachable answers, then the hop itself. False when the listener threw.
 bool reportHop(Trace& trace, const Hop& hop) {
-    const jint address = static_cast<jint>(hop.lastaddr);
+    const jint address = addressInteger(hop.lastaddr);
     if (verbose) {
         printf("\nReturning id: %d, seq: %d, dest:%d, rc:%d, rt:%g, len:%d, done:%d\n", trace.id,
                trace.seq, address, hop.rc, hop.latency, trace.datalen, hop.done ? 1 : 0);
         fflush(stdout);
     }
     for (int a = 0; a < hop.answered; ++a) {
-        const UnreachableAnswer& answer = trace.answers[a];
-        if (!trace.unreachable.call(jint{trace.id}, jint{answer.seq},
-                                    static_cast<jint>(answer.address), jint{answer.code})) {
-            return false;
-        }
+        if (!reportUnreachable(trace, trace.answers[a])) return false;
     }
-    return trace.report.call(jint{trace.id}, jint{trace.seq}, address, jint{hop.rc},
-                             jdouble{hop.latency}, jint{trace.datalen}, trace.jdest,
+    if (!trace.ipv6) {
+        return trace.report.call(jint{trace.id}, jint{trace.seq}, address, jint{hop.rc},
+                                 jdouble{hop.latency}, jint{trace.datalen}, trace.jdest,
+                                 jint{hop.done ? 1 : 0});
+    }
+    jbyteArray made;
+    if (!addressArray(trace, hop.lastaddr, &made)) return false;
+    const orvela::ScopedLocalRef<jbyteArray> address6(trace.env, made);
+    return trace.report.call(jint{trace.id}, jint{trace.seq}, address6.get(), jint{hop.rc},
+                             jdouble{hop.latency}, jint{trace.datalen}, trace.jdest6,
                              jint{hop.done ? 1 : 0});
 }
 
@@ -364,12 +505,26 @@ Hop runHop(Trace& trace, int ttl) {
     return hop;
 }
 
-// start_trace, with probes sent from a UDP socket when `udp` is set.
-int runTrace(int sock, bool udp, unsigned short id, long dest, unsigned short top_ttl,
+// Where a trace goes: an IPv4 destination (as an address integer) or an IPv6 one (with the
+// caller's array, which each report hands back).
+struct Destination {
+    SocketAddress address{};
+    jint jdest = 0;
+    jbyteArray jdest6 = nullptr;
+};
+
+// start_trace, with probes sent from a UDP socket when `udp` is set (always over IPv6).
+int runTrace(int sock, bool udp, unsigned short id, const Destination& dest, unsigned short top_ttl,
              int datalength, int service, int timeout, JNIEnv* env, jobject listener) {
     Trace trace(env, listener);
-    if (!trace.report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
-    trace.unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    trace.ipv6 = dest.address.any.sa_family == AF_INET6;
+    if (trace.ipv6) {
+        if (!trace.report.bind("handleHop6", "(II[BIDI[BI)V")) return kStatusFailed;
+        trace.unreachable.bindOptional("handleUnreachable6", "(II[BI)V");
+    } else {
+        if (!trace.report.bind("handleHop", "(IIIIDIII)V")) return kStatusFailed;
+        trace.unreachable.bindOptional("handleUnreachable", "(IIII)V");
+    }
     trace.id = id;
     trace.sendSocket = sock;
     trace.udp = udp;
@@ -377,9 +532,9 @@ int runTrace(int sock, bool udp, unsigned short id, long dest, unsigned short to
     if (top_ttl > 1) trace.maxTtl = top_ttl;
     trace.datalen = limitLength(datalength);
     trace.timeout = timeout;
-    trace.whereto.sin_family = AF_INET;
-    trace.whereto.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
-    trace.jdest = static_cast<jint>(static_cast<uint32_t>(dest));
+    trace.whereto = dest.address;
+    trace.jdest = dest.jdest;
+    trace.jdest6 = dest.jdest6;
 
     // Without a send socket no probe can leave: say so at once rather than time out.
     if (sock < 0) return reportSetupFailure(trace, sock);
@@ -395,7 +550,30 @@ int runTrace(int sock, bool udp, unsigned short id, long dest, unsigned short to
     return rc;
 }
 
+// An IPv4 destination given as an address integer.
+Destination ipv4Destination(long dest) {
+    Destination d;
+    d.address.v4.sin_family = AF_INET;
+    d.address.v4.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
+    d.jdest = static_cast<jint>(static_cast<uint32_t>(dest));
+    return d;
+}
+
 }  // namespace
+
+int traceRoute6(unsigned short id, const in6_addr& dest, jbyteArray jdest, unsigned short top_ttl,
+                int datalength, int service, int timeout, JNIEnv* env, jobject listener) {
+    Destination destination;
+    destination.address.v6.sin6_family = AF_INET6;
+    destination.address.v6.sin6_addr = dest;
+    destination.jdest6 = jdest;
+    // Every user's probes leave from a UDP socket; its failure is the trace's only report.
+    orvela::ScopedFd udp(openUdpProbeSocket6());
+    const int sock = udp ? udp.get() : kStatusNoRawSocket;
+    if (!udp) printError("traceroute: udp socket", errno);
+    return runTrace(sock, true, id, destination, top_ttl, datalength, service, timeout, env,
+                    listener);
+}
 
 int traceRoute(unsigned short id, long dest, unsigned short top_ttl, int datalength, int service,
                int timeout, JNIEnv* env, jobject listener) {
@@ -404,8 +582,8 @@ int traceRoute(unsigned short id, long dest, unsigned short top_ttl, int datalen
         // Without the privilege: UDP probes, which any process may send.
         orvela::ScopedFd udp(openUdpProbeSocket());
         if (udp) {
-            return runTrace(udp.get(), true, id, dest, top_ttl, datalength, service, timeout, env,
-                            listener);
+            return runTrace(udp.get(), true, id, ipv4Destination(dest), top_ttl, datalength,
+                            service, timeout, env, listener);
         }
     }
     orvela::ScopedFd sendSocket(opened.fd);
@@ -482,7 +660,8 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
 
 int start_trace(int sock, unsigned short id, long dest, unsigned short top_ttl, int datalength,
                 int service, int timeout, JNIEnv* env, jobject listener) {
-    return runTrace(sock, false, id, dest, top_ttl, datalength, service, timeout, env, listener);
+    return runTrace(sock, false, id, ipv4Destination(dest), top_ttl, datalength, service, timeout,
+                    env, listener);
 }
 
 }  // extern "C"

@@ -33,4 +33,11 @@ namespace orvela::icmp {
 int traceRoute(unsigned short id, long dest, unsigned short top_ttl, int datalength, int service,
                int timeout, JNIEnv* env, jobject listener);
 
+// A whole trace to an IPv6 host as ASM.getTrace6 runs it, for every user: UDP probes with rising
+// hop limits from one socket that takes the ICMPv6 answers off its error queue; reports go to
+// handleHop6 and handleUnreachable6, `jdest` being handed back in each. `datalength` is limited
+// as for IPv4 and counts the whole IPv6 datagram. The status of the last report.
+int traceRoute6(unsigned short id, const in6_addr& dest, jbyteArray jdest, unsigned short top_ttl,
+                int datalength, int service, int timeout, JNIEnv* env, jobject listener);
+
 }  // namespace orvela::icmp

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -83,6 +84,24 @@ Bytes quotedProbe(uint16_t destinationPort, uint16_t sourcePort = kPort, int wor
     return ip(IPPROTO_UDP, 0x7F000001, kProbed, words) + udp(sourcePort, destinationPort);
 }
 
+// An IPv6 header as an ICMPv6 error quotes it: next header `next`, to 2001:db8::(last).
+constexpr uint8_t kProbed6 = 0x05;
+Bytes ip6(int next, uint8_t last = kProbed6) {
+    Bytes h(40, 0);
+    h[0] = 0x60;
+    h[6] = static_cast<unsigned char>(next);
+    const unsigned char to[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+    std::copy(to, to + 16, h.begin() + 24);
+    return h;
+}
+
+in6_addr probed6() {
+    in6_addr a{};
+    const Bytes h = ip6(58);
+    std::copy(h.begin() + 24, h.end(), a.s6_addr);
+    return a;
+}
+
 Bytes cut(Bytes b, size_t drop) {
     b.resize(b.size() - drop);
     return b;
@@ -122,6 +141,8 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
     const FilterProgram anyPort = routeTraceFilter(kPort, kFirst, 65536);
     const FilterProgram ping = pingServiceFilter(kId);
     const FilterProgram ping6 = pingServiceFilter6(kId);
+    const FilterProgram latency6 = latencyProbeFilter6(kId, probed6());
+    const Bytes error6 = icmp(1, 1) + ip6(IPPROTO_ICMPV6) + icmp(128, 0);
     const Bytes reply = answer(kProbed, icmp(0, 0));
     struct Row {
         const char* what;
@@ -173,6 +194,22 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
         {"trace: any port", anyPort, answer(kProbed, icmp(3, 3) + quotedProbe(7)), true},
         {"trace: any port, other source", anyPort,
          answer(kProbed, icmp(3, 3) + quotedProbe(7, 0x2381)), false},
+
+        // The ICMPv6 message alone, as a raw ICMPv6 socket hands it over.
+        {"latency6: echo reply", latency6, icmp(129, 0), true},
+        {"latency6: another identifier", latency6, icmp(129, 0, kSwappedId), false},
+        {"latency6: its own request", latency6, icmp(128, 0), false},
+        {"latency6: other type with the id", latency6, icmp(130, 0), false},
+        {"latency6: unreachable", latency6, error6, true},
+        {"latency6: packet too big", latency6, icmp(2, 0) + ip6(58) + icmp(128, 0), true},
+        {"latency6: time exceeded", latency6, icmp(3, 0) + ip6(58) + icmp(128, 0), true},
+        {"latency6: parameter problem", latency6, icmp(4, 0) + ip6(58) + icmp(128, 0), false},
+        {"latency6: quotes another host", latency6, icmp(1, 0) + ip6(58, 6) + icmp(128, 0), false},
+        {"latency6: quotes UDP", latency6, icmp(1, 4) + ip6(17) + icmp(128, 0), false},
+        {"latency6: quotes a reply", latency6, icmp(1, 0) + ip6(58) + icmp(129, 0), false},
+        {"latency6: quotes another id", latency6, icmp(1, 0) + ip6(58) + icmp(128, 0, kSwappedId),
+         false},
+        {"latency6: quoted id cut", latency6, cut(error6, 3), false},
 
         {"ping: echo reply", ping, reply, true},
         {"ping: echo reply, options", ping, answer(kOther, icmp(0, 0), 15), true},

@@ -14,10 +14,7 @@
 #include <string>
 
 #include "binding/ScopedFd.h"
-#include "core/icmp/LatencyProbe.h"
-#include "core/icmp/ProbeSettings.h"
 #include "core/icmp/ProbeText.h"
-#include "core/icmp/RouteTrace.h"
 #include "tests/support/cpp/CapturedOutput.h"
 
 namespace {
@@ -73,7 +70,16 @@ const char* const kHosts =
     "198.18.0.2 r2.sub.lab.example\n"
     "198.18.0.3 r3.other.example\n"
     "198.18.0.4 r4\n"
-    "198.18.0.5 a-very-long-router-name-that-fills-more-than-the-line.lab.example\n";
+    "198.18.0.5 a-very-long-router-name-that-fills-more-than-the-line.lab.example\n"
+    "2001:db8::1 gw6.lab.example\n"
+    "2001:db8::2 r6.sub.lab.example\n"
+    "2001:db8::5 a-very-long-router-name-that-fills-more-than-the-line.lab.example\n";
+
+in6_addr address6(const char* text) {
+    in6_addr a{};
+    inet_pton(AF_INET6, text, &a);
+    return a;
+}
 
 #define SKIP_WHEN_ISOLATION_FAILS(result) \
     if ((result) == "SKIP") GTEST_SKIP() << "no namespaces for an isolated name look-up"
@@ -95,10 +101,17 @@ TEST(InetnameTest, StripsOnlyTheLocalDomain) {
             all += inetname(address(a));
             all += '|';
         }
+        for (const char* a : {"::", "2001:db8::1", "2001:db8::2", "2001:db8::7", "2001:db8::5"}) {
+            all += orvela::icmp::inetname6(address6(a));
+            all += '|';
+        }
         return all;
     });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ(got, "0.0.0.0|gw|r2.sub.lab.example|r3.other.example|r4|198.18.7.9|");
+    EXPECT_EQ(got,
+              "0.0.0.0|gw|r2.sub.lab.example|r3.other.example|r4|198.18.7.9|"
+              "::|gw6|r6.sub.lab.example|2001:db8::7|"
+              "a-very-long-router-name-that-fills-more-than-the-|");  // cut to 49
 }
 
 TEST(InetnameTest, KeepsWholeNamesOnAHostWithoutDomain) {
@@ -130,10 +143,18 @@ TEST(PrintTest, SummarisesTheReply) {
         unsigned char* stub = new unsigned char[4]{0x45, 0, 0, 0};
         print(stub, 4, &from);
         delete[] stub;
+        sockaddr_in6 from6{};
+        from6.sin6_family = AF_INET6;
+        from6.sin6_addr = address6("2001:db8::1");
+        const in6_addr to6 = address6("2001:db8::9");
+        orvela::icmp::print6(&from6, 56, &to6);
+        orvela::icmp::print6(&from6, 8, nullptr);  // not known where the answer was sent
         return captured.take();
     });
     SKIP_WHEN_ISOLATION_FAILS(got);
-    EXPECT_EQ(got, " gw (198.18.0.1) 36 bytes to 198.18.0.9 gw (198.18.0.1) -16 bytes to 0.0.0.0");
+    EXPECT_EQ(got,
+              " gw (198.18.0.1) 36 bytes to 198.18.0.9 gw (198.18.0.1) -16 bytes to 0.0.0.0"
+              " gw6 (2001:db8::1) 56 bytes to 2001:db8::9 gw6 (2001:db8::1) 8 bytes to ::");
 }
 
 }  // namespace

@@ -59,9 +59,14 @@ public final class ASM {
 
     /**
      * {@link #getLatency} to an IPv6 host: {@code dest} is 16 bytes in network order, each try
-     * an ICMPv6 echo request with the hop limit {@code ttl} (0 or 1: 25), from a raw ICMPv6
-     * socket or, without the privilege, a datagram one. Reports once to
-     * {@link LatencyListener#handleLatency6}, with the status codes of {@link #getLatency}.
+     * an ICMPv6 echo request with the hop limit {@code ttl} (0 or 1: 25; the low 8 bits, 0
+     * sending 1), from a raw ICMPv6 socket or, without the privilege, a datagram one (the groups
+     * of net.ipv4.ping_group_range, as for IPv4). {@code packetSize} (limited to 64..1024 bytes)
+     * counts the whole IPv6 datagram, its 40-byte header included. An ICMPv6 error that quotes a
+     * try (destination unreachable, packet too big, time exceeded) ends it at once. Reports once
+     * to {@link LatencyListener#handleLatency6}, with the identifiers and status codes of
+     * {@link #getLatency}: 0 a reply; -1 no reply in any try, or no socket (then seq is 0);
+     * -11 no memory.
      *
      * @throws NullPointerException when {@code dest} is null (nothing is probed)
      * @throws IllegalArgumentException when {@code dest} is not 16 bytes long
@@ -71,8 +76,28 @@ public final class ASM {
 
     /**
      * {@link #getTrace} to an IPv6 host: {@code dest} is 16 bytes in network order; UDP probes
-     * with rising hop limits, reported to {@link HopListener#handleHop6} and
-     * {@link HopListener#handleUnreachable6}, with the status codes of {@link #getTrace}.
+     * to ports 33434 + k with rising hop limits, up to three per hop, from one UDP socket for
+     * every user (root included), which takes the ICMPv6 answers off its error queue; the system
+     * chooses the source port, so any {@code id} values may trace at the same time.
+     * {@code packetSize} (limited to 64..1024 bytes) counts the whole IPv6 datagram, its 40-byte
+     * header included; {@code tos} is the traffic class (negative: 0). Reports go to
+     * {@link HopListener#handleHop6} and {@link HopListener#handleUnreachable6}, by the rules of
+     * {@link #getTrace}, the ICMPv6 answers read as their IPv4 counterparts:
+     * <ul>
+     * <li>time exceeded (type 3, code 0): a router's answer, as IPv4's time exceeded; code 1
+     * (reassembly) is ignored;
+     * <li>destination unreachable (type 1) code 4, port unreachable: the destination answered,
+     * the trace ends;
+     * <li>type 1 codes 0 (no route) and 3 (address unreachable): as IPv4's network and host
+     * unreachable, status -6, the trace ends after the hop's last probe;
+     * <li>type 1 codes 1 (administratively prohibited), 2, 5, 6 and any other: as IPv4's codes 6
+     * and above (13, administratively prohibited, among them), accepted like a router's answer
+     * without changing anything more;
+     * <li>packet too big (type 2): as IPv4's fragmentation needed, status -6 (it is not a type-1
+     * answer, so it does not go to handleUnreachable6).
+     * </ul>
+     * Status codes: those of {@link #getTrace}; IPv6 adds none. -5 is the only report when the
+     * UDP socket could not be opened.
      *
      * @throws NullPointerException when {@code dest} is null (nothing is traced)
      * @throws IllegalArgumentException when {@code dest} is not 16 bytes long

@@ -38,18 +38,23 @@ public interface HopListener {
 
     /**
      * A hop of {@link ASM#getTrace6}, with the arguments of {@link #handleHop} but the addresses
-     * as 16 bytes: {@code address} is null when none was accepted at this hop, {@code dest} is
-     * the destination as given. Does nothing unless overridden.
+     * as 16 bytes: {@code address} is a new array, null when none was accepted at this hop (and
+     * in a set-up failure report); {@code dest} is the caller's own array. Throwing ends the
+     * trace; the exception reaches the caller of {@link ASM#getTrace6}. Does nothing unless
+     * overridden.
      */
     default void handleHop6(int id, int seq, byte[] address, int rc, double latency, int datalen,
             byte[] dest, int done) {}
 
     /**
      * {@link #handleUnreachable} for {@link ASM#getTrace6}: called once for each ICMPv6
-     * destination-unreachable answer accepted at a hop, before its report, with the answer's code
-     * (0 no route, 1 administratively prohibited, 2 beyond the scope of the source address, 3
-     * address unreachable, 4 port unreachable, 5 source address failed policy, 6 reject route,
-     * ...). Does nothing unless overridden.
+     * destination-unreachable (type 1) answer accepted at a hop, before its report, with the
+     * answer's code (0 no route, 1 administratively prohibited, 2 beyond the scope of the source
+     * address, 3 address unreachable, 4 port unreachable: the destination's own answer, 5 source
+     * address failed policy, 6 reject route, ...). Packet too big (type 2) is not reported here.
+     * Throwing ends the trace as throwing from handleHop6 does. Does nothing unless overridden.
+     *
+     * @param address the address that answered, 16 bytes
      */
     default void handleUnreachable6(int id, int seq, byte[] address, int icmpCode) {}
 }

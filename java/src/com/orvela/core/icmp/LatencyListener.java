@@ -19,7 +19,8 @@ public interface LatencyListener {
 
     /**
      * The one report of {@link ASM#getLatency6}, with the arguments of {@link #handleLatency}
-     * but the destination as given (16 bytes). Does nothing unless overridden.
+     * but the destination as given (the caller's own 16-byte array), once. Throwing reaches the
+     * caller of {@link ASM#getLatency6}. Does nothing unless overridden.
      */
     default void handleLatency6(int id, int seq, byte[] dest, int rc, double latency, int datalen) {}
 }

@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvela.core.icmp.ASM;
+import com.orvela.core.icmp.HopListener;
 import com.orvela.core.icmp.LatencyListener;
 import com.orvela.test.icmp.Topology.Latency;
 import java.io.IOException;
@@ -15,6 +16,7 @@ import java.util.ArrayList;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.concurrent.Callable;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -42,6 +44,24 @@ class LatencyTest {
         ASM.getLatency(0, LOOPBACK, 64, size, 0, 2000,
                 (id, seq, dest, rc, latency, datalen, dest2) -> reports.add(new Latency(id, seq,
                         ProbeMain.dotted(dest), rc, latency, datalen, ProbeMain.dotted(dest2))));
+        assertEquals(1, reports.size());
+        return reports.get(0);
+    }
+
+    private static Latency probeLoopback6() {
+        List<Latency> reports = new ArrayList<>();
+        ASM.getLatency6(0, ProbeMain.address6("::1"), 64, 64, 0, 2000, new LatencyListener() {
+            @Override
+            public void handleLatency(int id, int seq, int dest, int rc, double ms, int len,
+                    int dest2) {}
+
+            @Override
+            public void handleLatency6(int id, int seq, byte[] dest, int rc, double ms,
+                    int len) {
+                String to = ProbeMain.text6(dest);
+                reports.add(new Latency(id, seq, to, rc, ms, len, to));
+            }
+        });
         assertEquals(1, reports.size());
         return reports.get(0);
     }
@@ -212,7 +232,12 @@ class LatencyTest {
         ExecutorService pool = Executors.newFixedThreadPool(8);
         try {
             List<Future<Latency>> results = new ArrayList<>();
-            for (int i = 0; i < 40; i++) results.add(pool.submit(() -> probeLoopback(64)));
+            // IPv4 and IPv6 probes take their identifiers from the same counter.
+            for (int i = 0; i < 40; i++) {
+                Callable<Latency> probe = i % 2 == 0 ? () -> probeLoopback(64)
+                        : LatencyTest::probeLoopback6;
+                results.add(pool.submit(probe));
+            }
             Set<Integer> ids = new HashSet<>();
             for (Future<Latency> f : results) {
                 Latency r = f.get();
@@ -223,6 +248,49 @@ class LatencyTest {
         } finally {
             pool.shutdownNow();
         }
+    }
+
+    @Test
+    void ipv6LoopbackAnswersAndAnAddressNotOf16BytesIsRefusedBeforeAnything() {
+        byte[] loopback = ProbeMain.address6("::1");
+        List<String> reports = new ArrayList<>();
+        LatencyListener latency = new LatencyListener() {
+            @Override
+            public void handleLatency(int id, int seq, int dest, int rc, double ms, int len,
+                    int dest2) {
+                reports.add("IPv4 report");
+            }
+
+            @Override
+            public void handleLatency6(int id, int seq, byte[] dest, int rc, double ms,
+                    int len) {
+                reports.add(seq + " " + rc + " " + len + " " + ProbeMain.text6(dest));
+            }
+        };
+        HopListener hops = new HopListener() {
+            @Override
+            public void handleHop(int id, int seq, int address, int rc, double ms, int len,
+                    int dest, int done) {
+                reports.add("IPv4 report");
+            }
+
+            @Override
+            public void handleHop6(int id, int seq, byte[] address, int rc, double ms, int len,
+                    byte[] dest, int done) {
+                reports.add(id + " " + seq + " " + ProbeMain.text6(address) + " " + rc + " "
+                        + len + " " + done);
+            }
+        };
+        ASM.getLatency6(0, loopback, 64, 100, 0, 2000, latency);
+        ASM.getTrace6(4244, loopback, 0, 5000, -1, 2000, hops);
+        for (byte[] bad : new byte[][] {null, new byte[4], new byte[17]}) {
+            Class<? extends Exception> thrown = bad == null ? NullPointerException.class
+                    : IllegalArgumentException.class;
+            assertThrows(thrown, () -> ASM.getLatency6(0, bad, 64, 64, 0, 2000, latency));
+            assertThrows(thrown, () -> ASM.getTrace6(1, bad, 0, 64, -1, 2000, hops));
+        }
+        assertEquals(List.of("1 0 100 0:0:0:0:0:0:0:1", "4244 1 0:0:0:0:0:0:0:1 0 1024 1"),
+                reports);
     }
 
     @Test

@@ -3,6 +3,8 @@ package com.orvela.test.icmp;
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.HopListener;
 import com.orvela.core.icmp.LatencyListener;
+import java.net.InetAddress;
+import java.net.UnknownHostException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -16,7 +18,11 @@ import java.util.concurrent.atomic.AtomicInteger;
  *   trace-codes,ID,DEST,TTL,SIZE,TOS,TIMEOUT  as trace, with an "unreachable ID SEQ ADDRESS
  *                                             CODE" line per handleUnreachable call
  *   trace-throw,ID,DEST,TTL,SIZE,TOS,TIMEOUT  the listener throws on its first report
+ *   trace6-codes,ID,DEST,TTL,SIZE,TOS,TIMEOUT as trace-codes to an IPv6 host (getTrace6); no
+ *                                             address is "-"
  *   latency,DEST,TTL,SIZE,TIMEOUT             one "latency ..." line
+ *   latency6,DEST,TTL,SIZE,TIMEOUT            the same to an IPv6 host (getLatency6), the
+ *                                             destination printed twice
  *   sleep,MS                                  waits
  *   latency-under-traces,DEST,COUNT           COUNT latency probes to DEST while two threads
  *                                             trace DEST's first two hops with probes whose UDP
@@ -70,8 +76,53 @@ public final class ProbeMain {
                         System.out.println("threw " + e.getMessage());
                     }
                 }
+                case "trace6-codes" -> {
+                    ASM.getTrace6(Integer.parseInt(f[1]), address6(f[2]), Integer.parseInt(f[3]),
+                            Long.parseLong(f[4]), Integer.parseInt(f[5]), Integer.parseInt(f[6]),
+                            new HopListener() {
+                                @Override
+                                public void handleHop(int id, int seq, int address, int rc,
+                                        double latency, int datalen, int dest, int done) {
+                                    throw new IllegalStateException("an IPv4 report");
+                                }
+
+                                @Override
+                                public void handleHop6(int id, int seq, byte[] address, int rc,
+                                        double latency, int datalen, byte[] dest, int done) {
+                                    lastReport = System.nanoTime();
+                                    System.out.println("hop " + id + " " + seq + " "
+                                            + text6(address) + " " + rc + " " + latency + " "
+                                            + datalen + " " + text6(dest) + " " + done);
+                                }
+
+                                @Override
+                                public void handleUnreachable6(int id, int seq, byte[] address,
+                                        int code) {
+                                    System.out.println("unreachable " + id + " " + seq + " "
+                                            + text6(address) + " " + code);
+                                }
+                            });
+                    System.out.println("end");
+                }
                 case "latency" -> latency(address(f[1]), Integer.parseInt(f[2]),
                         Long.parseLong(f[3]), Integer.parseInt(f[4]));
+                case "latency6" -> ASM.getLatency6(0, address6(f[1]), Integer.parseInt(f[2]),
+                        Long.parseLong(f[3]), 0, Integer.parseInt(f[4]), new LatencyListener() {
+                            @Override
+                            public void handleLatency(int id, int seq, int dest, int rc,
+                                    double latency, int datalen, int dest2) {
+                                throw new IllegalStateException("an IPv4 report");
+                            }
+
+                            @Override
+                            public void handleLatency6(int id, int seq, byte[] dest, int rc,
+                                    double latency, int datalen) {
+                                lastReport = System.nanoTime();
+                                System.out.println("latency " + id + " " + seq + " "
+                                        + text6(dest) + " " + rc + " " + latency + " " + datalen
+                                        + " " + text6(dest));
+                            }
+                        });
                 case "sleep" -> Thread.sleep(Long.parseLong(f[1]));
                 case "latency-under-traces" -> latencyUnderTraces(address(f[1]),
                         Integer.parseInt(f[2]));
@@ -165,6 +216,25 @@ public final class ProbeMain {
             value = (value << 8) | Integer.parseInt(part);
         }
         return value;
+    }
+
+    /** The 16 bytes of a numeric IPv6 address (no name look-up). */
+    public static byte[] address6(String numeric) {
+        try {
+            return InetAddress.getByName(numeric).getAddress();
+        } catch (UnknownHostException e) {
+            throw new IllegalArgumentException(numeric, e);
+        }
+    }
+
+    /** An IPv6 address in Java's text form, "-" for none. */
+    public static String text6(byte[] address) {
+        if (address == null) return "-";
+        try {
+            return InetAddress.getByAddress(address).getHostAddress();
+        } catch (UnknownHostException e) {
+            throw new IllegalArgumentException(e);
+        }
     }
 
     public static String dotted(int address) {

@@ -18,7 +18,10 @@ import java.util.concurrent.TimeUnit;
  * child VMs that run {@link ProbeMain} inside it. Addresses: the client is 198.18.0.1, router i
  * answers from 198.18.(i-1).2, the destination is 198.18.N.2; 198.19.1.1 is unreachable at
  * router 2, 198.19.2.1 prohibited at router 3, 198.19.3.1 a black hole at router 2. With no
- * routers, the destination also answers every address of 198.18.16.0/20.
+ * routers, the destination also answers every address of 198.18.16.0/20. Over IPv6, router i
+ * answers from 2001:db8:0:(i-1)::2, the destination is 2001:db8:0:N::2, and 2001:db8:1:1::1 is
+ * unreachable (no route) at router 2, 2001:db8:1:2::1 prohibited at router 3, 2001:db8:1:3::1 a
+ * black hole at router 2.
  */
 final class Topology {
     private static final String SCRIPT = System.getProperty("orvela.test.netns");
@@ -30,7 +33,12 @@ final class Topology {
     final int routers;
 
     Topology(String tag, int routers) throws Exception {
-        this.prefix = "orvtr-" + ProcessHandle.current().pid() + "-" + tag;
+        this("orvtr", tag, routers);
+    }
+
+    /** A chain whose namespaces are named OWNER-PID-TAG-NODE. */
+    Topology(String owner, String tag, int routers) throws Exception {
+        this.prefix = owner + "-" + ProcessHandle.current().pid() + "-" + tag;
         this.routers = routers;
         run(60, "bash", SCRIPT, "down", prefix);
         Result up = run(60, "bash", SCRIPT, "up", prefix, Integer.toString(routers));
@@ -47,6 +55,10 @@ final class Topology {
 
     String destination() {
         return "198.18." + routers + ".2";
+    }
+
+    String destination6() {
+        return "2001:db8:0:" + routers + "::2";
     }
 
     /** Runs ProbeMain with `commands` in the client namespace; returns its output lines. */

@@ -149,6 +149,75 @@ class TraceTest {
     }
 
     @Test
+    void overIpv6EveryUserGetsTheHopsOfTracerouteTheUnreachableCodesAndTheLatencyStatuses()
+            throws Exception {
+        Topology net6 = new Topology("o6p", "trace", 3);
+        try {
+            String dest = net6.destination6();
+            String[] commands = {"latency6," + dest + ",64,64,2000", // neighbour discovery first
+                    "trace6-codes,21," + dest + ",0,10,-1,2000",
+                    "trace6-codes,22,2001:db8:1:2::1,4,64,-1,2000",
+                    "trace6-codes,23,2001:db8:1:1::1,0,64,-1,2000",
+                    "trace6-codes,24,2001:db8:1:3::1,0,64,-1,300",
+                    "latency6," + dest + ",64,64,2000", "latency6,2001:db8:1:1::1,64,64,300",
+                    "latency6,2001:db8:1:3::1,64,64,300"};
+            List<String> asRoot = net6.probe(commands);
+            String r1 = "2001:db8:0:0:0:0:0:2";
+            String r2 = "2001:db8:0:1:0:0:0:2";
+            String r3 = "2001:db8:0:2:0:0:0:2";
+            String d = "2001:db8:0:3:0:0:0:2";
+            String prohibited = "2001:db8:1:2:0:0:0:1";
+            String noRoute = "2001:db8:1:1:0:0:0:1";
+            String silent = "2001:db8:1:3:0:0:0:1";
+            List<String> expected = List.of("hop 21 1 " + r1 + " 0 _ 64 " + d + " 0",
+                    "hop 21 2 " + r2 + " 0 _ 64 " + d + " 0", "hop 21 3 " + r3 + " 0 _ 64 " + d + " 0",
+                    "unreachable 21 4 " + d + " 4", "hop 21 4 " + d + " 0 _ 64 " + d + " 1",
+                    // administratively prohibited (code 1) is accepted like a router's answer
+                    "hop 22 1 " + r1 + " 0 _ 64 " + prohibited + " 0",
+                    "hop 22 2 " + r2 + " 0 _ 64 " + prohibited + " 0",
+                    "unreachable 22 3 " + r3 + " 1", "hop 22 3 " + r3 + " 0 _ 64 " + prohibited + " 0",
+                    "unreachable 22 4 " + r3 + " 1", "hop 22 4 " + r3 + " 0 _ 64 " + prohibited + " 1",
+                    // no route (code 0) fails every probe of the hop and ends the trace
+                    "hop 23 1 " + r1 + " 0 _ 64 " + noRoute + " 0",
+                    "unreachable 23 2 " + r2 + " 0", "unreachable 23 3 " + r2 + " 0",
+                    "unreachable 23 4 " + r2 + " 0", "hop 23 4 " + r2 + " -6 _ 64 " + noRoute + " 1",
+                    "hop 24 1 " + r1 + " 0 _ 64 " + silent + " 0",
+                    "hop 24 4 - -12 _ 64 " + silent + " 1");
+            assertEquals(expected, reports(asRoot));
+
+            Topology.Result peer = Topology.run(60, "ip", "netns", "exec", net6.ns("c"),
+                    "traceroute", "-6", "-n", "-q", "1", "-w", "2", dest);
+            assertEquals(0, peer.exit(), peer.err());
+            List<String> listed = new ArrayList<>();
+            Matcher m = Pattern.compile("(?m)^\\s*\\d+\\s+(\\S+)").matcher(peer.out());
+            while (m.find()) listed.add(ProbeMain.text6(ProbeMain.address6(m.group(1))));
+            assertEquals(listed, Hop.of(asRoot).stream().filter(h -> h.id() == 21)
+                    .map(Hop::address).toList());
+
+            List<String> statuses = List.of(d + " 0 1", noRoute + " -1 3", silent + " -1 3");
+            assertEquals(statuses, latencyStatuses(asRoot));
+            // Without raw sockets: the same trace, and no latency probe at "1 0".
+            List<String> refused = net6.probeAs(Topology.NOBODY, commands);
+            assertEquals(expected, reports(refused));
+            assertEquals(List.of(d + " -1 0", noRoute + " -1 0", silent + " -1 0"),
+                    latencyStatuses(refused));
+            net6.allowPingGroups(65534, 65534);
+            List<String> allowed = net6.probeAs(Topology.NOBODY, commands);
+            assertEquals(expected, reports(allowed));
+            assertEquals(statuses, latencyStatuses(allowed));
+        } finally {
+            net6.remove();
+        }
+    }
+
+    /** "DEST RC SEQ" of each latency report after the first (a warm-up). */
+    private static List<String> latencyStatuses(List<String> lines) {
+        List<Latency> all = Latency.of(lines);
+        return all.subList(1, all.size()).stream().map(l -> l.dest() + " " + l.rc() + " "
+                + l.seq()).toList();
+    }
+
+    @Test
     void aPingFloodOnTheSameHostDoesNotStretchTheWaits() throws Exception {
         Process flood = new ProcessBuilder("ip", "netns", "exec", net.ns("d"), "ping", "-q", "-f",
                 "-w", "60", "198.18.0.1").redirectErrorStream(true)
