@@ -25,15 +25,16 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPShutdown(JN
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPInit6(JNIEnv*, jclass) {
-    return -1;
+    return orvela::ping::openPingSocket6();
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing6(JNIEnv* env, jclass,
-                                                                           jint, jbyteArray dest,
-                                                                           jshort, jshort) {
+                                                                           jint icmpsd,
+                                                                           jbyteArray dest,
+                                                                           jshort reqID, jshort) {
     in6_addr address;
     if (!orvela::icmp::readIpv6Address(env, dest, &address)) return -1;
-    return -1;
+    return orvela::ping::sendPing6(icmpsd, address, static_cast<uint16_t>(reqID));
 }
 
 }  // extern "C"

@@ -54,6 +54,18 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
+// The time of day as an echo request carries it: seconds, then microseconds, 32 bits each in the
+// host's order (the reply brings them back to this host). Returns the time written.
+timeval writeSendTime(unsigned char* at) {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
+    const int32_t micros = static_cast<int32_t>(now.tv_usec);
+    memcpy(at, &seconds, 4);
+    memcpy(at + 4, &micros, 4);
+    return now;
+}
+
 // Milliseconds from one time stamp to another, cut toward zero to whole microseconds.
 double roundTrip(double sendTime, double recvTime) {
     return static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
@@ -97,12 +109,7 @@ double buildEchoRequest(unsigned char* outip, int id, int seq, int ttl, int pack
     write16(icmp + kIcmpIdentifierAt, static_cast<uint16_t>(id));
     write16(icmp + kIcmpSequenceAt, static_cast<uint16_t>(seq));
 
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
-    const int32_t micros = static_cast<int32_t>(now.tv_usec);
-    memcpy(outip + kEchoTimeOffset, &seconds, 4);
-    memcpy(outip + kEchoTimeOffset + 4, &micros, 4);
+    const timeval now = writeSendTime(outip + kEchoTimeOffset);
 
     write16(icmp + kIcmpChecksumAt, checksumOf(icmp, packlen - kIpMinHeaderLength));
     if (verbose) {
@@ -204,6 +211,12 @@ int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
 
 // What one start_test call holds from its set-up to its report.
 struct Probe {
+    // The caller's ttl (0 or 1: the default) and datagram length, as the probe uses them.
+    Probe(unsigned short probeId, unsigned short requestedTtl, int datalength)
+        : id(probeId),
+          ttl(requestedTtl == 0 || requestedTtl == 1 ? kDefaultTimeToLive : requestedTtl),
+          datalen(limitLength(datalength)) {}
+
     unsigned short id = 0;
     unsigned short ttl = 0;
     int datalen = 0;
@@ -380,12 +393,7 @@ double sendEcho6Until(Probe& probe, int seq, Clock::time_point deadline) {
     message[kIcmpTypeAt] = ICMP6_ECHO_REQUEST;
     write16(message + kIcmpIdentifierAt, probe.id);
     write16(message + kIcmpSequenceAt, static_cast<uint16_t>(seq));
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
-    const int32_t micros = static_cast<int32_t>(now.tv_usec);
-    memcpy(message + kIcmpHeaderLength, &seconds, 4);
-    memcpy(message + kIcmpHeaderLength + 4, &micros, 4);
+    const timeval now = writeSendTime(message + kIcmpHeaderLength);
     if (verbose) {
         SocketAddress to{};
         to.v6 = probe.to6;
@@ -494,10 +502,7 @@ int probeLatency6(unsigned short id, const in6_addr& dest, jbyteArray jdest, uns
     ListenerMethod report(env, listener);
     if (!report.bind("handleLatency6", "(II[BIDI)V")) return kStatusFailed;
 
-    Probe probe;
-    probe.id = id;
-    probe.ttl = ttl == 0 || ttl == 1 ? kDefaultTimeToLive : ttl;
-    probe.datalen = limitLength(datalength);
+    Probe probe(id, ttl, datalength);
     probe.ipv6 = true;
     probe.to6.sin6_family = AF_INET6;
     probe.to6.sin6_addr = dest;
@@ -552,10 +557,7 @@ int start_test(unsigned short id, uint32_t dest, unsigned short ttl, int datalen
     ListenerMethod report(env, listener);
     if (!report.bind("handleLatency", "(IIIIDII)V")) return kStatusFailed;
 
-    Probe probe;
-    probe.id = id;
-    probe.ttl = ttl == 0 || ttl == 1 ? kDefaultTimeToLive : ttl;
-    probe.datalen = limitLength(datalength);
+    Probe probe(id, ttl, datalength);
     probe.to.sin_family = AF_INET;
     probe.to.sin_port = 0;
     probe.to.sin_addr.s_addr = htonl(dest);

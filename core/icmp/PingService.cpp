@@ -21,10 +21,12 @@
 #include <new>
 
 #include "binding/ScopedFd.h"
+#include "binding/ScopedLocalRef.h"
 #include "binding/SharedSocket.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
+#include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/ListenerMethod.h"
 #include "core/icmp/ProbeFilter.h"
 #include "core/icmp/TimedReceive.h"
@@ -68,6 +70,8 @@ struct OpenSocket {
     uint16_t identifier = 0;
     // A datagram socket delivers each reply's ICMP message alone, without its IPv4 header.
     bool datagram = false;
+    // AF_INET6: an ICMPv6 socket, whose sockets deliver the ICMPv6 message alone, raw or not.
+    sa_family_t family = AF_INET;
 };
 std::map<int, OpenSocket> sockets;
 
@@ -83,6 +87,11 @@ sockaddr_in dstAddress;
 OpenSocket findSocket(int fd) {
     auto found = sockets.find(fd);
     return found != sockets.end() ? found->second : OpenSocket{};
+}
+
+// The echo identifier of this process's raw sockets.
+uint16_t processIdentifier() {
+    return static_cast<uint16_t>(::getpid() & 0xFFFF);
 }
 
 // Forced past the system's maximum where the process may (CAP_NET_ADMIN), else as much as the
@@ -136,6 +145,55 @@ void logLine(const char* format, ...) {
     printDiagnostic("%s", line);
 }
 
+// An address in its text form (dotted, or IPv6 text).
+const char* addressText(int family, const void* address, char (&text)[INET6_ADDRSTRLEN]) {
+    if (::inet_ntop(family, address, text, sizeof text) == nullptr) text[0] = '\0';
+    return text;
+}
+
+// Puts a socket that has just been opened into the table, or logs the error of the attempt
+// (`openErr`) when `socket` holds none. `thenUnderLock` runs under the table's lock once the
+// socket is in. The descriptor, or -1.
+template <typename ThenUnderLock>
+int enterSocket(ScopedFd& socket, OpenSocket opened, int openErr, ThenUnderLock thenUnderLock) {
+    if (!socket) {
+        logLine("Error: Failed to open socket (errno = %d)\n", openErr);
+        return -1;
+    }
+    raiseReceiveBuffer(socket.get());
+    // The loops on this socket wait on its wake descriptor too, for its shutdown.
+    const int fd = socket.get();
+    int err = 0;
+    opened.socket = SharedSocket::adopt(socket.release(), &err);
+    if (!opened.socket) {
+        logLine("Error: Failed to open socket (errno = %d)\n", err);
+        return -1;
+    }
+
+    std::lock_guard<std::mutex> lock(socketsMutex);
+    try {
+        sockets.emplace(fd, std::move(opened));
+    } catch (const std::bad_alloc&) {
+        logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
+        return -1;
+    }
+    thenUnderLock();
+    return fd;
+}
+
+// With the table's lock held: the socket `fd` when it is in the table with `family`, else null
+// (never opened here, shut down, or of the other family) with errno EBADF, as for a send on a
+// closed descriptor, and the send's diagnostic line.
+const OpenSocket* socketToSendOn(int fd, sa_family_t family) {
+    auto found = sockets.find(fd);
+    if (found != sockets.end() && found->second.family == family) return &found->second;
+    // Sending on a descriptor we don't hold could write into someone else's file, and a request
+    // of the other family would be garbage on this socket.
+    printDiagnostic("Error sending ping (errno = %d)\n", EBADF);
+    errno = EBADF;
+    return nullptr;
+}
+
 int32_t readHost32(const uint8_t* at) {
     int32_t value;
     std::memcpy(&value, at, sizeof value);
@@ -151,6 +209,35 @@ size_t requestSize() {
     return static_cast<size_t>(std::clamp(packetsize,
                                           static_cast<int>(kIcmpHeaderLength + kSendTime),
                                           static_cast<int>(kBufferSize)));
+}
+
+// Writes what each send changes in a request: checksum 0, sequence number `reqID` and the send
+// time, read now.
+void stampRequest(uint8_t* request, uint16_t reqID) {
+    write16(request + kIcmpChecksumAt, 0);
+    write16(request + kIcmpSequenceAt, reqID);
+    timeval now;
+    ::gettimeofday(&now, nullptr);
+    writeHost32(request + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
+    writeHost32(request + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
+}
+
+// Sends `size` bytes of `request` to `to`, whose address is `toAddress`, and prints the send's
+// diagnostic line. 0 when the whole request went out, else -1.
+int sendRequest(int fd, const uint8_t* request, size_t size, const sockaddr* to, socklen_t toLength,
+                const void* toAddress, uint16_t reqID) {
+    const ssize_t sent = ::sendto(fd, request, size, 0, to, toLength);
+    if (sent < 0 || static_cast<size_t>(sent) != size) {
+        const int err = errno;
+        printDiagnostic("Error sending ping (errno = %d)\n", err);
+        return -1;
+    }
+    if (trace != 0) {
+        char destination[INET6_ADDRSTRLEN];
+        printDiagnostic("Sent ping to %s (reqid = %d)\n",
+                        addressText(to->sa_family, toAddress, destination), reqID);
+    }
+    return 0;
 }
 
 // The time from `sent` to `now` in microseconds. Seconds are compared as the 32-bit values the
@@ -189,31 +276,85 @@ class LoopRegistration {
     bool shuttingDown() const { return socket_.socket->closed(); }
     uint16_t identifier() const { return socket_.identifier; }
     bool datagram() const { return socket_.datagram; }
+    sa_family_t family() const { return socket_.family; }
 
   private:
     OpenSocket socket_;
 };
 
-// Reports to the observer's removePingRequestMicros (ISJ)V where its class has it, else to
-// removePingRequest (ISI)V. An exception thrown by the observer ends the loop and stays pending
-// for the caller of nativeReceivePings.
+// The observer's methods for the replies of one family: the one in microseconds, which its class
+// may have, else the one in milliseconds.
+struct ObserverMethods {
+    const char* micros;
+    const char* microsSignature;
+    const char* millis;
+    const char* millisSignature;
+};
+constexpr ObserverMethods kIpv4Observer{"removePingRequestMicros", "(ISJ)V", "removePingRequest",
+                                        "(ISI)V"};
+constexpr ObserverMethods kIpv6Observer{"removePingRequest6Micros", "([BSJ)V", "removePingRequest6",
+                                        "([BSI)V"};
+
+// Reports to the observer's method in microseconds where its class has it, else to the one in
+// milliseconds, of the socket's family. Without either, the NoSuchMethodError reaches the caller
+// and no loop runs. An exception thrown by the observer ends the loop and stays pending for the
+// caller of nativeReceivePings.
 class JavaObserverSink final : public ReplySink {
   public:
-    JavaObserverSink(ListenerMethod& report, bool inMicros)
-        : report_(report), inMicros_(inMicros) {}
+    JavaObserverSink(JNIEnv* env, jobject observer) : env_(env), report_(env, observer) {}
+
+    bool start(sa_family_t family) override {
+        ipv6_ = family == AF_INET6;
+        const ObserverMethods& methods = ipv6_ ? kIpv6Observer : kIpv4Observer;
+        inMicros_ = report_.bindOptional(methods.micros, methods.microsSignature);
+        return inMicros_ || report_.bind(methods.millis, methods.millisSignature);
+    }
 
     bool onReply(const PingReply& reply) override {
-        const jint address = static_cast<jint>(reply.address);
         const jshort reqID = static_cast<jshort>(reply.reqID);
+        if (!ipv6_) return report(static_cast<jint>(reply.address), reqID, reply);
+        // A new array per reply, let go of after the call: a long loop holds no references.
+        ScopedLocalRef<jbyteArray> address(env_, newIpv6Address(env_, reply.address6));
+        if (address.get() == nullptr) return false;  // OutOfMemoryError pending
+        return report(address.get(), reqID, reply);
+    }
+
+  private:
+    template <typename Address>
+    bool report(Address address, jshort reqID, const PingReply& reply) {
         if (inMicros_)
             return report_.call(address, reqID, static_cast<jlong>(reply.roundtripMicros));
         return report_.call(address, reqID, static_cast<jint>(reply.roundtripTime));
     }
 
-  private:
-    ListenerMethod& report_;
-    bool inMicros_;
+    JNIEnv* env_;
+    ListenerMethod report_;
+    bool ipv6_ = false;
+    bool inMicros_ = false;
 };
+
+// The echo reply of type `replyType` among the `length` bytes of an ICMP or ICMPv6 message at
+// `icmp` (both put the identifier, the sequence number and the echo data in the same places),
+// without its sender; nothing when it is to be dropped.
+std::optional<PingReply> readEchoReply(const uint8_t* icmp, size_t length, uint8_t replyType,
+                                       uint16_t identifier, const timeval& now) {
+    if (length < kIcmpHeaderLength) return std::nullopt;
+    if (icmp[kIcmpTypeAt] != replyType) return std::nullopt;
+
+    PingReply reply{};
+    reply.type = icmp[kIcmpTypeAt];
+    // Another process's reply is reported without request id or time.
+    if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
+    // Ours, but without the send time: nothing trustworthy to report.
+    if (length < kIcmpHeaderLength + kSendTime) return std::nullopt;
+
+    reply.reqID = read16(icmp + kIcmpSequenceAt);
+    reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
+    reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
+    reply.roundtripMicros = elapsedMicros(reply.sent, now);
+    reply.roundtripTime = wholeMillis(reply.roundtripMicros);
+    return reply;
+}
 
 }  // namespace
 
@@ -230,22 +371,20 @@ std::optional<PingReply> handleDatagram(const uint8_t* datagram, size_t length,
 std::optional<PingReply> handleIcmpMessage(const uint8_t* icmp, size_t length,
                                            uint32_t senderAddress, uint16_t identifier,
                                            const timeval& now) {
-    if (length < kIcmpHeaderLength) return std::nullopt;
-    if (icmp[kIcmpTypeAt] != ICMP_ECHOREPLY) return std::nullopt;
+    std::optional<PingReply> reply = readEchoReply(icmp, length, ICMP_ECHOREPLY, identifier, now);
+    if (!reply) return std::nullopt;
+    reply->family = AF_INET;
+    reply->address = ntohl(senderAddress);
+    return reply;
+}
 
-    PingReply reply{};
-    reply.address = ntohl(senderAddress);
-    reply.type = icmp[kIcmpTypeAt];
-    // Another process's reply is reported without request id or time.
-    if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
-    // Ours, but without the send time: nothing trustworthy to report.
-    if (length < kIcmpHeaderLength + kSendTime) return std::nullopt;
-
-    reply.reqID = read16(icmp + kIcmpSequenceAt);
-    reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
-    reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
-    reply.roundtripMicros = elapsedMicros(reply.sent, now);
-    reply.roundtripTime = wholeMillis(reply.roundtripMicros);
+std::optional<PingReply> handleIcmp6Message(const uint8_t* icmp, size_t length,
+                                            const in6_addr& sender, uint16_t identifier,
+                                            const timeval& now) {
+    std::optional<PingReply> reply = readEchoReply(icmp, length, ICMP6_ECHO_REPLY, identifier, now);
+    if (!reply) return std::nullopt;
+    reply->family = AF_INET6;
+    reply->address6 = sender;
     return reply;
 }
 
@@ -256,6 +395,8 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, EBADF);
         return;
     }
+    const bool ipv6 = registration.family() == AF_INET6;
+    if (sink != nullptr && !sink->start(registration.family())) return;
     uint8_t rcvBuf[kBufferSize] = {};
     printDiagnostic("getting ready to start reading...\n");
     // While datagrams keep coming they are read without waiting, and a shutdown is looked for
@@ -283,9 +424,11 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         }
 
         sockaddr_in rcvAddress{};
+        sockaddr_in6 rcvAddress6{};
         timeval now{};
-        ssize_t received =
-            receiveTimed(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT, &rcvAddress, &now);
+        const ssize_t received =
+            ipv6 ? receiveTimed(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT, &rcvAddress6, &now)
+                 : receiveTimed(icmpsd, rcvBuf, sizeof rcvBuf, MSG_DONTWAIT, &rcvAddress, &now);
         int err = errno;
         // Empty (another loop on the same socket may have taken the datagram): wait again.
         socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
@@ -297,22 +440,66 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
             return;
         }
 
-        const auto handle = registration.datagram() ? handleIcmpMessage : handleDatagram;
-        std::optional<PingReply> reply =
-            handle(rcvBuf, static_cast<size_t>(received), rcvAddress.sin_addr.s_addr,
-                   registration.identifier(), now);
+        const size_t length = static_cast<size_t>(received);
+        std::optional<PingReply> reply;
+        if (ipv6) {
+            reply = handleIcmp6Message(rcvBuf, length, rcvAddress6.sin6_addr,
+                                       registration.identifier(), now);
+        } else {
+            const auto handle = registration.datagram() ? handleIcmpMessage : handleDatagram;
+            reply =
+                handle(rcvBuf, length, rcvAddress.sin_addr.s_addr, registration.identifier(), now);
+        }
         if (!reply) continue;
         if (trace != 0) {
-            char sender[INET_ADDRSTRLEN] = "";
-            ::inet_ntop(AF_INET, &rcvAddress.sin_addr, sender, sizeof sender);
+            char sender[INET6_ADDRSTRLEN];
             printDiagnostic(
                 "Ping received from %s, type = %d reqID = %d, curTime = %dms, reqTime = %dms, "
                 "RTTime = %dms\n",
-                sender, reply->type, reply->reqID, millisOfDay(now), millisOfDay(reply->sent),
+                ipv6 ? addressText(AF_INET6, &rcvAddress6.sin6_addr, sender)
+                     : addressText(AF_INET, &rcvAddress.sin_addr, sender),
+                reply->type, reply->reqID, millisOfDay(now), millisOfDay(reply->sent),
                 reply->roundtripTime);
         }
         if (sink != nullptr && !sink->onReply(*reply)) return;
     }
+}
+
+int openPingSocket6() {
+    OpenSocket opened;
+    opened.identifier = processIdentifier();
+    opened.family = AF_INET6;
+    // The kernel wakes the loops only for this process's echo replies.
+    icmp6_filter onlyEchoReplies;
+    ICMP6_FILTER_SETBLOCKALL(&onlyEchoReplies);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &onlyEchoReplies);
+    const FilterProgram ours = pingServiceFilter6(opened.identifier);
+    ScopedFd socket(openRawIcmp6Socket(onlyEchoReplies, &ours));
+    const int rawErr = errno;
+    if (!socket && refusedForPrivilege(rawErr)) {
+        socket.reset(openEchoDatagramSocket6(&opened.identifier));
+        opened.datagram = true;
+    }
+    return enterSocket(socket, std::move(opened), rawErr, [] {});
+}
+
+int sendPing6(int icmpsd, const in6_addr& dest, uint16_t reqID) {
+    // Held through the send, as for IPv4: sends take turns and the socket stays ours meanwhile.
+    std::lock_guard<std::mutex> lock(socketsMutex);
+    const OpenSocket* socket = socketToSendOn(icmpsd, AF_INET6);
+    if (socket == nullptr) return -1;
+    const size_t size = requestSize();
+    alignas(8) uint8_t request[kBufferSize];
+    std::memset(request, 0, size);
+    request[kIcmpTypeAt] = ICMP6_ECHO_REQUEST;
+    write16(request + kIcmpIdentifierAt, socket->identifier);
+    // The checksum stays 0: the kernel computes it over the IPv6 pseudo-header as well.
+    stampRequest(request, reqID);
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_addr = dest;
+    return sendRequest(icmpsd, request, size, reinterpret_cast<const sockaddr*>(&to), sizeof to,
+                       &to.sin6_addr, reqID);
 }
 
 }  // namespace orvela::ping
@@ -324,13 +511,12 @@ using namespace orvela::ping;
 extern "C" {
 
 ORVELA_EXPORT int icmp_init() {
-    const uint16_t processIdentifier = static_cast<uint16_t>(::getpid() & 0xFFFF);
     OpenSocket opened;
-    opened.identifier = processIdentifier;
+    opened.identifier = processIdentifier();
     // The kernel wakes the loops only for this process's echo replies (other processes' replies
     // are reported with request id 0 only where the kernel refuses the filter).
     ScopedFd socket(orvela::icmp::openRawReceiveSocket(
-        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(processIdentifier)));
+        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(opened.identifier)));
     const int rawErr = errno;
     if (socket) {
         // Only echo replies, also where the filter above is refused: without either, the loop
@@ -342,73 +528,30 @@ ORVELA_EXPORT int icmp_init() {
         socket.reset(orvela::icmp::openEchoDatagramSocket(&opened.identifier));
         opened.datagram = true;
     }
-    if (!socket) {
-        logLine("Error: Failed to open socket (errno = %d)\n", rawErr);
-        return -1;
-    }
-    raiseReceiveBuffer(socket.get());
-    // The loops on this socket wait on its wake descriptor too, for its shutdown.
-    const int fd = socket.get();
-    int err = 0;
-    opened.socket = SharedSocket::adopt(socket.release(), &err);
-    if (!opened.socket) {
-        logLine("Error: Failed to open socket (errno = %d)\n", err);
-        return -1;
-    }
-
-    std::lock_guard<std::mutex> lock(socketsMutex);
-    try {
-        sockets.emplace(fd, std::move(opened));
-    } catch (const std::bad_alloc&) {
-        logLine("Error: Failed to open socket (errno = %d)\n", ENOMEM);
-        return -1;
-    }
-    globalPID = processIdentifier;
-    std::memset(sendBuf, 0, sizeof sendBuf);
-    dstAddress = sockaddr_in{};
-    dstAddress.sin_family = AF_INET;
-    dstAddress.sin_port = 0;
-    sendBuf[kIcmpTypeAt] = ICMP_ECHO;
-    sendBuf[kIcmpCodeAt] = 0;
-    write16(sendBuf + kIcmpChecksumAt, 0);
-    write16(sendBuf + kIcmpIdentifierAt, globalPID);
-    return fd;
+    return enterSocket(socket, std::move(opened), rawErr, [] {
+        globalPID = processIdentifier();
+        std::memset(sendBuf, 0, sizeof sendBuf);
+        dstAddress = sockaddr_in{};
+        dstAddress.sin_family = AF_INET;
+        dstAddress.sin_port = 0;
+        sendBuf[kIcmpTypeAt] = ICMP_ECHO;
+        sendBuf[kIcmpCodeAt] = 0;
+        write16(sendBuf + kIcmpChecksumAt, 0);
+        write16(sendBuf + kIcmpIdentifierAt, globalPID);
+    });
 }
 
 ORVELA_EXPORT int send_ping(int icmpsd, int32_t dest, unsigned short reqID, unsigned short) {
     // One request buffer for the process: sends from several threads take turns.
     std::lock_guard<std::mutex> lock(socketsMutex);
-    if (sockets.count(icmpsd) == 0) {
-        // A descriptor we don't hold (any more): sending could write into someone else's file.
-        // The caller sees the failure as a send on a closed descriptor.
-        printDiagnostic("Error sending ping (errno = %d)\n", EBADF);
-        errno = EBADF;
-        return -1;
-    }
+    if (socketToSendOn(icmpsd, AF_INET) == nullptr) return -1;
     dstAddress.sin_addr.s_addr = htonl(static_cast<uint32_t>(dest));
-    write16(sendBuf + kIcmpChecksumAt, 0);
-    write16(sendBuf + kIcmpSequenceAt, reqID);
-    timeval now;
-    ::gettimeofday(&now, nullptr);
-    writeHost32(sendBuf + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
-    writeHost32(sendBuf + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
-    size_t size = requestSize();
+    stampRequest(sendBuf, reqID);
+    const size_t size = requestSize();
     write16(sendBuf + kIcmpChecksumAt,
             checksum(reinterpret_cast<unsigned short*>(sendBuf), static_cast<int>(size)));
-
-    ssize_t sent = ::sendto(icmpsd, sendBuf, size, 0, reinterpret_cast<sockaddr*>(&dstAddress),
-                            sizeof dstAddress);
-    if (sent < 0 || static_cast<size_t>(sent) != size) {
-        int err = errno;
-        printDiagnostic("Error sending ping (errno = %d)\n", err);
-        return -1;
-    }
-    if (trace != 0) {
-        char destination[INET_ADDRSTRLEN] = "";
-        ::inet_ntop(AF_INET, &dstAddress.sin_addr, destination, sizeof destination);
-        printDiagnostic("Sent ping to %s (reqid = %d)\n", destination, reqID);
-    }
-    return 0;
+    return sendRequest(icmpsd, sendBuf, size, reinterpret_cast<const sockaddr*>(&dstAddress),
+                       sizeof dstAddress, &dstAddress.sin_addr, reqID);
 }
 
 ORVELA_EXPORT void icmp_shutdown(int icmpsd) {
@@ -429,11 +572,7 @@ ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
         runReceiveLoop(icmpsd, nullptr);
         return;
     }
-    ListenerMethod report(env, observer);
-    const bool inMicros = report.bindOptional("removePingRequestMicros", "(ISJ)V");
-    // Without either method the NoSuchMethodError reaches the caller and no loop runs.
-    if (!inMicros && !report.bind("removePingRequest", "(ISI)V")) return;
-    JavaObserverSink sink(report, inMicros);
+    JavaObserverSink sink(env, observer);
     runReceiveLoop(icmpsd, &sink);
 }
 

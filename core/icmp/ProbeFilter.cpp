@@ -1,5 +1,6 @@
 #include "core/icmp/ProbeFilter.h"
 
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -194,6 +195,15 @@ FilterProgram pingServiceFilter(uint16_t identifier) noexcept {
     a.op(BPF_LD | BPF_B | BPF_IND, kIcmpTypeAt);
     a.jump(BPF_JEQ, ICMP_ECHOREPLY, kNext, kDrop);
     a.op(BPF_LD | BPF_H | BPF_IND, kIcmpIdentifierAt);
+    a.jump(BPF_JEQ, identifier, kPass, kDrop);
+    return a.finish();
+}
+
+FilterProgram pingServiceFilter6(uint16_t identifier) noexcept {
+    Assembler a;
+    a.op(BPF_LD | BPF_B | BPF_ABS, kIcmpTypeAt);
+    a.jump(BPF_JEQ, ICMP6_ECHO_REPLY, kNext, kDrop);
+    a.op(BPF_LD | BPF_H | BPF_ABS, kIcmpIdentifierAt);
     a.jump(BPF_JEQ, identifier, kPass, kDrop);
     return a.finish();
 }

@@ -44,6 +44,10 @@ FilterProgram routeTraceFilter(uint16_t sourcePort, uint16_t firstDestinationPor
 // carry it.
 FilterProgram pingServiceFilter(uint16_t identifier) noexcept;
 
+// pingServiceFilter for a raw ICMPv6 socket, whose filter sees the ICMPv6 message from its first
+// byte: passes ICMPv6 echo replies that carry `identifier`.
+FilterProgram pingServiceFilter6(uint16_t identifier) noexcept;
+
 // Attaches `program` to the socket `fd` (SO_ATTACH_FILTER), replacing any filter it had, and
 // throws away what the socket had queued until then: attach before sending anything the socket
 // should hear. False with errno set when the system refuses it; the socket then goes on

@@ -140,6 +140,7 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
     const FilterProgram wrapping = routeTraceFilter(kPort, 65530, 10);  // 65530 to 3
     const FilterProgram anyPort = routeTraceFilter(kPort, kFirst, 65536);
     const FilterProgram ping = pingServiceFilter(kId);
+    const FilterProgram ping6 = pingServiceFilter6(kId);
     const FilterProgram latency6 = latencyProbeFilter6(kId, probed6());
     const Bytes error6 = icmp(1, 1) + ip6(IPPROTO_ICMPV6) + icmp(128, 0);
     const Bytes reply = answer(kProbed, icmp(0, 0));
@@ -215,6 +216,12 @@ TEST(ProbeFilterTest, PassesWhatTheReaderCouldAccept) {
         {"ping: another identifier", ping, answer(kProbed, icmp(0, 0, kSwappedId)), false},
         {"ping: echo request", ping, answer(kProbed, icmp(8, 0)), false},
         {"ping: cut in the identifier", ping, cut(reply, 3), false},
+
+        // An ICMPv6 socket's filter sees the message from its first byte.
+        {"ping6: echo reply", ping6, icmp(129, 0), true},
+        {"ping6: another identifier", ping6, icmp(129, 0, kSwappedId), false},
+        {"ping6: echo request", ping6, icmp(128, 0), false},
+        {"ping6: cut in the identifier", ping6, cut(icmp(129, 0), 3), false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(passes(row.program, row.datagram), row.passes) << row.what;

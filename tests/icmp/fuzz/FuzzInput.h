@@ -11,6 +11,9 @@
 #include <memory>
 
 #include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "core/icmp/ProbeFilter.h"
 
 namespace orvela::fuzz {
 
@@ -59,5 +62,24 @@ void fuzzPacketCheck(const uint8_t* data, size_t size, Check check, int low, int
     const int result = check(id, datagram.get(), length, &from, seq);
     if (result < low || result > high) __builtin_trap();
 }
+
+// A datagram socket pair whose receiving end runs a kernel filter: stops the fuzzer when the
+// filter holds back a datagram that the reader accepted. Open it in LLVMFuzzerInitialize.
+class FilterCheck {
+  public:
+    void open() {
+        if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends_) != 0) __builtin_trap();
+    }
+
+    void mustPass(const icmp::FilterProgram& program, const unsigned char* data, int length) {
+        if (!icmp::attachFilter(ends_[1], program)) __builtin_trap();
+        if (::send(ends_[0], data, static_cast<size_t>(length), 0) != length) return;
+        unsigned char got[1];
+        if (::recv(ends_[1], got, sizeof got, MSG_DONTWAIT | MSG_TRUNC) != length) __builtin_trap();
+    }
+
+  private:
+    int ends_[2] = {-1, -1};
+};
 
 }  // namespace orvela::fuzz

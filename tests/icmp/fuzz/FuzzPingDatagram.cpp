@@ -1,8 +1,11 @@
 // The ping receive loop's handling of one datagram, as a raw socket delivers it (IPv4 header
-// first) and as a datagram socket does (the ICMP message alone): this process's identifier, the
-// sender and the reception time come first.
+// first), as a datagram socket does (the ICMP message alone) and as an ICMPv6 socket does: this
+// process's identifier, the sender and the reception time come first.
 
+#include <netinet/in.h>
 #include <sys/time.h>
+
+#include <cstring>
 
 #include "core/icmp/PingService.h"
 #include "tests/icmp/fuzz/FuzzInput.h"
@@ -26,5 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             handle(datagram.get(), static_cast<size_t>(length), sender, identifier, now);
         if (reply && reply->type != 0) __builtin_trap();
     }
+    in6_addr sender6{};
+    std::memcpy(&sender6, &sender, sizeof sender);
+    const auto reply6 = orvela::ping::handleIcmp6Message(
+        datagram.get(), static_cast<size_t>(length), sender6, identifier, now);
+    if (reply6 && (reply6->type != 129 || reply6->family != AF_INET6)) __builtin_trap();
     return 0;
 }

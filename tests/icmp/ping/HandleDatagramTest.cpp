@@ -181,6 +181,42 @@ TEST(HandleDatagramTest, OurReplyTooShortForTheSendTimeIsDropped) {
     EXPECT_TRUE(handle(withOptions, 44, timeval{1000, 0}));
 }
 
+// An ICMPv6 socket delivers the message alone, raw or not; its echo reply is type 129.
+TEST(HandleDatagramTest, Icmp6MessagesAreReadAsIcmpMessagesAreWithTheirOwnReplyType) {
+    const in6_addr sender = IN6ADDR_LOOPBACK_INIT;
+    struct Row {
+        const char* what;
+        uint8_t type;
+        uint16_t identifier;
+        size_t length;
+        bool reported;
+        uint16_t reqID;
+    } rows[] = {
+        {"ours", 129, kOurs, 64, true, 7},
+        {"ours, just the send time", 129, kOurs, 16, true, 7},
+        {"ours, too short for the send time", 129, kOurs, 15, false, 0},
+        {"another identifier", 129, kOurs + 1, 8, true, 0},
+        {"too short for the header", 129, kOurs + 1, 7, false, 0},
+        {"an IPv4 echo reply's type", 0, kOurs, 64, false, 0},
+        {"echo request", 128, kOurs, 64, false, 0},
+        {"packet too big", 2, kOurs, 64, false, 0},
+    };
+    for (const Row& row : rows) {
+        auto bytes = datagram(row.type, row.identifier, 7, 1000, 250000);
+        // The ICMPv6 message alone, exactly `length` bytes of it.
+        std::vector<uint8_t> message(bytes.begin() + 20, bytes.begin() + 20 + row.length);
+        auto reply = orvela::ping::handleIcmp6Message(message.data(), message.size(), sender, kOurs,
+                                                      timeval{1001, 750000});
+        ASSERT_EQ(reply.has_value(), row.reported) << row.what;
+        if (!reply) continue;
+        EXPECT_EQ(reply->family, AF_INET6) << row.what;
+        EXPECT_EQ(std::memcmp(&reply->address6, &sender, sizeof sender), 0) << row.what;
+        EXPECT_EQ(reply->type, 129) << row.what;
+        EXPECT_EQ(reply->reqID, row.reqID) << row.what;
+        EXPECT_EQ(reply->roundtripMicros, row.reqID != 0 ? 1500000 : 0) << row.what;
+    }
+}
+
 TEST(HandleDatagramTest, NoLengthOrHeaderLengthReadsPastTheData) {
     // Under the sanitizers, any read beyond `length` fails the test.
     for (int options = 0; options <= 10; ++options) {

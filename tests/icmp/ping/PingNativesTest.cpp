@@ -109,6 +109,57 @@ TEST_F(PingNativesTest, AFailedMethodLookupMakesNoFurtherCall) {
     EXPECT_TRUE(host.violations().empty()) << host.violations().front();
 }
 
+// On an ICMPv6 socket the loop reports to removePingRequest6, with a new array per reply that it
+// lets go of after the call; without that method, or without the memory for an array, the error
+// reaches the caller.
+TEST_F(PingNativesTest, Icmp6RepliesGoToRemovePingRequest6EachWithItsOwnAddressArray) {
+    auto init6 = lib.native<jint(JNICALL*)(JNIEnv*, jclass)>("com/orvela/core/icmp/JNIPinger",
+                                                             "nativeICMPInit6", "()I");
+    auto send6 = lib.native<jint(JNICALL*)(JNIEnv*, jclass, jint, jbyteArray, jshort, jshort)>(
+        "com/orvela/core/icmp/JNIPinger", "nativeSendPing6", "(I[BSS)I");
+    const jint socket6 = init6(host.env(), nullptr);
+    ASSERT_GE(socket6, 0);
+    const std::vector<jbyte> loopback6 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    std::vector<jshort> ids;
+    host.defineClass("t/Observer6")
+        .method("removePingRequest6", "([BSI)V", [&](JNIEnv*, jobject, const Args& a) {
+            EXPECT_EQ(host.bytes(static_cast<jbyteArray>(a.l(0))), loopback6);
+            EXPECT_GE(a.i(2), 0);
+            ids.push_back(a.s(1));
+            if (ids.size() == 50) host.throwPending("java/lang/IllegalStateException", "stop");
+        });
+    host.defineClass(kObserver).method("removePingRequest", "(ISI)V",
+                                       [](JNIEnv*, jobject, const Args&) {});
+    jobject observer = host.newInstance("t/Observer6");
+    jobject ipv4Only = host.newInstance(kObserver);
+    jbyteArray dest = host.newByteArray(loopback6);
+    size_t refsBefore = host.liveLocalRefs();
+
+    for (jshort id = 1; id <= 51; ++id)
+        ASSERT_EQ(send6(host.env(), nullptr, socket6, dest, id, 0), 0);
+    receive(host.env(), nullptr, socket6, observer);
+    auto thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->className, "java/lang/IllegalStateException");
+    EXPECT_EQ(ids.size(), 50u);
+    EXPECT_EQ(host.liveLocalRefs(), refsBefore);
+
+    host.inject(Fault::NewByteArray);  // for the 51st reply
+    receive(host.env(), nullptr, socket6, observer);
+    thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->className, "java/lang/OutOfMemoryError");
+
+    receive(host.env(), nullptr, socket6, ipv4Only);  // returns without waiting
+    thrown = host.takePending();
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->className, "java/lang/NoSuchMethodError");
+    EXPECT_EQ(ids.size(), 50u);
+    EXPECT_EQ(host.liveLocalRefs(), refsBefore);
+    EXPECT_TRUE(host.violations().empty()) << host.violations().front();
+    shutdown(host.env(), nullptr, socket6);
+}
+
 // handleUnreachable is optional: a listener without it gets the same hop reports, and one
 // that throws ends the trace before the hop's report, as handleHop does.
 TEST_F(PingNativesTest, TraceGivesUnreachableCodesToListenersWithHandleUnreachable) {

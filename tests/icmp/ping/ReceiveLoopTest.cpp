@@ -69,7 +69,9 @@ class RecordingSink final : public ReplySink {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] {
             for (const PingReply& r : replies_) {
-                if (r.reqID == reqID && r.address == uint32_t{kLoopback}) return true;
+                const bool loopback = r.family == AF_INET6 ? IN6_IS_ADDR_LOOPBACK(&r.address6)
+                                                           : r.address == uint32_t{kLoopback};
+                if (r.reqID == reqID && loopback) return true;
             }
             return false;
         });
@@ -102,11 +104,12 @@ class RecordingSink final : public ReplySink {
     std::vector<PingReply> replies_;
 };
 
-// A socket from icmp_init, shut down when the scope ends; shutting down again is a no-op, also
-// once another open has taken the number.
+// A socket from icmp_init (or openPingSocket6), shut down when the scope ends; shutting down
+// again is a no-op, also once another open has taken the number.
 class PingSocket {
   public:
-    PingSocket() : fd_(icmp_init()) {}
+    explicit PingSocket(bool ipv6 = false)
+        : fd_(ipv6 ? orvela::ping::openPingSocket6() : icmp_init()) {}
     ~PingSocket() { icmp_shutdown(fd_); }
     PingSocket(const PingSocket&) = delete;
     PingSocket& operator=(const PingSocket&) = delete;
@@ -398,6 +401,15 @@ TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
     }
     EXPECT_EQ(send_ping(fd, kLoopback, 8, 64), -1);
     EXPECT_EQ(TestReceivePings(reinterpret_cast<void*>(static_cast<intptr_t>(fd))), 0);
+    {
+        const PingSocket ipv6(true);
+        ASSERT_GE(ipv6.get(), 0);
+        LoopThread loop(ipv6.get(), &sink);
+        EXPECT_EQ(orvela::ping::sendPing6(ipv6.get(), in6addr_loopback, 9), 0);
+        EXPECT_TRUE(sink.awaitOwn(9));
+        icmp_shutdown(ipv6.get());
+        EXPECT_TRUE(loop.ended());
+    }
     std::string out = captured.take();
     trace = 0;
 
@@ -413,12 +425,18 @@ TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
              "starting receive_ping...\n",
              "Error receiving pings on icmpsd #" + sd + " (errno = 9)\n",
              "receive_ping returned...\n",
+             "Sent ping to ::1 (reqid = 9)\n",
+             "read data in, and rc = 64\n",
          }) {
         EXPECT_NE(out.find(line), std::string::npos) << line << "\nin:\n" << out;
     }
     EXPECT_TRUE(std::regex_search(
         out, std::regex("Ping received from 127\\.0\\.0\\.1, type = 0 reqID = 7, curTime = "
                         "[0-9]+ms, reqTime = [0-9]+ms, RTTime = [0-9]+ms\n")))
+        << out;
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex("Ping received from ::1, type = 129 reqID = 9, curTime = [0-9]+ms, "
+                        "reqTime = [0-9]+ms, RTTime = [0-9]+ms\n")))
         << out;
 }
 

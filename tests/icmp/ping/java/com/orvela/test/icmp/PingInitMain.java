@@ -3,7 +3,9 @@ package com.orvela.test.icmp;
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
+import com.orvela.core.icmp.PingObserver;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.CountDownLatch;
@@ -13,19 +15,25 @@ import java.util.concurrent.TimeUnit;
  * Opens the ping socket in a process of its own and prints the result. With the argument
  * "latency" it prints its process id, runs the receive loop, probes 127.0.0.1 once with the
  * latency probe and then once with a ping, and prints "latency ID RC" and every observer call
- * as "call ADDRESS REQID RTT". With "burst", see {@link #burst}.
+ * as "call ADDRESS REQID RTT". With "burst", see {@link #burst}. "6" and "burst6" do the same
+ * as no argument and "burst" with ICMPv6 sockets and ::1.
  */
 public final class PingInitMain {
     private PingInitMain() {}
 
+    private static int open(boolean ipv6) {
+        return ipv6 ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit();
+    }
+
     public static void main(String[] args) throws Exception {
-        int socket = JNIPinger.nativeICMPInit();
-        if (args.length == 0) {
+        boolean ipv6 = args.length > 0 && args[0].endsWith("6");
+        int socket = open(ipv6);
+        if (args.length == 0 || args[0].equals("6")) {
             System.out.println(socket);
             return;
         }
-        if (args[0].equals("burst")) {
-            burst(socket);
+        if (args[0].startsWith("burst")) {
+            burst(socket, ipv6);
             return;
         }
         System.out.println("pid " + ProcessHandle.current().pid());
@@ -47,12 +55,13 @@ public final class PingInitMain {
 
     /**
      * Two sockets at once, `first` and a second one, each with its loop: a burst of 512 requests
-     * on the first and 16 on the second, both to 127.0.0.1. Prints per socket "socket N CALLS
-     * OWN": the observer calls, and how many of them carry that socket's own request ids from
-     * 127.0.0.1 with a time; then "ended" once both loops have returned after their shutdown.
+     * on the first and 16 on the second, both to 127.0.0.1 (::1 with `ipv6`). Prints per socket
+     * "socket N CALLS OWN": the observer calls, and how many of them carry that socket's own
+     * request ids from that address with a time; then "ended" once both loops have returned after
+     * their shutdown.
      */
-    private static void burst(int first) throws Exception {
-        int[] sockets = {first, JNIPinger.nativeICMPInit()};
+    private static void burst(int first, boolean ipv6) throws Exception {
+        int[] sockets = {first, open(ipv6)};
         int[] counts = {512, 16};
         int[] firstIds = {0, 1000};
         List<ConcurrentLinkedQueue<int[]>> calls = new ArrayList<>();
@@ -60,15 +69,31 @@ public final class PingInitMain {
         for (int socket : sockets) {
             ConcurrentLinkedQueue<int[]> seen = new ConcurrentLinkedQueue<>();
             calls.add(seen);
-            Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket,
-                    (address, reqID, rtt) -> seen.add(new int[] {address, reqID, rtt})));
+            // The sender as 1 for the loopback address, else 0.
+            PingObserver observer = new PingObserver() {
+                @Override
+                public void removePingRequest(int address, short reqID, int rtt) {
+                    seen.add(new int[] {address == PingPeer.LOOPBACK ? 1 : 0, reqID, rtt});
+                }
+
+                @Override
+                public void removePingRequest6(byte[] address, short reqID, int rtt) {
+                    boolean loopback = Arrays.equals(address, PingPeer.LOOPBACK6);
+                    seen.add(new int[] {loopback ? 1 : 0, reqID, rtt});
+                }
+            };
+            Thread loop = new Thread(() -> JNIPingReceiver.nativeReceivePings(socket, observer));
             loop.start();
             loops.add(loop);
         }
         for (int s = 0; s < sockets.length; s++) {
             for (int k = 0; k < counts[s]; k++) {
-                JNIPinger.nativeSendPing(sockets[s], PingPeer.LOOPBACK, (short) (firstIds[s] + k),
-                        (short) 64);
+                short reqID = (short) (firstIds[s] + k);
+                if (ipv6) {
+                    JNIPinger.nativeSendPing6(sockets[s], PingPeer.LOOPBACK6, reqID, (short) 64);
+                } else {
+                    JNIPinger.nativeSendPing(sockets[s], PingPeer.LOOPBACK, reqID, (short) 64);
+                }
             }
         }
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(20);
@@ -78,7 +103,7 @@ public final class PingInitMain {
         }
         for (int s = 0; s < sockets.length; s++) {
             int from = firstIds[s], to = firstIds[s] + counts[s];
-            long own = calls.get(s).stream().filter(c -> c[0] == PingPeer.LOOPBACK
+            long own = calls.get(s).stream().filter(c -> c[0] == 1
                     && c[1] >= from && c[1] < to && c[2] >= 0).mapToInt(c -> c[1]).distinct()
                     .count();
             System.out.println("socket " + s + " " + calls.get(s).size() + " " + own);

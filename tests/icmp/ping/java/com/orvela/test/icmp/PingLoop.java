@@ -8,14 +8,23 @@ import com.orvela.core.icmp.JNIPingReceiver;
 import com.orvela.core.icmp.JNIPinger;
 import com.orvela.core.icmp.PingObserver;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
 import java.util.function.Predicate;
 
-/** A ping socket with its receive loop on a thread of its own, recording every call. */
+/**
+ * A ping socket with its receive loop on a thread of its own, recording every call (on an ICMPv6
+ * socket with the sender in {@code address6} and {@code address} 0).
+ */
 final class PingLoop implements AutoCloseable {
-    record Call(int address, short reqID, int rtt) {}
+    record Call(int address, short reqID, int rtt, byte[] address6) {
+        boolean fromLoopback() {
+            return address6 != null ? Arrays.equals(address6, PingPeer.LOOPBACK6)
+                    : address == PingPeer.LOOPBACK;
+        }
+    }
 
     static final long PATIENCE_MS = 20_000;
 
@@ -29,10 +38,25 @@ final class PingLoop implements AutoCloseable {
         this(JNIPinger.nativeICMPInit());
     }
 
+    /** On an ICMPv6 socket (or an IPv4 one when `ipv6` is false). */
+    static PingLoop of(boolean ipv6) {
+        return new PingLoop(ipv6 ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit());
+    }
+
     PingLoop(int socket) {
         assertTrue(socket >= 0, "nativeICMPInit: " + socket);
         this.socket = socket;
-        PingObserver observer = (address, reqID, rtt) -> calls.add(new Call(address, reqID, rtt));
+        PingObserver observer = new PingObserver() {
+            @Override
+            public void removePingRequest(int address, short reqID, int rtt) {
+                calls.add(new Call(address, reqID, rtt, null));
+            }
+
+            @Override
+            public void removePingRequest6(byte[] address, short reqID, int rtt) {
+                calls.add(new Call(0, reqID, rtt, address));
+            }
+        };
         thread = new Thread(() -> {
             try {
                 JNIPingReceiver.nativeReceivePings(socket, observer);

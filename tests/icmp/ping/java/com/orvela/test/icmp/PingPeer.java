@@ -14,6 +14,7 @@ final class PingPeer {
     private PingPeer() {}
 
     static final int LOOPBACK = 0x7F000001;
+    static final byte[] LOOPBACK6 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     static final int IDENTIFIER = (int) (ProcessHandle.current().pid() & 0xFFFF);
 
     static native int openCapture();

@@ -2,6 +2,7 @@ package com.orvela.test.icmp;
 
 import static com.orvela.test.icmp.PingPeer.IDENTIFIER;
 import static com.orvela.test.icmp.PingPeer.LOOPBACK;
+import static com.orvela.test.icmp.PingPeer.LOOPBACK6;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
@@ -24,6 +25,8 @@ import java.util.Arrays;
 import java.util.BitSet;
 import java.util.List;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 
 class PingTest {
     private static final int CAPTURE_MS = 10_000;
@@ -33,19 +36,36 @@ class PingTest {
         return JNIPinger.nativeSendPing(socket, LOOPBACK, (short) reqID, (short) 64);
     }
 
+    /** Sends one echo request with this request id to 127.0.0.1, or to ::1 on an ICMPv6 socket. */
+    private static int send(int socket, boolean ipv6, int reqID) {
+        return ipv6 ? JNIPinger.nativeSendPing6(socket, LOOPBACK6, (short) reqID, (short) 64)
+                : send(socket, reqID);
+    }
+
     /** A source address of its own for each case, so other traffic on the host can't mix in. */
     private static int source(int lastOctet) {
         return 0x7F000000 | lastOctet;
     }
 
-    @Test
-    void aReplyToRequestSevenReachesTheObserverWithSenderIdAndTime() throws Exception {
-        try (PingLoop loop = new PingLoop()) {
-            assertEquals(0, send(loop.socket, 7));
+    @ParameterizedTest(name = "ipv6 {0}")
+    @ValueSource(booleans = {false, true})
+    void aReplyToRequestSevenReachesTheObserverWithSenderIdAndTime(boolean ipv6)
+            throws Exception {
+        int closed;
+        try (PingLoop loop = PingLoop.of(ipv6)) {
+            closed = loop.socket;
+            assertEquals(0, send(loop.socket, ipv6, 7));
             PingLoop.Call call = loop.await(c -> c.reqID() == 7);
-            assertEquals(0x7F000001, call.address());
+            assertTrue(call.fromLoopback(), call.toString());
             assertTrue(call.rtt() >= 0, "rtt " + call.rtt());
+            // A socket takes only the requests of its own family.
+            assertEquals(-1, send(loop.socket, !ipv6, 8));
+            assertThrows(NullPointerException.class,
+                    () -> JNIPinger.nativeSendPing6(loop.socket, null, (short) 8, (short) 64));
+            assertThrows(IllegalArgumentException.class, () -> JNIPinger.nativeSendPing6(
+                    loop.socket, new byte[4], (short) 8, (short) 64));
         }
+        assertEquals(-1, send(closed, ipv6, 9));
     }
 
     @Test
@@ -176,11 +196,12 @@ class PingTest {
         }
     }
 
-    @Test
-    void aBurstOfTenThousandRequestsFromTwoThreadsIsAnsweredInFull() throws Exception {
+    @ParameterizedTest(name = "ipv6 {0}")
+    @ValueSource(booleans = {false, true})
+    void aBurstOfTenThousandRequestsFromTwoThreadsIsAnsweredInFull(boolean ipv6) throws Exception {
         int perThread = 5000;
         BitSet answered = new BitSet();
-        try (PingLoop loop = new PingLoop()) {
+        try (PingLoop loop = PingLoop.of(ipv6)) {
             List<Thread> senders = new ArrayList<>();
             int[] failed = new int[2];
             for (int t = 0; t < 2; ++t) {
@@ -188,7 +209,7 @@ class PingTest {
                 int slot = t;
                 senders.add(new Thread(() -> {
                     for (int id = first; id < first + perThread; ++id) {
-                        if (send(loop.socket, id) != 0) ++failed[slot];
+                        if (send(loop.socket, ipv6, id) != 0) ++failed[slot];
                     }
                 }));
             }
@@ -196,7 +217,7 @@ class PingTest {
             for (Thread s : senders) s.join();
             assertArrayEquals(new int[2], failed);
             loop.await(c -> {
-                if (c.address() == LOOPBACK && c.reqID() > 0) answered.set(c.reqID());
+                if (c.fromLoopback() && c.reqID() > 0) answered.set(c.reqID());
                 return answered.cardinality() == 2 * perThread;
             });
         }
@@ -231,7 +252,7 @@ class PingTest {
     }
 
     /** The same in microseconds: the loop calls only removePingRequestMicros. */
-    private static final class SlowFirstCallMicros extends SlowFirstCall {
+    private static class SlowFirstCallMicros extends SlowFirstCall {
         @Override
         public void removePingRequest(int address, short reqID, int rttMillis) {
             throw new AssertionError("removePingRequest called beside removePingRequestMicros");
@@ -243,6 +264,15 @@ class PingTest {
         }
     }
 
+    /** On an ICMPv6 socket: the loop calls only removePingRequest6Micros. */
+    private static final class SlowFirstCallMicros6 extends SlowFirstCallMicros {
+        @SuppressWarnings("unused") // found by the receive loop
+        public void removePingRequest6Micros(byte[] address, short reqID, long rttMicros) {
+            assertArrayEquals(LOOPBACK6, address);
+            record(reqID, rttMicros);
+        }
+    }
+
     @Test
     void aSlowObserverDoesNotLengthenTheTimesOfTheRepliesBehindIt() throws Exception {
         // Whole milliseconds, then microseconds: in a burst of 200 on loopback, each reply comes
@@ -250,8 +280,10 @@ class PingTest {
         // switches its receive stamps on a moment after the process first asks for them.
         JNIPinger.nativeICMPShutdown(JNIPinger.nativeICMPInit());
         Thread.sleep(100);
-        for (SlowFirstCall observer : List.of(new SlowFirstCall(), new SlowFirstCallMicros())) {
-            observer.socket = JNIPinger.nativeICMPInit();
+        for (SlowFirstCall observer : List.of(new SlowFirstCall(), new SlowFirstCallMicros(),
+                new SlowFirstCallMicros6())) {
+            boolean ipv6 = observer instanceof SlowFirstCallMicros6;
+            observer.socket = ipv6 ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit();
             assertTrue(observer.socket >= 0);
             Throwable[] thrown = {null};
             Thread loop = new Thread(() -> {
@@ -262,7 +294,7 @@ class PingTest {
                 }
             });
             loop.start();
-            for (int id = 1; id <= 200; ++id) assertEquals(0, send(observer.socket, id));
+            for (int id = 1; id <= 200; ++id) assertEquals(0, send(observer.socket, ipv6, id));
             loop.join(PingLoop.PATIENCE_MS);
             JNIPinger.nativeICMPShutdown(observer.socket);
             loop.join(PingLoop.PATIENCE_MS);
@@ -420,10 +452,10 @@ class PingTest {
         }
     }
 
-    /** Runs nativeICMPInit in a JVM without CAP_NET_RAW; returns what it printed. */
-    private static String initWithoutRawSockets() throws Exception {
+    /** Runs nativeICMPInit (with "6" nativeICMPInit6) in a JVM without CAP_NET_RAW. */
+    private static String initWithoutRawSockets(String... args) throws Exception {
         return runUnprivileged("1 0", List.of("setpriv", "--bounding-set=-net_raw",
-                "--inh-caps=-net_raw"));
+                "--inh-caps=-net_raw"), args);
     }
 
     @Test
@@ -432,9 +464,12 @@ class PingTest {
         List<String> nobody = List.of("setpriv", "--reuid=65534", "--regid=65534",
                 "--clear-groups");
         assertEquals("-1", runUnprivileged("1 0", nobody));
+        assertEquals("-1", runUnprivileged("1 0", nobody, "6"));
         // Each socket gets its own replies, the whole burst of what the socket holds by default.
         assertEquals("socket 0 512 512\nsocket 1 16 16\nended",
                 runUnprivileged("65534 65534", nobody, "burst"));
+        assertEquals("socket 0 512 512\nsocket 1 16 16\nended",
+                runUnprivileged("65534 65534", nobody, "burst6"));
     }
 
     @Test
@@ -446,6 +481,9 @@ class PingTest {
             assertEquals(line, Files.readString(LOG));
             Files.writeString(LOG, "something else\n");
             assertEquals("-1", initWithoutRawSockets());
+            assertEquals(line, Files.readString(LOG));
+            Files.writeString(LOG, "something else\n");
+            assertEquals("-1", initWithoutRawSockets("6"));
             assertEquals(line, Files.readString(LOG));
         } finally {
             Files.deleteIfExists(LOG);
