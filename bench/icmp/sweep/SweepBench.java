@@ -37,7 +37,9 @@ public final class SweepBench {
             targets[k] = target;
         }
         int socket = ipv6 ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit();
-        if (socket < 0) throw new IllegalStateException("nativeICMPInit failed, see /tmp/pinger.log");
+        if (socket < 0) {
+            throw new IllegalStateException("nativeICMPInit failed, see /tmp/pinger.log");
+        }
         PingObserver observer = new PingObserver() {
             @Override
             public void removePingRequest(int address, short reqID, int rtt) {

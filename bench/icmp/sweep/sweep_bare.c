@@ -49,7 +49,8 @@ static int drain(int fd) {
     for (;;) {
         struct sockaddr_in6 from; /* holds either family */
         socklen_t fromLen = sizeof from;
-        ssize_t got = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, (struct sockaddr*)&from, &fromLen);
+        ssize_t got =
+            recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, (struct sockaddr*)&from, &fromLen);
         if (got < 0) return n;
         ++n;
         /* A raw IPv4 socket reads the IP header, a raw ICMPv6 socket the message alone. */
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     struct in_addr a;
     ipv6 = strchr(argv[1], ':') != NULL;
-    if (ipv6 ? inet_pton(AF_INET6, argv[1], &first6) != 1 : inet_pton(AF_INET, argv[1], &a) != 1) return 2;
+    if (ipv6 ? inet_pton(AF_INET6, argv[1], &first6) != 1 : inet_pton(AF_INET, argv[1], &a) != 1)
+        return 2;
     first = ipv6 ? 0 : ntohl(a.s_addr);
     count = atol(argv[2]);
     seen = calloc((size_t)count, 1);

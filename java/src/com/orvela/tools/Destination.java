@@ -107,7 +107,8 @@ final class Destination {
             }
             if (text.length() > 0 && text.charAt(text.length() - 1) != ':') text.append(':');
             // An IPv4-mapped or -compatible address ends in its dotted quad.
-            if (i == 6 && runAt == 0 && (runLength == 6 || (runLength == 5 && words[5] == 0xffff))) {
+            boolean mapped = runLength == 5 && words[5] == 0xffff;
+            if (i == 6 && runAt == 0 && (runLength == 6 || mapped)) {
                 text.append(text(Arrays.copyOfRange(address, 12, 16)));
                 break;
             }

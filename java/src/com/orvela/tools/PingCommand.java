@@ -128,8 +128,9 @@ final class PingCommand {
         }
 
         private int send(int sd, int seq) {
-            return dest.ipv6() ? JNIPinger.nativeSendPing6(sd, dest.bytes(), (short) seq, (short) 64)
-                               : JNIPinger.nativeSendPing(sd, dest.ipv4(), (short) seq, (short) 64);
+            short id = (short) seq;
+            return dest.ipv6() ? JNIPinger.nativeSendPing6(sd, dest.bytes(), id, (short) 64)
+                               : JNIPinger.nativeSendPing(sd, dest.ipv4(), id, (short) 64);
         }
 
         /**
