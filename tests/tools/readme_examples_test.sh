@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every Java example of the README compiles as written (each block is the body of a method);
-# the ping, probe and channel examples also run, the channel's server and client in two VMs.
+# the ping, probe, IPv6 and channel examples also run, the channel's server and client in two VMs.
 #   readme_examples_test.sh REPO FRAMEWORK_JAR LIBRARY_PATH
 set -euo pipefail
 repo=$1 framework=$2 libpath=$3
@@ -29,6 +29,8 @@ example() { grep -l -- "$1" "$work"/Example*.java | head -1 | xargs basename | s
 run "$(example 'JNIPinger.nativeICMPInit')" || fail "ping example"
 out=$(run "$(example 'ASM.getLatency')") || fail "probe example"
 grep -q ' ms$' <<<"$out" || fail "probe example printed: $out"
+out=$(run "$(example 'nativeICMPInit6')") || fail "IPv6 example"
+grep -q ' ms$' <<<"$out" || fail "IPv6 example printed: $out"
 run "$(example 'UnixDomServerSocket(')" &
 server=$!
 for _ in $(seq 100); do [[ -S "$work/cli.sock" ]] && break; sleep 0.1; done
@@ -36,4 +38,4 @@ run "$(example 'new UnixDomSocket(')" || fail "channel client example"
 wait "$server" || fail "channel server example"
 server=
 [[ ! -e "$work/cli.sock" ]] || fail "the server example left its socket file"
-echo "readme examples: $blocks compiled, 4 run"
+echo "readme examples: $blocks compiled, 5 run"

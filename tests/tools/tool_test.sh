@@ -3,8 +3,9 @@
 # installed bin/orvela, in real VMs on real sockets. A table of command lines with the exit
 # status and first line expected, then the cases that need a partner: socat and a user without
 # a passwd entry against `serve`, Ctrl-C, a pipe closed early, `dump`, and network namespaces
-# (198.18.0.0/15, made and removed here) for unreachable destinations; the unprivileged
-# rows run in network namespaces of their own, with the ping group range they need. Run as root.
+# (198.18.0.0/15 and 2001:db8::/32, made and removed here) for unreachable destinations; the
+# unprivileged rows run in network namespaces of their own, with the ping group range they need,
+# and the rows with this run's host names in a mount namespace with its own /etc/hosts. Run as root.
 #   tool_test.sh REPO FRAMEWORK_JAR BUILD_DIR [PLATFORM]   (the jar's name for it; linux-x86_64)
 set -uo pipefail
 repo=$1 framework=$2 build=$3 platform=${4:-linux-x86_64}
@@ -45,6 +46,13 @@ nobody_in() {
     unshare -n sh -c 'ip link set lo up && sysctl -qw net.ipv4.ping_group_range="$0" && exec "$@"' \
         "$1" "${as_nobody[@]}" "${@:2}"
 }
+# with_hosts ARGS...: the tool where /etc/hosts holds only this run's names; the system's order
+# puts ::1 before 127.0.0.1.
+printf '127.0.0.1 orvtool-dual orvtool-four\n::1 orvtool-dual\n' >"$work/hosts"
+with_hosts() {
+    unshare -m sh -c 'mount --bind "$0" /etc/hosts && exec "$@"' "$work/hosts" \
+        java -jar "$work/orvela.jar" "$@"
+}
 touch "$work/plain"
 
 # status | first line of standard output and error together (a glob) | command line
@@ -67,6 +75,15 @@ table=(
     "0|trace to 127.0.0.1 (127.0.0.1), 3 hops max, 100 byte packets|orvela trace -m3 -s 100 127.0.0.1"
     "2|orvela latency: option -t must be 2..255, not 1|orvela latency -t 1 127.0.0.1"
     "0|latency to 127.0.0.1: *.* ms (64 bytes, try 1 of 3)|orvela latency -t 8 127.0.0.1"
+    "0|PING ::1(::1) 56 data bytes|orvela ping -c1 -i0 ::1"
+    "0|latency to ::1: *.* ms (* bytes, try 1 of 3)|orvela latency ::1"
+    "0|trace to ::1 (::1), 3 hops max, * byte packets|orvela trace -m3 ::1"
+    "0|PING orvtool-dual(::1) 56 data bytes|with_hosts ping -c1 -i0 orvtool-dual"
+    "0|PING orvtool-dual (127.0.0.1) 56(84) bytes of data.|with_hosts ping -4 -c1 -i0 orvtool-dual"
+    "0|trace to orvtool-dual (::1), 2 hops max, * byte packets|with_hosts trace -6 -m2 orvtool-dual"
+    "2|orvela latency: orvtool-four: no IPv6 address|with_hosts latency -6 orvtool-four"
+    "2|orvela ping: ::1: no IPv4 address|orvela ping -4 ::1"
+    "2|orvela ping: only one of -4 and -6 may be given|orvela ping -4 -6 ::1"
     "2|orvela serve: option -m needs an octal mode 0..777, not '999'|orvela serve -m 999 x.sock"
     "1|orvela serve: $work/plain: exists and is not a socket; not replacing it|orvela serve $work/plain"
     "1|orvela connect: $work/none.sock: No such file or directory|orvela connect $work/none.sock hi"
@@ -76,6 +93,7 @@ table=(
     "2|orvela latency: cannot open an ICMP socket: allow your group in net.ipv4.ping_group_range, or run with CAP_NET_RAW|nobody_in '1 0' latency 127.0.0.1"
     "0|PING 127.0.0.1 (127.0.0.1) 56(84) bytes of data.|nobody_in '4242 4242' ping -c 1 -i 0 127.0.0.1"
     "0|latency to 127.0.0.1: *.* ms (64 bytes, try 1 of 3)|nobody_in '4242 4242' latency 127.0.0.1"
+    "0|PING ::1(::1) 56 data bytes|nobody_in '4242 4242' ping -c 1 -i 0 ::1"
     "0|trace to 127.0.0.1 (127.0.0.1), 2 hops max, 64 byte packets|nobody_in '1 0' trace -m 2 127.0.0.1"
 )
 for row in "${table[@]}"; do
@@ -174,7 +192,8 @@ check "bin/orvela finds the installed libraries" $? "ping failed"
 # Unreachable: a host with no route refuses the send, with the system's reason; a router that
 # has none for the destination answers unreachable, marked as traceroute marks it, and the trace
 # stops there: host unreachable (route "unreachable"), network unreachable ("throw") and
-# administratively prohibited ("prohibit", after which the route trace itself would go on).
+# administratively prohibited ("prohibit", after which the route trace itself would go on); over
+# IPv6 no route ("unreachable") and prohibited.
 ip netns add "$ns-a" && ip netns add "$ns-b" &&
     ip link add "$ns-x" netns "$ns-a" type veth peer name "$ns-y" netns "$ns-b" &&
     ip -n "$ns-a" addr add 198.18.0.1/30 dev "$ns-x" && ip -n "$ns-b" addr add 198.18.0.2/30 dev "$ns-y" &&
@@ -184,19 +203,27 @@ ip netns add "$ns-a" && ip netns add "$ns-b" &&
     ip -n "$ns-a" route add 198.18.4.0/22 via 198.18.0.2 &&
     ip -n "$ns-b" route add unreachable 198.18.5.0/24 &&
     ip -n "$ns-b" route add throw 198.18.6.0/24 &&
-    ip -n "$ns-b" route add prohibit 198.18.7.0/24
+    ip -n "$ns-b" route add prohibit 198.18.7.0/24 &&
+    ip -n "$ns-a" addr add 2001:db8::1/64 dev "$ns-x" nodad &&
+    ip -n "$ns-b" addr add 2001:db8::2/64 dev "$ns-y" nodad &&
+    ip netns exec "$ns-b" sysctl -qw net.ipv6.conf.all.forwarding=1 net.ipv6.icmp.ratelimit=0 &&
+    ip -n "$ns-a" route add 2001:db8:4::/46 via 2001:db8::2 &&
+    ip -n "$ns-b" route add unreachable 2001:db8:5::/48 &&
+    ip -n "$ns-b" route add prohibit 2001:db8:7::/48
 check "namespaces" $? "could not build them"
 out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" ping -c 1 -W 200 198.18.9.1 2>&1)
 [[ $? -eq 1 ]] && grep -q '^orvela ping: icmp_seq=1: send failed: Network is unreachable$' <<<"$out"
 check "ping names why a send failed" $? "$out"
 # The router sends route errors in a burst of five, then one a second: !X takes one answer,
 # the others three (one per probe), and each row waits a second.
-for row in "7 !X" "5 !H" "6 !N"; do
+for row in "198.18.7.1 198.18.0.2 !X" "198.18.5.1 198.18.0.2 !H" "198.18.6.1 198.18.0.2 !N" \
+    "2001:db8:7::1 2001:db8::2 !X" "2001:db8:5::1 2001:db8::2 !N"; do
+    read -r host hop mark <<<"$row"
     sleep 1
-    out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" trace -m 5 -w 500 "198.18.${row% *}.1" 2>&1)
-    [[ $? -eq 1 ]] && grep -qE "^ 1  198\.18\.0\.2  [0-9.]+ ms ${row#* }\$" <<<"$out" &&
+    out=$(ip netns exec "$ns-a" java -jar "$work/orvela.jar" trace -m 5 -w 500 "$host" 2>&1)
+    [[ $? -eq 1 ]] && grep -qE "^ 1  ${hop//./\\.}  [0-9.]+ ms $mark\$" <<<"$out" &&
         [[ $(wc -l <<<"$out") -eq 2 ]]
-    check "trace marks an unreachable answer ${row#* }" $? "$out"
+    check "trace marks an unreachable answer $mark from $hop" $? "$out"
 done
 
 echo "orvela tool: $passed passed, $failed failed"

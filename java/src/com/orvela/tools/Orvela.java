@@ -25,6 +25,11 @@ public final class Orvela {
     private static final Map<String, Entry> COMMANDS = new TreeMap<>();
 
     static {
+        // A name's addresses in the system's order (getaddrinfo's, which ping takes the first
+        // of), not IPv4 first; read once, when the VM first resolves a name.
+        if (System.getProperty("java.net.preferIPv6Addresses") == null) {
+            System.setProperty("java.net.preferIPv6Addresses", "system");
+        }
         COMMANDS.put("ping", PingCommand.ENTRY);
         COMMANDS.put("latency", LatencyCommand.ENTRY);
         COMMANDS.put("trace", TraceCommand.ENTRY);

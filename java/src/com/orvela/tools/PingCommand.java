@@ -11,23 +11,27 @@ import java.util.concurrent.atomic.AtomicInteger;
 
 /** Echo requests through the ping service, reported the way iputils ping reports them. */
 final class PingCommand {
-    static final Orvela.Entry ENTRY = new Orvela.Entry("ciW", "", PingCommand::run,
-        "[-c count] [-i interval] [-W wait] [--] host",
+    static final Orvela.Entry ENTRY = new Orvela.Entry("ciW", Destination.FAMILY_SWITCHES,
+        PingCommand::run, Destination.FAMILY_USAGE + "[-c count] [-i interval] [-W wait] [--] host",
         "echo requests through the ping service, reported like ping",
-        "  -c count     requests to send, 1..65535 (default 4)\n"
+        Destination.FAMILY_HELP
+            + "  -c count     requests to send, 1..65535 (default 4)\n"
             + "  -i interval  milliseconds between requests, 0..3600000 (default 1000)\n"
             + "  -W wait      milliseconds to wait for replies after the last request,"
             + " 1..3600000 (default 1000)\n"
-            + "Each request is 64 bytes of ICMP (56 data bytes). Times are in microseconds, from\n"
-            + "the request's send time to the reply's arrival as the kernel stamped it, so a busy\n"
-            + "tool doesn't lengthen them. The ping service passes only this process's echo\n"
-            + "replies on: ICMP errors such as unreachable show as loss.\n"
+            + "Each request is 64 bytes of ICMP or ICMPv6 (56 data bytes). Times are in\n"
+            + "microseconds, from the request's send time to the reply's arrival as the kernel\n"
+            + "stamped it, so a busy tool doesn't lengthen them. The ping service passes only\n"
+            + "this process's echo replies on: ICMP errors such as unreachable show as loss.\n"
             + "Ctrl-C stops and prints the statistics.\n"
             + "Exit status: 0 a reply came, 1 no reply, 2 any other failure or a bad command"
             + " line.\n"
             + "Needs root or CAP_NET_RAW, or the user's group in net.ipv4.ping_group_range.\n");
 
-    private static final long[] END = {};
+    /** A reply, as the receive loop hands it to the printing thread. */
+    private record Reply(int seq, byte[] from, long micros) {}
+
+    private static final Reply END = new Reply(0, null, 0);
 
     private PingCommand() {}
 
@@ -35,17 +39,15 @@ final class PingCommand {
         int count = args.number('c', 4, 1, 65535);
         int interval = args.number('i', 1000, 0, 3_600_000);
         int wait = args.number('W', 1000, 1, 3_600_000);
-        String host = args.single("host");
-        int dest = Ipv4.parse(host);
-        return new PingCommand.Run(host, dest, count).ping(interval, wait);
+        Destination dest = Destination.resolve(args, args.single("host"));
+        return new PingCommand.Run(dest, count).ping(interval, wait);
     }
 
     /** One run: the sending thread, the native receive loop and a thread that prints. */
     private static final class Run {
-        private final String host;
-        private final int dest;
+        private final Destination dest;
         private final int count;
-        private final LinkedBlockingQueue<long[]> replies = new LinkedBlockingQueue<>();
+        private final LinkedBlockingQueue<Reply> replies = new LinkedBlockingQueue<>();
         private final AtomicInteger received = new AtomicInteger();
         private volatile boolean stopped;
         private volatile boolean outputClosed;
@@ -53,8 +55,7 @@ final class PingCommand {
         private final BitSet answered = new BitSet();
         private double minMs = Double.MAX_VALUE, maxMs, sumMs, sumSquares;
 
-        Run(String host, int dest, int count) {
-            this.host = host;
+        Run(Destination dest, int count) {
             this.dest = dest;
             this.count = count;
         }
@@ -66,8 +67,8 @@ final class PingCommand {
             String.format("%s %d %.3f", "", 0, 0.0);
             replies.add(END);
             replies.clear();
-            JNIPinger.nativeSendPing(-1, dest, (short) 0, (short) 0);
-            int sd = JNIPinger.nativeICMPInit();
+            send(-1, 0);
+            int sd = dest.ipv6() ? JNIPinger.nativeICMPInit6() : JNIPinger.nativeICMPInit();
             if (sd < 0) {
                 throw new ToolException(2, Orvela.NO_ICMP_SOCKET);
             }
@@ -90,14 +91,17 @@ final class PingCommand {
             listening.await();
 
             long started = System.nanoTime();
-            System.out.printf("PING %s (%s) 56(84) bytes of data.%n", host, Ipv4.format(dest));
+            // ping's own header for each family
+            System.out.printf(dest.ipv6() ? "PING %s(%s) 56 data bytes%n"
+                                          : "PING %s (%s) 56(84) bytes of data.%n",
+                dest.host(), dest.text());
             int transmitted = 0, errors = 0;
             try {
                 for (int seq = 1; seq <= count && !stopped && !outputClosed; ++seq) {
                     ++transmitted;
-                    if (JNIPinger.nativeSendPing(sd, dest, (short) seq, (short) 64) < 0) {
+                    if (send(sd, seq) < 0) {
                         ++errors;
-                        String reason = Ipv4.unreachableReason(dest);
+                        String reason = dest.unreachableReason();
                         System.err.printf("orvela ping: icmp_seq=%d: send failed: %s%n", seq,
                             reason == null ? "refused by the system" : reason);
                     }
@@ -123,10 +127,16 @@ final class PingCommand {
             return got > 0 ? 0 : 1;
         }
 
+        private int send(int sd, int seq) {
+            short id = (short) seq;
+            return dest.ipv6() ? JNIPinger.nativeSendPing6(sd, dest.bytes(), id, (short) 64)
+                               : JNIPinger.nativeSendPing(sd, dest.ipv4(), id, (short) 64);
+        }
+
         /**
          * Takes the kernel's round trips in microseconds (the receive loop calls
-         * removePingRequestMicros where the observer has it) and leaves the printing to its own
-         * thread.
+         * removePingRequestMicros or removePingRequest6Micros where the observer has them) and
+         * leaves the printing to its own thread.
          */
         private final class ReplyTimes implements PingObserver {
             @Override
@@ -134,18 +144,28 @@ final class PingCommand {
                 removePingRequestMicros(address, reqID, rttMillis * 1000L);
             }
 
+            @Override
+            public void removePingRequest6(byte[] address, short reqID, int rttMillis) {
+                removePingRequest6Micros(address, reqID, rttMillis * 1000L);
+            }
+
             public void removePingRequestMicros(int address, short reqID, long rttMicros) {
+                removePingRequest6Micros(Destination.bytes(address), reqID, rttMicros);
+            }
+
+            // Both families end here: the address is 4 or 16 bytes.
+            public void removePingRequest6Micros(byte[] address, short reqID, long rttMicros) {
                 int seq = reqID & 0xffff;
                 if (seq < 1 || seq > count) return; // not one of ours
-                replies.add(new long[] {seq, address, rttMicros});
+                replies.add(new Reply(seq, address, rttMicros));
             }
         }
 
         private void printReplies() {
             try {
-                for (long[] reply = replies.take(); reply != END; reply = replies.take()) {
-                    int seq = (int) reply[0];
-                    double ms = reply[2] / 1e3;
+                for (Reply reply = replies.take(); reply != END; reply = replies.take()) {
+                    int seq = reply.seq();
+                    double ms = reply.micros() / 1e3;
                     boolean duplicate = answered.get(seq);
                     if (!duplicate) {
                         answered.set(seq);
@@ -156,7 +176,7 @@ final class PingCommand {
                         received.incrementAndGet();
                     }
                     System.out.printf("64 bytes from %s: icmp_seq=%d time=%.3f ms%s%n",
-                        Ipv4.format((int) reply[1]), seq, ms, duplicate ? " (DUP!)" : "");
+                        Destination.text(reply.from()), seq, ms, duplicate ? " (DUP!)" : "");
                     // Nobody reads any more (| head): stop like ping does.
                     if (System.out.checkError()) outputClosed = true;
                 }
@@ -166,7 +186,7 @@ final class PingCommand {
         }
 
         private void printStatistics(int transmitted, int got, int errors, long elapsedMs) {
-            System.out.printf("%n--- %s ping statistics ---%n", host);
+            System.out.printf("%n--- %s ping statistics ---%n", dest.host());
             System.out.printf(
                 "%d packets transmitted, %d received,%s %d%% packet loss, time %dms%n", transmitted,
                 got, errors > 0 ? " +" + errors + " errors," : "",
