@@ -12,6 +12,7 @@
 
 #include "binding/ScopedFd.h"
 #include "core/icmp/QueuedError.h"
+#include "core/icmp/SocketAddress.h"
 #include "core/icmp/TimedReceive.h"
 
 namespace orvela::icmp {
@@ -53,22 +54,29 @@ bool refusedForPrivilege(int err) {
     return err == EPERM || err == EACCES;
 }
 
-int openEchoDatagramSocket(uint16_t* identifier) {
-    ScopedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+namespace {
+// The ICMP (ICMPv6) echo socket of the datagram kind, bound to port 0: the kernel picks a free
+// identifier.
+int openEchoDatagramSocketOf(sa_family_t family, uint16_t* identifier) {
+    const int protocol = family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
+    ScopedFd sock(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol));
     if (!sock) return -1;
-    // Port 0: the kernel picks a free identifier.
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    sockaddr_in bound{};
+    SocketAddress any{};
+    any.any.sa_family = family;  // the wildcard address is all zeros in either family
+    SocketAddress bound{};
     socklen_t boundLength = sizeof bound;
-    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
-        ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+    if (::bind(sock.get(), &any.any, addressLength(any)) != 0 ||
+        ::getsockname(sock.get(), &bound.any, &boundLength) != 0) {
         return -1;
     }
-    *identifier = ntohs(bound.sin_port);
+    *identifier = ntohs(family == AF_INET6 ? bound.v6.sin6_port : bound.v4.sin_port);
     requestReceiveTimes(sock.get());
     return sock.release();
+}
+}  // namespace
+
+int openEchoDatagramSocket(uint16_t* identifier) {
+    return openEchoDatagramSocketOf(AF_INET, identifier);
 }
 
 int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter) {
@@ -84,21 +92,7 @@ int openRawIcmp6Socket(const icmp6_filter& types, const FilterProgram* filter) {
 }
 
 int openEchoDatagramSocket6(uint16_t* identifier) {
-    ScopedFd sock(::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6));
-    if (!sock) return -1;
-    // Port 0: the kernel picks a free identifier.
-    sockaddr_in6 any{};
-    any.sin6_family = AF_INET6;
-    any.sin6_addr = in6addr_any;
-    sockaddr_in6 bound{};
-    socklen_t boundLength = sizeof bound;
-    if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0 ||
-        ::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
-        return -1;
-    }
-    *identifier = ntohs(bound.sin6_port);
-    requestReceiveTimes(sock.get());
-    return sock.release();
+    return openEchoDatagramSocketOf(AF_INET6, identifier);
 }
 
 namespace {
