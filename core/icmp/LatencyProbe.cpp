@@ -221,14 +221,32 @@ struct Probe {
     unsigned short ttl = 0;
     int datalen = 0;
     sockaddr_in to{};
-    bool ipv6 = false;
     sockaddr_in6 to6{};              // the destination over IPv6
     orvela::ScopedFd sendSocket;     // over IPv6 or on a datagram socket, the one socket
     orvela::ScopedFd receiveSocket;  // raw IPv4 sockets only
     bool datagram = false;
     Buffer pingBuffer;
     Buffer replyBuffer;
+
+    bool ipv6() const { return to6.sin6_family == AF_INET6; }
 };
+
+// The buffers of the request and of what is received: kStatusAnswered, or kStatusNoMemory.
+int allocateBuffers(Probe& probe) {
+    probe.pingBuffer = allocateBuffer(probe.datalen);
+    probe.replyBuffer = allocateBuffer(probe.datalen);
+    return probe.pingBuffer && probe.replyBuffer ? kStatusAnswered : kStatusNoMemory;
+}
+
+// The verbose line about what a probe's socket delivered (`cc` bytes of `message`, or an entry
+// of its error queue).
+void printDelivery(const unsigned char* message, int cc, const Delivery& delivery) {
+    const bool queued = delivery.queuedError;
+    const int type = queued ? delivery.error.type : cc > 0 ? message[kIcmpTypeAt] : 0;
+    const int code = queued ? delivery.error.code : cc > 1 ? message[kIcmpCodeAt] : 0;
+    printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code,
+           numericText(queued ? delivery.error.offender : delivery.from));
+}
 
 // The raw send socket, with the lines about opening it.
 bool takeSendSocket(Probe& probe, const RawSendSocket& opened) {
@@ -287,10 +305,7 @@ int setUp(Probe& probe) {
         const bool receiveOpen = openReceiveSocket(probe);
         if (!sendOpen || !receiveOpen) return kStatusFailed;
     }
-    probe.pingBuffer = allocateBuffer(probe.datalen);
-    probe.replyBuffer = allocateBuffer(probe.datalen);
-    if (!probe.pingBuffer || !probe.replyBuffer) return kStatusNoMemory;
-    return kStatusAnswered;
+    return allocateBuffers(probe);
 }
 
 // Waits until `deadline` for the echo reply to try `seq`, dropping what doesn't concern it.
@@ -322,11 +337,7 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     if (cc < kIcmpHeaderLength) return -1;
     if (delivery.queuedError && !delivery.error.fromIcmp) return -1;  // the system's own
     const int type = delivery.queuedError ? delivery.error.type : message[kIcmpTypeAt];
-    const SocketAddress& sender = delivery.queuedError ? delivery.error.offender : delivery.from;
-    if (verbose) {
-        const int code = delivery.queuedError ? delivery.error.code : message[kIcmpCodeAt];
-        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, numericText(sender));
-    }
+    if (verbose) printDelivery(message, cc, delivery);
     // An error carries the request it quotes; a reply, the request's identifier and sequence.
     const SocketAddress& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
     if (concerned.v4.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
@@ -378,10 +389,7 @@ int setUp6(Probe& probe) {
         return kStatusFailed;
     }
     probe.sendSocket.reset(sock.release());
-    probe.pingBuffer = allocateBuffer(probe.datalen);
-    probe.replyBuffer = allocateBuffer(probe.datalen);
-    if (!probe.pingBuffer || !probe.replyBuffer) return kStatusNoMemory;
-    return kStatusAnswered;
+    return allocateBuffers(probe);
 }
 
 // The echo request of try `seq` over IPv6: the ICMPv6 message alone, `datalen` less the IPv6
@@ -418,15 +426,7 @@ bool awaitEcho6Reply(Probe& probe, int seq, Clock::time_point deadline, double s
                                          probe.datalen, deadline, &delivery);
         if (cc <= 0) return false;
         const unsigned char* message = probe.replyBuffer.get();
-        if (verbose) {
-            const bool queued = delivery.queuedError;
-            printf(" === ICMP packet, type: %d, code: %d, from %s\n",
-                   queued ? delivery.error.type : message[kIcmpTypeAt],
-                   queued   ? delivery.error.code
-                   : cc > 1 ? message[kIcmpCodeAt]
-                            : 0,
-                   numericText(queued ? delivery.error.offender : delivery.from));
-        }
+        if (verbose) printDelivery(message, cc, delivery);
         const int type =
             echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
         if (type == -1) continue;
@@ -451,7 +451,7 @@ Tries runTries(Probe& probe, int timeout) {
         const int seq = tries.made++;
         // The deadline covers the send too: a send that can't go out by then fails the try.
         const Clock::time_point deadline = slots.next();
-        if (probe.ipv6) {
+        if (probe.ipv6()) {
             const double sendTime = sendEcho6Until(probe, seq, deadline);
             tries.answered = awaitEcho6Reply(probe, seq, deadline, sendTime, tries.latency);
             continue;
@@ -503,7 +503,6 @@ int probeLatency6(unsigned short id, const in6_addr& dest, jbyteArray jdest, uns
     if (!report.bind("handleLatency6", "(II[BIDI)V")) return kStatusFailed;
 
     Probe probe(id, ttl, datalength);
-    probe.ipv6 = true;
     probe.to6.sin6_family = AF_INET6;
     probe.to6.sin6_addr = dest;
 

@@ -149,10 +149,20 @@ struct UnreachableAnswer {
     int code;
 };
 
+// Where a trace goes: an IPv4 destination (as an address integer) or an IPv6 one (with the
+// caller's array, which each report hands back).
+struct Destination {
+    SocketAddress address{};
+    jint jdest = 0;
+    jbyteArray jdest6 = nullptr;
+};
+
 // What one start_trace call holds from its set-up to its last report.
 struct Trace {
     Trace(JNIEnv* env, jobject listener)
         : env(env), report(env, listener), unreachable(env, listener) {}
+
+    bool ipv6() const { return dest.address.any.sa_family == AF_INET6; }
 
     JNIEnv* env;
     ListenerMethod report;       // handleHop (handleHop6)
@@ -165,10 +175,7 @@ struct Trace {
     int maxTtl = kDefaultHighestHop;
     int datalen = 0;
     int timeout = 0;
-    SocketAddress whereto{};
-    bool ipv6 = false;
-    jint jdest = 0;               // an IPv4 destination as the caller gave it
-    jbyteArray jdest6 = nullptr;  // an IPv6 one
+    Destination dest;
     Buffer packet;
     Buffer outpacket;
     std::unique_ptr<UnreachableAnswer[]> answers;
@@ -194,12 +201,12 @@ int reportSetupFailure(Trace& trace, int code) {
                trace.seq, code, -1, trace.datalen);
         fflush(stdout);
     }
-    if (trace.ipv6) {
+    if (trace.ipv6()) {
         trace.report.call(jint{trace.id}, jint{0}, jbyteArray{nullptr}, jint{code}, jdouble{0.0},
-                          jint{trace.datalen}, trace.jdest6, jint{1});
+                          jint{trace.datalen}, trace.dest.jdest6, jint{1});
     } else {
         trace.report.call(jint{trace.id}, jint{0}, jint{0}, jint{code}, jdouble{0.0},
-                          jint{trace.datalen}, trace.jdest, jint{1});
+                          jint{trace.datalen}, trace.dest.jdest, jint{1});
     }
     return code;
 }
@@ -244,12 +251,12 @@ int setUp(Trace& trace, int service) {
     out[0] = kIpVersion4NoOptions;
     out[kIpTypeOfServiceAt] = static_cast<unsigned char>(service >= 0 ? service : 0);
     const int typeOfService = out[kIpTypeOfServiceAt];
-    if (trace.ipv6) {  // the traffic class
+    if (trace.ipv6()) {  // the traffic class
         setsockopt(trace.sendSocket, IPPROTO_IPV6, IPV6_TCLASS, &typeOfService,
                    sizeof typeOfService);
         return kStatusAnswered;
     }
-    memcpy(out + kIpDestinationAt, &trace.whereto.v4.sin_addr.s_addr, 4);
+    memcpy(out + kIpDestinationAt, &trace.dest.address.v4.sin_addr.s_addr, 4);
     if (!trace.udp) return openReceiveSocket(trace);
     setsockopt(trace.sendSocket, IPPROTO_IP, IP_TOS, &typeOfService, sizeof typeOfService);
     return kStatusAnswered;
@@ -331,14 +338,14 @@ bool takeIcmp6Error(uint8_t type, uint8_t code, Answer& answer) {
 bool takeQueuedAnswer(const Trace& trace, const QueuedError& error, int cc, Answer& answer) {
     const uint16_t probePort = static_cast<uint16_t>(port + static_cast<unsigned>(trace.seq));
     const uint16_t quotedPort =
-        ntohs(trace.ipv6 ? error.quotedTo.v6.sin6_port : error.quotedTo.v4.sin_port);
+        ntohs(trace.ipv6() ? error.quotedTo.v6.sin6_port : error.quotedTo.v4.sin_port);
     if (error.fromIcmp && quotedPort == probePort) {
-        if (trace.ipv6 && takeIcmp6Error(error.type, error.code, answer)) return true;
-        if (!trace.ipv6 && error.type == ICMP_TIME_EXCEEDED && error.code == ICMP_EXC_TTL) {
+        if (trace.ipv6() && takeIcmp6Error(error.type, error.code, answer)) return true;
+        if (!trace.ipv6() && error.type == ICMP_TIME_EXCEEDED && error.code == ICMP_EXC_TTL) {
             takeVerdict(-1, answer);
             return true;
         }
-        if (!trace.ipv6 && error.type == ICMP_DEST_UNREACH) {
+        if (!trace.ipv6() && error.type == ICMP_DEST_UNREACH) {
             takeVerdict(error.code + 1, answer);
             return true;
         }
@@ -387,8 +394,8 @@ void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, i
                 const timeval& sent) {
     if (!sameHost(answer.sender, hop.lastaddr)) {
         // The UDP socket receives what the answer quoted of the probe, without headers.
-        if (verbose && trace.ipv6) print6(&answer.sender.v6, cc, nullptr);
-        if (verbose && !trace.ipv6) {
+        if (verbose && trace.ipv6()) print6(&answer.sender.v6, cc, nullptr);
+        if (verbose && !trace.ipv6()) {
             print(trace.udp ? nullptr : trace.packet.get(), cc, &answer.sender.v4);
         }
         hop.lastaddr = answer.sender;
@@ -422,10 +429,10 @@ void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
     timeval sent{};
     const Clock::time_point deadline = slots.next();
     if (trace.udp) {
-        sendUdpProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, trace.whereto,
+        sendUdpProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, trace.dest.address,
                           trace.outpacket.get(), trace.datalen, &sent, deadline);
     } else {
-        sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, &trace.whereto.any,
+        sendProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, &trace.dest.address.any,
                        trace.outpacket.get(), trace.datalen, &sent, deadline);
     }
     Answer answer;
@@ -457,7 +464,7 @@ bool addressArray(const Trace& trace, const SocketAddress& address, jbyteArray* 
 
 // handleUnreachable(6) of one answer. False when the listener threw.
 bool reportUnreachable(Trace& trace, const UnreachableAnswer& answer) {
-    if (!trace.ipv6) {
+    if (!trace.ipv6()) {
         return trace.unreachable.call(jint{trace.id}, jint{answer.seq},
                                       addressInteger(answer.address), jint{answer.code});
     }
@@ -479,16 +486,16 @@ bool reportHop(Trace& trace, const Hop& hop) {
     for (int a = 0; a < hop.answered; ++a) {
         if (!reportUnreachable(trace, trace.answers[a])) return false;
     }
-    if (!trace.ipv6) {
+    if (!trace.ipv6()) {
         return trace.report.call(jint{trace.id}, jint{trace.seq}, address, jint{hop.rc},
-                                 jdouble{hop.latency}, jint{trace.datalen}, trace.jdest,
+                                 jdouble{hop.latency}, jint{trace.datalen}, trace.dest.jdest,
                                  jint{hop.done ? 1 : 0});
     }
     jbyteArray made;
     if (!addressArray(trace, hop.lastaddr, &made)) return false;
     const orvela::ScopedLocalRef<jbyteArray> address6(trace.env, made);
     return trace.report.call(jint{trace.id}, jint{trace.seq}, address6.get(), jint{hop.rc},
-                             jdouble{hop.latency}, jint{trace.datalen}, trace.jdest6,
+                             jdouble{hop.latency}, jint{trace.datalen}, trace.dest.jdest6,
                              jint{hop.done ? 1 : 0});
 }
 
@@ -505,20 +512,12 @@ Hop runHop(Trace& trace, int ttl) {
     return hop;
 }
 
-// Where a trace goes: an IPv4 destination (as an address integer) or an IPv6 one (with the
-// caller's array, which each report hands back).
-struct Destination {
-    SocketAddress address{};
-    jint jdest = 0;
-    jbyteArray jdest6 = nullptr;
-};
-
 // start_trace, with probes sent from a UDP socket when `udp` is set (always over IPv6).
 int runTrace(int sock, bool udp, unsigned short id, const Destination& dest, unsigned short top_ttl,
              int datalength, int service, int timeout, JNIEnv* env, jobject listener) {
     Trace trace(env, listener);
-    trace.ipv6 = dest.address.any.sa_family == AF_INET6;
-    if (trace.ipv6) {
+    trace.dest = dest;
+    if (trace.ipv6()) {
         if (!trace.report.bind("handleHop6", "(II[BIDI[BI)V")) return kStatusFailed;
         trace.unreachable.bindOptional("handleUnreachable6", "(II[BI)V");
     } else {
@@ -532,9 +531,6 @@ int runTrace(int sock, bool udp, unsigned short id, const Destination& dest, uns
     if (top_ttl > 1) trace.maxTtl = top_ttl;
     trace.datalen = limitLength(datalength);
     trace.timeout = timeout;
-    trace.whereto = dest.address;
-    trace.jdest = dest.jdest;
-    trace.jdest6 = dest.jdest6;
 
     // Without a send socket no probe can leave: say so at once rather than time out.
     if (sock < 0) return reportSetupFailure(trace, sock);
