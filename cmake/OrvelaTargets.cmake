@@ -63,6 +63,16 @@ function(orvela_compile_options target)
     endif()
 endfunction()
 
+# Code compiled once and linked into every target that links it directly (an object library's
+# objects reach no further): the project's options, the JNI headers, includes from the top.
+function(orvela_object_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+    add_library(${name} OBJECT ${ARG_SOURCES})
+    orvela_compile_options(${name})
+    target_link_libraries(${name} PUBLIC orvela_jni_headers ${ARG_LINK})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+endfunction()
+
 # A library loaded by the Java VM. Only symbols marked for export leave it, and no symbol of
 # a static dependency is re-exported.
 function(orvela_jni_library name)

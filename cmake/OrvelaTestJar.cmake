@@ -7,14 +7,18 @@ include(UseJava)
 find_file(ORVELA_JUNIT_JAR junit-platform-console-standalone.jar PATHS /usr/share/java
           REQUIRED NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 
+# The helpers every test jar carries (tests/support/java: ChildVm, OpenDescriptors, ...).
+file(GLOB ORVELA_TEST_SUPPORT_JAVA CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/tests/support/java/com/orvela/test/*.java)
+
 # orvela_test_jar(<target> <output name> SOURCES <java files> LIBRARIES <native targets>)
-# Compiles the test classes against the framework jar and sets, in the caller's scope,
+# Compiles the test classes, with the support helpers, against the framework jar and sets, in the caller's scope,
 # <target>_LIBPATH (the libraries' directories) and <target>_CLASSPATH (the framework jar and
 # the test jar), each joined by ':', and <target>_JAR (the test jar).
 function(orvela_test_jar target output)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
     set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Xlint:-serial -Werror)
-    add_jar(${target} SOURCES ${ARG_SOURCES} INCLUDE_JARS orvela_java ${ORVELA_JUNIT_JAR}
+    add_jar(${target} SOURCES ${ARG_SOURCES} ${ORVELA_TEST_SUPPORT_JAVA} INCLUDE_JARS orvela_java ${ORVELA_JUNIT_JAR}
             OUTPUT_NAME ${output})
     set(libdirs "")
     foreach(lib ${ARG_LIBRARIES})

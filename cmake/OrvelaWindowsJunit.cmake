@@ -17,10 +17,6 @@ if(ORVELA_WINDOWS_JVM)
     set(ORVELA_WINDOWS_JAVA ${ORVELA_WINDOWS_JRE}/package/jre/bin/java.exe)
 endif()
 
-# Helpers every suite gets, among them the launcher of child Windows VMs (ChildVm).
-set(ORVELA_WINDOWS_JUNIT_HELPERS
-    ${PROJECT_SOURCE_DIR}/tests/support/java/com/orvela/test/ChildVm.java)
-
 # orvela_windows_junit_suite(<name> SOURCES <java files> LIBRARIES <dll targets>
 #                            [TIMEOUT s] [JVM_ARGS <args>] [ENVIRONMENT <VAR=value>...]
 #                            [LABELS <labels>])
@@ -34,7 +30,7 @@ function(orvela_windows_junit_suite name)
         return()
     endif()
     orvela_test_jar(${name}_winjunit ${name}-windows-tests
-                    SOURCES ${ARG_SOURCES} ${ORVELA_WINDOWS_JUNIT_HELPERS} LIBRARIES ${ARG_LIBRARIES})
+                    SOURCES ${ARG_SOURCES} LIBRARIES ${ARG_LIBRARIES})
     add_test(NAME winjunit.${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-junit ${ORVELA_WINDOWS_JAVA}
                      "${${name}_winjunit_LIBPATH}" "${${name}_winjunit_CLASSPATH}"
