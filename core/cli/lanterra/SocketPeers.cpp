@@ -1,12 +1,14 @@
 #include "core/cli/lanterra/SocketPeers.h"
 
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "binding/HandleField.h"
 #include "binding/ScopedMonitor.h"
 #include "binding/ThrowByName.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 HandleRegistry<ServerSocketPeer>& serverSocketPeers() {
     static HandleRegistry<ServerSocketPeer> registry;
@@ -21,6 +23,19 @@ HandleRegistry<ServerSocketPeer>& handOverPeers() {
 HandleRegistry<SocketPeer>& socketPeers() {
     static HandleRegistry<SocketPeer> registry;
     return registry;
+}
+
+jint addServerSocketPeer(HandleRegistry<ServerSocketPeer>& registry,
+                         std::shared_ptr<SharedSocket> socket, long uid) {
+    return registry.add(std::unique_ptr<ServerSocketPeer>(
+        new (std::nothrow) ServerSocketPeer{std::move(socket), 0, uid}));
+}
+
+jint addSocketPeer(std::shared_ptr<SharedSocket> socket, long uid) {
+    std::shared_ptr<Connection> conn = Connection::adopt(std::move(socket));
+    if (!conn) return 0;
+    return socketPeers().add(
+        std::unique_ptr<SocketPeer>(new (std::nothrow) SocketPeer{std::move(conn), 0, uid}));
 }
 
 ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy) {
@@ -57,4 +72,4 @@ template void setTimeoutOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&, jint);
 template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<ServerSocketPeer>&);
 template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&);
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

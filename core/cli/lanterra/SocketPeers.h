@@ -8,7 +8,7 @@
 #include "binding/SharedSocket.h"
 #include "core/cli/lanterra/Connection.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // The record of a UnixDomServerSocket (its listening socket), and the hand-over record that
 // accept0 makes for each accepted connection. A copy holds the socket open: close0 marks it
@@ -45,6 +45,11 @@ HandleRegistry<ServerSocketPeer>& handOverPeers();
 // Connections, by the handle in UnixDomSocket.handle.
 HandleRegistry<SocketPeer>& socketPeers();
 
+// Add a record to their registry; the handle, or 0 when memory ran out (the socket let go).
+jint addServerSocketPeer(HandleRegistry<ServerSocketPeer>& registry,
+                         std::shared_ptr<SharedSocket> socket, long uid);
+jint addSocketPeer(std::shared_ptr<SharedSocket> socket, long uid);
+
 // Copies the record of a UnixDomServerSocket or UnixDomSocket object into *peerCopy under the
 // object's monitor. Null, with IOException "Invalid handle" in place of anything pending, when
 // there is no record or the field can't be reached; every native but close0 and setSoTimeout0
@@ -61,4 +66,4 @@ void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, ji
 template <typename Record>
 void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry);
 
-}  // namespace orvela
+}  // namespace orvela::lanterra
