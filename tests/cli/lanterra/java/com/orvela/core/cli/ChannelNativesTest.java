@@ -95,12 +95,13 @@ class ChannelNativesTest {
                 }
             });
             writer.start();
-            // Alternately read0 and read1 into ranges small and large (the writer meets a full
-            // socket often); the bytes around a range stay as they were.
+            // Alternately read0 and read1 into ranges small and large, with and without a limit
+            // (the writer meets a full socket often); the bytes around a range stay as they were.
             ByteArrayOutputStream received = new ByteArrayOutputStream();
             byte[] buf = new byte[100_010];
             int[] lengths = {1, 1000, 9000, 100_000};
             for (int i = 0; received.size() < big.length; ++i) {
+                client.setSoTimeout(i % 3 == 0 ? 60_000 : 0);
                 if (i % 5 == 4) {
                     received.writeBytes(client.read());
                     continue;
