@@ -46,6 +46,15 @@ SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
     return copyRecordOrThrow(env, obj, socketPeers(), peerCopy, "Invalid handle");
 }
 
+bool closedOrLiveSocket(JNIEnv* env, jobject obj) {
+    ScopedMonitor monitor(env, obj);
+    jfieldID handleField = monitor.entered() ? findHandleField<SocketPeer>(env, obj) : nullptr;
+    if (handleField == nullptr) return false;
+    jint handle = env->GetIntField(obj, handleField);
+    SocketPeer peer;
+    return handle == 0 || socketPeers().copy(handle, &peer);
+}
+
 template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout) {
     ScopedMonitor monitor(env, obj);

@@ -57,6 +57,10 @@ jint addSocketPeer(std::shared_ptr<SharedSocket> socket, long uid);
 ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy);
 SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy);
 
+// True when the handle of a UnixDomSocket object is 0 (it was closed) or designates a
+// connection; false when it designates none or can't be read (an exception may be pending).
+bool closedOrLiveSocket(JNIEnv* env, jobject obj);
+
 // setSoTimeout0 of both classes: stores jTimeout into the object's record under its monitor.
 template <typename Record>
 void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, jint jTimeout);

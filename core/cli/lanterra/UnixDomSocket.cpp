@@ -8,8 +8,6 @@
 
 #include "binding/ArrayRange.h"
 #include "binding/DebugLine.h"
-#include "binding/HandleField.h"
-#include "binding/ScopedMonitor.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/SharedSocket.h"
 #include "binding/ThrowByName.h"
@@ -128,16 +126,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_close0(JNIEnv* env
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_UnixDomSocket_cleanup0(JNIEnv* env, jobject obj) {
     // The file goes whatever the handle: cleanup0 follows close0, which leaves 0 in the field and
     // is no failure; any other value that designates no connection is.
-    bool validHandle = false;
-    {
-        ScopedMonitor monitor(env, obj);
-        jfieldID handleField = monitor.entered() ? findHandleField<SocketPeer>(env, obj) : nullptr;
-        if (handleField != nullptr) {
-            jint handle = env->GetIntField(obj, handleField);
-            SocketPeer peer;
-            validHandle = handle == 0 || socketPeers().copy(handle, &peer);
-        }
-    }
+    bool validHandle = closedOrLiveSocket(env, obj);
     std::string clientPath = clientPathName();
     debugLine(2, "About to unlink %s\n", clientPath.c_str());
     if (!clientPath.empty()) ::unlink(clientPath.c_str());
