@@ -1,10 +1,7 @@
 // The natives of com.orvela.core.cli.UnixDomServerSocket: the listening end of the local
 // command-line channel, which accepts clients and establishes the user each runs as.
 #include <jni.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -15,9 +12,8 @@
 #include "binding/SharedSocket.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
-#include "core/cli/lanterra/ClientAccept.h"
 #include "core/cli/lanterra/ClientIdentity.h"
-#include "core/cli/lanterra/SocketAddress.h"
+#include "core/cli/lanterra/Listener.h"
 #include "core/cli/lanterra/SocketPeers.h"
 
 using namespace orvela;
@@ -30,21 +26,8 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_UnixDomServerSocket_create0(JNIE
                                                                             jint jBacklog) {
     ScopedUtfChars path(env, jPath, "path");
     if (!path) return 0;
-    // Non-blocking, so that an accept never waits past the caller's limit.
-    ScopedFd sock(streamSocketOrThrow(env, true));
-    if (!sock || !pathGivenOrThrow(env, path.c_str())) return 0;
-    sockaddr_un address = unixAddress(path.c_str());
-    if (::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(sock.get(), jBacklog) != 0) {
-        throwIOError(env, errno);
-        return 0;
-    }
-    int err = 0;
-    std::shared_ptr<SharedSocket> listening = SharedSocket::adopt(sock.release(), &err);
-    if (!listening) {
-        throwIOError(env, err);
-        return 0;
-    }
+    std::shared_ptr<SharedSocket> listening = listenAt(env, path.c_str(), jBacklog);
+    if (!listening) return 0;
     jint handle = addServerSocketPeer(serverSocketPeers(), std::move(listening), kNoUid);
     if (handle == 0) throwOutOfMemory(env);
     return handle;

@@ -1,4 +1,4 @@
-#include "core/cli/lanterra/ClientAccept.h"
+#include "core/cli/lanterra/Listener.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,6 +8,7 @@
 
 #include "binding/Deadline.h"
 #include "binding/DebugLine.h"
+#include "binding/ScopedFd.h"
 #include "binding/SocketWait.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
@@ -29,6 +30,21 @@ Waited awaitClient(JNIEnv* env, const SharedSocket& listening, const Deadline& d
 }
 
 }  // namespace
+
+std::shared_ptr<SharedSocket> listenAt(JNIEnv* env, const char* path, int backlog) {
+    ScopedFd sock(streamSocketOrThrow(env, true));
+    if (!sock || !pathGivenOrThrow(env, path)) return nullptr;
+    sockaddr_un address = unixAddress(path);
+    if (::bind(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(sock.get(), backlog) != 0) {
+        throwIOError(env, errno);
+        return nullptr;
+    }
+    int err = 0;
+    std::shared_ptr<SharedSocket> listening = SharedSocket::adopt(sock.release(), &err);
+    if (!listening) throwIOError(env, err);
+    return listening;
+}
 
 // The listening socket is non-blocking: when another acceptor took the client that woke this
 // one, it goes back to waiting for the rest of the limit.
