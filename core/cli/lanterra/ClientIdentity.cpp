@@ -1,13 +1,15 @@
 #include "core/cli/lanterra/ClientIdentity.h"
 
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "binding/LastErrorMsg.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 ClientCheck examineClientFile(int connFd, const std::string& clientPath) {
     // lstat: a client must not be able to present someone else's file through a link.
@@ -30,4 +32,22 @@ ClientCheck examineClientFile(int connFd, const std::string& clientPath) {
     return {static_cast<long>(fileInfo.st_uid), nullptr};
 }
 
-}  // namespace orvela
+// An entry too long for the buffer gets a larger one.
+bool lookUpUserName(long uid, std::string* name) {
+    std::vector<char> strings(128);
+    for (;;) {
+        passwd pwdInfo;
+        passwd* found = nullptr;
+        int rc =
+            ::getpwuid_r(static_cast<uid_t>(uid), &pwdInfo, strings.data(), strings.size(), &found);
+        if (rc == ERANGE && strings.size() < 65536) {
+            strings.resize(strings.size() * 2);
+            continue;
+        }
+        if (rc != 0 || found == nullptr) return false;
+        *name = pwdInfo.pw_name;
+        return true;
+    }
+}
+
+}  // namespace orvela::lanterra

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // The mode a client gives its socket file, and the only permission bits the server accepts.
 constexpr unsigned kReadOnlyPerms = 0700;
@@ -18,4 +18,7 @@ struct ClientCheck {
 // and owned by the user the kernel reports for the connection's peer.
 ClientCheck examineClientFile(int connFd, const std::string& clientPath);
 
-}  // namespace orvela
+// The name of the user `uid` in the user database; false when it has no entry there.
+bool lookUpUserName(long uid, std::string* name);
+
+}  // namespace orvela::lanterra

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-namespace orvela {
+namespace orvela::lanterra {
 
 const char* const kClientDirName = "/var/tmp/";
 
@@ -29,4 +29,4 @@ std::string clientPathName() {
     return lastClientPath;
 }
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // The directory of the client socket files.
 extern const char* const kClientDirName;
@@ -15,4 +15,4 @@ std::string makeClientPath();
 void rememberClientPath(const std::string& path);
 std::string clientPathName();
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -6,7 +6,7 @@
 
 #include "binding/ScopedLocalRef.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 std::shared_ptr<Connection> Connection::adopt(std::shared_ptr<SharedSocket> socket) {
     if (!socket) return nullptr;
@@ -53,4 +53,4 @@ size_t Connection::takeHeldInto(JNIEnv* env, jbyteArray array, jint off, jint le
     return count;
 }
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -9,7 +9,7 @@
 
 #include "binding/SharedSocket.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // One connection as every thread that uses it shares it: the socket, and the bytes that a read0
 // took off the socket but could not give to Java (the VM had no memory for the array). Those
@@ -42,4 +42,4 @@ class Connection {
     std::atomic<bool> holding_{false};
 };
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -8,7 +8,7 @@
 
 #include "binding/ThrowSystemError.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 sockaddr_un unixAddress(const char* path) {
     sockaddr_un address;
@@ -39,4 +39,4 @@ bool pathGivenOrThrow(JNIEnv* env, const char* path) {
     return false;
 }
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

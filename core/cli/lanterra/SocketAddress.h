@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // A Unix-domain address for `path`. A path longer than the field holds is cut to its first
 // 107 bytes, so the path is always terminated.
@@ -25,4 +25,4 @@ int streamSocketOrThrow(JNIEnv* env, bool nonBlocking = false);
 // it would name an abstract socket, which has no file and so no permissions to guard it.
 bool pathGivenOrThrow(JNIEnv* env, const char* path);
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -1,12 +1,14 @@
 #include "core/cli/lanterra/SocketPeers.h"
 
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "binding/HandleField.h"
 #include "binding/ScopedMonitor.h"
 #include "binding/ThrowByName.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 HandleRegistry<ServerSocketPeer>& serverSocketPeers() {
     static HandleRegistry<ServerSocketPeer> registry;
@@ -23,12 +25,34 @@ HandleRegistry<SocketPeer>& socketPeers() {
     return registry;
 }
 
+jint addServerSocketPeer(HandleRegistry<ServerSocketPeer>& registry,
+                         std::shared_ptr<SharedSocket> socket, long uid) {
+    return registry.add(std::unique_ptr<ServerSocketPeer>(
+        new (std::nothrow) ServerSocketPeer{std::move(socket), 0, uid}));
+}
+
+jint addSocketPeer(std::shared_ptr<SharedSocket> socket, long uid) {
+    std::shared_ptr<Connection> conn = Connection::adopt(std::move(socket));
+    if (!conn) return 0;
+    return socketPeers().add(
+        std::unique_ptr<SocketPeer>(new (std::nothrow) SocketPeer{std::move(conn), 0, uid}));
+}
+
 ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy) {
     return copyRecordOrThrow(env, obj, serverSocketPeers(), peerCopy, "Invalid handle");
 }
 
 SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy) {
     return copyRecordOrThrow(env, obj, socketPeers(), peerCopy, "Invalid handle");
+}
+
+bool closedOrLiveSocket(JNIEnv* env, jobject obj) {
+    ScopedMonitor monitor(env, obj);
+    jfieldID handleField = monitor.entered() ? findHandleField<SocketPeer>(env, obj) : nullptr;
+    if (handleField == nullptr) return false;
+    jint handle = env->GetIntField(obj, handleField);
+    SocketPeer peer;
+    return handle == 0 || socketPeers().copy(handle, &peer);
 }
 
 template <typename Record>
@@ -57,4 +81,4 @@ template void setTimeoutOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&, jint);
 template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<ServerSocketPeer>&);
 template void closeRecordOf(JNIEnv*, jobject, HandleRegistry<SocketPeer>&);
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -8,7 +8,7 @@
 #include "binding/SharedSocket.h"
 #include "core/cli/lanterra/Connection.h"
 
-namespace orvela {
+namespace orvela::lanterra {
 
 // The record of a UnixDomServerSocket (its listening socket), and the hand-over record that
 // accept0 makes for each accepted connection. A copy holds the socket open: close0 marks it
@@ -45,12 +45,21 @@ HandleRegistry<ServerSocketPeer>& handOverPeers();
 // Connections, by the handle in UnixDomSocket.handle.
 HandleRegistry<SocketPeer>& socketPeers();
 
+// Add a record to their registry; the handle, or 0 when memory ran out (the socket let go).
+jint addServerSocketPeer(HandleRegistry<ServerSocketPeer>& registry,
+                         std::shared_ptr<SharedSocket> socket, long uid);
+jint addSocketPeer(std::shared_ptr<SharedSocket> socket, long uid);
+
 // Copies the record of a UnixDomServerSocket or UnixDomSocket object into *peerCopy under the
 // object's monitor. Null, with IOException "Invalid handle" in place of anything pending, when
 // there is no record or the field can't be reached; every native but close0 and setSoTimeout0
 // starts with one of these.
 ServerSocketPeer* serverSocketPeerOrThrow(JNIEnv* env, jobject obj, ServerSocketPeer* peerCopy);
 SocketPeer* socketPeerOrThrow(JNIEnv* env, jobject obj, SocketPeer* peerCopy);
+
+// True when the handle of a UnixDomSocket object is 0 (it was closed) or designates a
+// connection; false when it designates none or can't be read (an exception may be pending).
+bool closedOrLiveSocket(JNIEnv* env, jobject obj);
 
 // setSoTimeout0 of both classes: stores jTimeout into the object's record under its monitor.
 template <typename Record>
@@ -61,4 +70,4 @@ void setTimeoutOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry, ji
 template <typename Record>
 void closeRecordOf(JNIEnv* env, jobject obj, HandleRegistry<Record>& registry);
 
-}  // namespace orvela
+}  // namespace orvela::lanterra

@@ -172,6 +172,10 @@ public final class ChildVm implements AutoCloseable {
         process.getOutputStream().close();
     }
 
+    public long pid() {
+        return process.pid();
+    }
+
     public String out() {
         return out.toString().replace("\r\n", "\n");
     }

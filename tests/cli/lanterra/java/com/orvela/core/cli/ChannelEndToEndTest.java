@@ -4,8 +4,11 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
-import java.io.File;
+import com.orvela.test.ChildVm;
+import com.orvela.test.OpenDescriptors;
+import java.io.ByteArrayOutputStream;
 import java.io.IOException;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
@@ -18,21 +21,47 @@ import org.junit.jupiter.api.io.TempDir;
 class ChannelEndToEndTest {
     @TempDir Path dir;
 
-    @Test
-    void clientInAnotherVmIsNamedAndBothSidesExchangeData() throws Exception {
-        Path serverPath = dir.resolve("server.sock");
-        try (UnixDomServerSocket server = new UnixDomServerSocket(serverPath.toString(), 5)) {
-            server.setSoTimeout(60_000);
-            ChildJvm client = ChildJvm.start(Map.of(), ChannelClientMain.class,
-                    serverPath.toString(), "1", "status please");
-            String user = ChannelServerSide.serveOne(server, "status please".length());
-            assertEquals(0, client.waitFor(), client.output());
+    /** Accepts one client, reads {@code expected} bytes, answers "hello <user>: <message>". */
+    private static String serveOne(UnixDomServerSocket server, int expected) throws IOException {
+        try (UnixDomSocket connection = server.accept()) {
+            String user = connection.getClientIdentity();
+            ByteArrayOutputStream message = new ByteArrayOutputStream();
+            while (message.size() < expected) {
+                byte[] part = connection.read();
+                if (part == null) throw new IOException("client left early");
+                message.writeBytes(part);
+            }
+            String text = message.toString(StandardCharsets.UTF_8);
+            connection.write(("hello " + user + ": " + text).getBytes(StandardCharsets.UTF_8));
+            return user;
+        }
+    }
 
-            assertEquals(System.getProperty("user.name"), user);
-            String out = client.stdout();
-            assertTrue(out.contains("client-file-mode rwx------\n"), out);
-            assertTrue(out.contains("answer hello " + user + ": status please\n"), out);
-            assertTrue(out.contains("client-file-after-cleanup false\n"), out);
+    /** The first conversation names the client and its owner-only file; the rest leak nothing. */
+    @Test
+    void tenThousandConversationsWithAnotherVmLeaveDescriptorsAndMemoryFlat() throws Exception {
+        final int warmUp = 200;
+        final int measured = 10_000;
+        Path serverPath = dir.resolve("server.sock");
+        try (UnixDomServerSocket server = new UnixDomServerSocket(serverPath.toString(), 50);
+                ChildVm client = ChildVm.start(List.of(), Map.of(), ChannelClientMain.class,
+                        serverPath.toString(), String.valueOf(warmUp + measured), "ping")) {
+            server.setSoTimeout(60_000);
+            assertEquals(System.getProperty("user.name"), serveOne(server, 4));
+            for (int i = 1; i < warmUp; ++i) serveOne(server, 4);
+            int descriptorsBefore = OpenDescriptors.count();
+            long residentBefore = residentKiB();
+            for (int i = 0; i < measured; ++i) serveOne(server, 4);
+            int descriptorsAfter = OpenDescriptors.count();
+            long residentAfter = residentKiB();
+            String out = client.awaitSuccess().out();
+            assertEquals("client-file-mode rwx------\nanswer hello "
+                    + System.getProperty("user.name") + ": ping\nclient-file-after-cleanup false\n"
+                    + "done " + (warmUp + measured) + "\n", out);
+
+            assertEquals(descriptorsBefore, descriptorsAfter);
+            assertTrue(residentAfter - residentBefore < 48 * 1024,
+                    "resident memory grew from " + residentBefore + " KiB to " + residentAfter);
         }
         assertTrue(Files.exists(serverPath), "the server's socket file outlives close");
     }
@@ -41,44 +70,19 @@ class ChannelEndToEndTest {
     void clientRunningAsNobodyIsNamedNobody() throws Exception {
         assumeTrue("root".equals(System.getProperty("user.name")), "switching users needs root");
         Files.setPosixFilePermissions(dir, PosixFilePermissions.fromString("rwxr-xr-x"));
-        Path jvmFiles = Files.createDirectory(dir.resolve("jvm"));
-        Files.setPosixFilePermissions(jvmFiles, PosixFilePermissions.fromString("rwxr-xr-x"));
         Path serverPath = dir.resolve("server.sock");
-        try (UnixDomServerSocket server = new UnixDomServerSocket(serverPath.toString(), 5)) {
+        try (UnixDomServerSocket server = new UnixDomServerSocket(serverPath.toString(), 5);
+                ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make()) {
             Files.setPosixFilePermissions(serverPath, PosixFilePermissions.fromString("rwxrwxrwx"));
             server.setSoTimeout(60_000);
-            ChildJvm client = ChildJvm.startAs(
-                    List.of("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"),
-                    jvmFiles, ChannelClientMain.class, serverPath.toString(), "1", "who am i");
-            String user = ChannelServerSide.serveOne(server, "who am i".length());
-            assertEquals(0, client.waitFor(), client.output());
-            assertEquals("nobody", user);
-            assertTrue(client.stdout().contains("answer hello nobody: who am i\n"), client.output());
-            assertTrue(client.stdout().contains("client-file-after-cleanup false\n"), client.output());
-        }
-    }
-
-    @Test
-    void tenThousandConversationsLeaveDescriptorsAndMemoryFlat() throws Exception {
-        final int warmUp = 200;
-        final int measured = 10_000;
-        Path serverPath = dir.resolve("server.sock");
-        try (UnixDomServerSocket server = new UnixDomServerSocket(serverPath.toString(), 50)) {
-            server.setSoTimeout(60_000);
-            ChildJvm client = ChildJvm.start(Map.of(), ChannelClientMain.class,
-                    serverPath.toString(), String.valueOf(warmUp + measured), "ping");
-            for (int i = 0; i < warmUp; ++i) ChannelServerSide.serveOne(server, 4);
-            int descriptorsBefore = openDescriptors();
-            long residentBefore = residentKiB();
-            for (int i = 0; i < measured; ++i) ChannelServerSide.serveOne(server, 4);
-            int descriptorsAfter = openDescriptors();
-            long residentAfter = residentKiB();
-            assertEquals(0, client.waitFor(), client.output());
-            assertTrue(client.stdout().contains("done " + (warmUp + measured)), client.output());
-
-            assertEquals(descriptorsBefore, descriptorsAfter);
-            assertTrue(residentAfter - residentBefore < 48 * 1024,
-                    "resident memory grew from " + residentBefore + " KiB to " + residentAfter);
+            try (ChildVm client = ChildVm.startAs(
+                         List.of("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"),
+                         copy, ChannelClientMain.class, serverPath.toString(), "1", "who am i")) {
+                assertEquals("nobody", serveOne(server, "who am i".length()));
+                String out = client.awaitSuccess().out();
+                assertTrue(out.contains("answer hello nobody: who am i\n"), out);
+                assertTrue(out.contains("client-file-after-cleanup false\n"), out);
+            }
         }
     }
 
@@ -91,29 +95,17 @@ class ChannelEndToEndTest {
         List<String> levelTwo = List.of("addrLen: ", "acceptedAddr.sun_path: /var/tmp/",
                 "Uid set to ", "getpwuid_r uid: ", "About to unlink /var/tmp/", "read select...\n",
                 "read select rc=1\n", "ioctl rc=0\n", "accept select...\n");
-
-        ChildJvm chatty = ChildJvm.start(Map.of("ZELKCLI_DEBUG", "2"), DebugLinesMain.class,
-                dir.resolve("two.sock").toString());
-        assertEquals(0, chatty.waitFor(), chatty.output());
-        for (String line : levelOne) assertTrue(chatty.stderr().contains(line), line);
-        for (String line : levelTwo) assertTrue(chatty.stderr().contains(line), line);
-        assertTrue(chatty.stderr().contains("client path is '/var/tmp/" + chatty.pid() + "'\n"));
-
-        ChildJvm terse = ChildJvm.start(Map.of("ZELKCLI_DEBUG", "1"), DebugLinesMain.class,
-                dir.resolve("one.sock").toString());
-        assertEquals(0, terse.waitFor(), terse.output());
-        for (String line : levelOne) assertTrue(terse.stderr().contains(line), line);
-        for (String line : levelTwo) assertTrue(!terse.stderr().contains(line), line);
-
-        ChildJvm quiet = ChildJvm.start(Map.of(), DebugLinesMain.class,
-                dir.resolve("none.sock").toString());
-        assertEquals(0, quiet.waitFor(), quiet.output());
-        for (String line : levelOne) assertTrue(!quiet.stderr().contains(line), line);
-        for (String line : levelTwo) assertTrue(!quiet.stderr().contains(line), line);
-    }
-
-    private static int openDescriptors() {
-        return new File("/proc/self/fd").list().length;
+        for (String level : List.of("2", "1", "0")) {
+            try (ChildVm child = ChildVm.start(List.of(), Map.of("ZELKCLI_DEBUG", level),
+                    DebugLinesMain.class, dir.resolve(level + ".sock").toString())) {
+                String err = child.awaitSuccess().err();
+                for (String line : levelOne) assertEquals(!level.equals("0"), err.contains(line), line);
+                for (String line : levelTwo) assertEquals(level.equals("2"), err.contains(line), line);
+                if (level.equals("2")) {
+                    assertTrue(err.contains("client path is '/var/tmp/" + child.pid() + "'\n"), err);
+                }
+            }
+        }
     }
 
     private static long residentKiB() throws IOException {

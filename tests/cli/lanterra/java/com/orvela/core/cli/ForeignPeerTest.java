@@ -18,7 +18,7 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.ValueSource;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /**
  * Clients that don't follow the protocol, made with socat: what their socket file looks like when
@@ -45,52 +45,35 @@ class ForeignPeerTest {
         server.close();
     }
 
+    /**
+     * What the client's file is by the time the server examines it, and what accept says to it
+     * (nothing: accepted): "chmod MODE", "file" or "directory" in its place, "gone", or "unbound"
+     * (the client bound no file).
+     */
     @ParameterizedTest
-    @ValueSource(strings = {"600", "710", "701", "755"})
-    void clientFilesWithOtherPermissionsAreRejected(String mode) throws Exception {
+    @CsvSource({"chmod 600, Bad Permissions", "chmod 710, Bad Permissions",
+            "chmod 701, Bad Permissions", "chmod 755, Bad Permissions", "chmod 4700,",
+            "file, Passed file not a socket", "directory, Passed file not a socket",
+            "gone, No such file or directory", "unbound, No such file or directory"})
+    void theClientsFileDecidesWhetherItIsAccepted(String file, String message) throws Exception {
         Path clientFile = dir.resolve("client");
-        Process peer = boundPeer(clientFile);
-        run("chmod", mode, clientFile.toString());
-        assertRejected(peer, "Bad Permissions");
-    }
-
-    @ParameterizedTest
-    @ValueSource(strings = {"700", "4700"})
-    void ownerOnlyFilesAreAccepted(String mode) throws Exception {
-        Path clientFile = dir.resolve("client");
-        boundPeer(clientFile);
-        run("chmod", mode, clientFile.toString());
+        Process peer = file.equals("unbound") ? socat(List.of(), null) : boundPeer(clientFile);
+        if (file.startsWith("chmod ")) {
+            run("chmod", file.substring(6), clientFile.toString());
+        } else if (!file.equals("unbound")) {
+            Files.delete(clientFile);
+            var ownerOnly = PosixFilePermissions.asFileAttribute(
+                    PosixFilePermissions.fromString("rwx------"));
+            if (file.equals("file")) Files.createFile(clientFile, ownerOnly);
+            if (file.equals("directory")) Files.createDirectory(clientFile, ownerOnly);
+        }
+        if (message != null) {
+            assertRejected(peer, message);
+            return;
+        }
         try (UnixDomSocket connection = server.accept()) {
             assertEquals(System.getProperty("user.name"), connection.getClientIdentity());
         }
-    }
-
-    @Test
-    void aRegularFileOrDirectoryIsNotASocket() throws Exception {
-        Path fileClient = dir.resolve("file-client");
-        Process first = boundPeer(fileClient);
-        Files.delete(fileClient);
-        Files.createFile(fileClient, PosixFilePermissions.asFileAttribute(
-                PosixFilePermissions.fromString("rwx------")));
-        assertRejected(first, "Passed file not a socket");
-
-        Path dirClient = dir.resolve("dir-client");
-        Process second = boundPeer(dirClient);
-        Files.delete(dirClient);
-        Files.createDirectory(dirClient, PosixFilePermissions.asFileAttribute(
-                PosixFilePermissions.fromString("rwx------")));
-        assertRejected(second, "Passed file not a socket");
-    }
-
-    @Test
-    void anUnboundClientOrAVanishedFileGivesTheSystemText() throws Exception {
-        Process unbound = socat(List.of(), null);
-        assertRejected(unbound, "No such file or directory");
-
-        Path clientFile = dir.resolve("client");
-        Process vanished = boundPeer(clientFile);
-        Files.delete(clientFile);
-        assertRejected(vanished, "No such file or directory");
     }
 
     @Test
