@@ -36,7 +36,14 @@ public final class ChildVm implements AutoCloseable {
     private ChildVm(List<String> command, Map<String, String> environment) throws IOException {
         this.command = String.join(" ", command);
         ProcessBuilder builder = new ProcessBuilder(command);
-        builder.environment().putAll(environment);
+        // A null value takes the variable out of the child's environment.
+        environment.forEach((name, value) -> {
+            if (value == null) {
+                builder.environment().remove(name);
+            } else {
+                builder.environment().put(name, value);
+            }
+        });
         this.process = builder.start();
         outPump = pump(process.getInputStream(), out);
         errPump = pump(process.getErrorStream(), err);

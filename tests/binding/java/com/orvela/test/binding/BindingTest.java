@@ -10,13 +10,15 @@ import java.lang.reflect.Constructor;
 import java.lang.reflect.Field;
 import java.util.ArrayList;
 import java.io.InterruptedIOException;
-import java.nio.charset.StandardCharsets;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.Random;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import com.orvela.test.ChildVm;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
@@ -165,17 +167,10 @@ class BindingTest {
     @ParameterizedTest
     @CsvSource({"<unset>, 0", "2, 2", "abc, 0", "-1, -1", "4, 4"})
     void debugLevelComesFromTheEnvironmentAtLoad(String value, int expected) throws Exception {
-        ProcessBuilder pb = new ProcessBuilder(List.of(
-                System.getProperty("java.home") + "/bin/java",
-                "-Djava.library.path=" + System.getProperty("orvela.test.libpath"),
-                "-cp", System.getProperty("orvela.test.classpath"),
-                DebugLevelMain.class.getName()));
-        pb.environment().remove("ZELKCLI_DEBUG");
-        if (!value.equals("<unset>")) pb.environment().put("ZELKCLI_DEBUG", value);
-        pb.redirectErrorStream(true);
-        Process child = pb.start();
-        String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals(0, child.waitFor(), out);
-        assertEquals(String.valueOf(expected), out.trim());
+        Map<String, String> environment = new HashMap<>();
+        environment.put("ZELKCLI_DEBUG", value.equals("<unset>") ? null : value);
+        try (ChildVm child = ChildVm.start(List.of(), environment, DebugLevelMain.class)) {
+            assertEquals(String.valueOf(expected), child.awaitSuccess().out().trim());
+        }
     }
 }
