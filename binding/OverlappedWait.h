@@ -1,7 +1,8 @@
 #pragma once
 
-#include <jni.h>
 #include <windows.h>
+
+#include "binding/Deadline.h"
 
 namespace orvela {
 
@@ -17,14 +18,14 @@ struct OverlappedOutcome {
     DWORD error;  // the system's code when Failed
 };
 
-// Waits up to timeoutMs milliseconds (-1: no limit) for the pending operation on `file` whose
-// overlapped block is `ov` (its hEvent a manual-reset event). When the wait ends without the
+// Waits until `deadline` for the pending operation on `file` whose overlapped block is `ov`
+// (its hEvent a manual-reset event). When the wait ends without the
 // operation, the operation is cancelled and this returns only once the system has finished
 // with it, so the caller may release `ov` and the operation's buffer. An operation that
 // completes while it is being cancelled counts as Done: its data is neither lost nor sent
 // twice. A `wake` event (manual-reset, or null for none) that is or becomes signalled ends the
 // wait the same way, with Woken.
-OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs,
+OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, const Deadline& deadline,
                                   HANDLE wake = nullptr);
 
 }  // namespace orvela

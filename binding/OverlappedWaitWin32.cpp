@@ -2,12 +2,14 @@
 
 namespace orvela {
 
-OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, jint timeoutMs, HANDLE wake) {
+OverlappedOutcome awaitOverlapped(HANDLE file, OVERLAPPED* ov, const Deadline& deadline,
+                                  HANDLE wake) {
     DWORD transferred = 0;
     // The operation's own event comes first: one that completed wins over a wake.
     HANDLE events[2] = {ov->hEvent, wake};
+    // Without a limit -1, which as a DWORD is INFINITE.
     DWORD rc = WaitForMultipleObjects(wake != nullptr ? 2 : 1, events, FALSE,
-                                      static_cast<DWORD>(timeoutMs));
+                                      static_cast<DWORD>(deadline.millisLeft()));
     if (rc == WAIT_OBJECT_0) {
         if (GetOverlappedResult(file, ov, &transferred, FALSE)) {
             return {OverlappedOutcome::Done, transferred, 0};

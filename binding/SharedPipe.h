@@ -1,6 +1,5 @@
 #pragma once
 
-#include <jni.h>
 #include <windows.h>
 
 #include <atomic>
@@ -43,7 +42,7 @@ class SharedPipe {
 
     // Waits out the operation of `ov` as awaitOverlapped does; a close of the pipe, before or
     // during the wait, ends it with Woken unless the operation completed.
-    OverlappedOutcome await(OVERLAPPED* ov, jint timeoutMs) const;
+    OverlappedOutcome await(OVERLAPPED* ov, const Deadline& deadline) const;
 
     // Marks the pipe closed and wakes its users; false when it was closed already.
     bool close();

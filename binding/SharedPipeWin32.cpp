@@ -43,8 +43,8 @@ SharedPipe::~SharedPipe() {
     if (wake_ != nullptr) CloseHandle(wake_);
 }
 
-OverlappedOutcome SharedPipe::await(OVERLAPPED* ov, jint timeoutMs) const {
-    OverlappedOutcome outcome = awaitOverlapped(pipe_, ov, timeoutMs, wake_);
+OverlappedOutcome SharedPipe::await(OVERLAPPED* ov, const Deadline& deadline) const {
+    OverlappedOutcome outcome = awaitOverlapped(pipe_, ov, deadline, wake_);
     // An operation that close() cancelled before the wait saw the wake fails as aborted.
     if (outcome.kind != OverlappedOutcome::Done && closed())
         outcome.kind = OverlappedOutcome::Woken;

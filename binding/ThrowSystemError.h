@@ -32,7 +32,8 @@ inline void throwIOError(JNIEnv* env, SystemError err) {
     throwSystemError(env, kIOException, err);
 }
 
-inline void throwIllegalArgumentError(JNIEnv* env, SystemError err) {
+// java/lang/IllegalArgumentException with the system's text for `err`.
+inline void throwIllegalArgumentWithSystemText(JNIEnv* env, SystemError err) {
     throwSystemError(env, kIllegalArgumentException, err);
 }
 

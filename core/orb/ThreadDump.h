@@ -2,7 +2,10 @@
 
 #include <jni.h>
 
-namespace orvela {
+#include <cstdio>
+#include <string>
+
+namespace orvela::orb {
 
 // The bodies of the natives dump0 and dump1, shared by every class that exports them.
 
@@ -18,4 +21,36 @@ void dumpThreads();
 // no descriptor left open.
 void dumpThreadsToFile(JNIEnv* env, jstring jFilename);
 
-}  // namespace orvela
+namespace detail {
+
+// The platform's part of the bodies (ThreadDumpPosix.cpp, ThreadDumpWin32.cpp).
+
+// The standard streams' descriptors, the same in both runtimes.
+constexpr int kStdoutDescriptor = 1;
+constexpr int kStderrDescriptor = 2;
+
+// How one call gets its dump: the VM writes it on the dump signal, or this side holds its text
+// and writes it; or there is none, and `text` says why.
+struct DumpRoute {
+    enum Kind { Signal, Text, None };
+    Kind kind;
+    std::string text;
+};
+
+DumpRoute findDumpRoute();
+// Sends the signal on which the VM prints its threads.
+void sendDumpSignal();
+// The descriptor the VM prints on: a dump in hand goes there.
+int vmOutputDescriptor();
+
+// The runtime's descriptor calls.
+int duplicate(int fd);
+int duplicateOnto(int fd, int target);
+int descriptorOf(FILE* file);
+// Writes all of `text`; output that can't be written is dropped, as the VM's own is.
+void writeAll(int fd, const std::string& text);
+// Creates or truncates the file `name` for writing.
+FILE* openDumpFile(const char* name);
+
+}  // namespace detail
+}  // namespace orvela::orb

@@ -1,12 +1,10 @@
 #pragma once
 
-#if defined(_WIN32)
-
 #include <windows.h>
 
 #include <string>
 
-namespace orvela {
+namespace orvela::orb {
 
 // What the VM answered to one attach operation.
 struct AttachAnswer {
@@ -22,6 +20,4 @@ struct AttachAnswer {
 // Waits at most `timeoutMs` for the whole answer.
 AttachAnswer runVmAttachOperation(const char* command, const char* arg0, DWORD timeoutMs);
 
-}  // namespace orvela
-
-#endif
+}  // namespace orvela::orb

@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "binding/Deadline.h"
 #include "binding/LastErrorMsg.h"
 #include "binding/OverlappedWait.h"
 #include "binding/ScopedHandle.h"
 #include "binding/ScopedLocalFree.h"
 
-namespace orvela {
+namespace orvela::orb {
 namespace {
 
 // jvm.dll's entry point: queues `cmd` with up to three arguments for the attach listener, which
@@ -60,7 +61,7 @@ EnqueueOperation findEnqueueOperation(std::string& whyNot) {
 // the OVERLAPPED block and the buffer before they go.
 class OverlappedCalls {
   public:
-    OverlappedCalls(HANDLE file, ULONGLONG deadline)
+    OverlappedCalls(HANDLE file, const Deadline& deadline)
         : file_(file), event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), deadline_(deadline) {
         ov_.hEvent = event_.get();
     }
@@ -89,10 +90,8 @@ class OverlappedCalls {
     // Waits for the call under way: 0 and the bytes moved, the system's error code, or
     // WAIT_TIMEOUT when the deadline came first.
     DWORD await(DWORD& transferred) {
-        ULONGLONG now = GetTickCount64();
-        jint wait = now >= deadline_ ? 0 : static_cast<jint>(deadline_ - now);
         pending_ = false;
-        OverlappedOutcome outcome = awaitOverlapped(file_, &ov_, wait);
+        OverlappedOutcome outcome = awaitOverlapped(file_, &ov_, deadline_);
         transferred = outcome.transferred;
         if (outcome.kind == OverlappedOutcome::TimedOut) return WAIT_TIMEOUT;
         return outcome.kind == OverlappedOutcome::Done ? 0 : outcome.error;
@@ -102,12 +101,12 @@ class OverlappedCalls {
     void settle() {
         if (!pending_) return;
         pending_ = false;
-        awaitOverlapped(file_, &ov_, 0);
+        awaitOverlapped(file_, &ov_, Deadline::inMillis(0));
     }
 
     HANDLE file_;
     ScopedHandle event_;
-    ULONGLONG deadline_;
+    Deadline deadline_;
     OVERLAPPED ov_{};
     bool pending_ = false;
 };
@@ -140,7 +139,7 @@ AttachAnswer runVmAttachOperation(const char* command, const char* arg0, DWORD t
     EnqueueOperation enqueue = findEnqueueOperation(whyNot);
     if (enqueue == nullptr) return failed(whyNot);
 
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    Deadline deadline = Deadline::inMillis(timeoutMs);
     std::string name = uniquePipeName();
     ScopedHandle pipe(CreateNamedPipeA(
         name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -186,4 +185,4 @@ AttachAnswer runVmAttachOperation(const char* command, const char* arg0, DWORD t
     return parseAnswer(command, answer);
 }
 
-}  // namespace orvela
+}  // namespace orvela::orb

@@ -18,74 +18,32 @@
 #include <vector>
 
 #include "tests/jnihost/JniHost.h"
+#include "tests/support/cpp/OpenDescriptors.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#else
-#include <fcntl.h>
-#include <sys/resource.h>
+// MinGW's unistd.h declares the runtime's descriptor calls by their POSIX names.
 #include <unistd.h>
+#if !defined(_WIN32)
+#include <sys/resource.h>
 #endif
 
 namespace orvela::jnihost {
 namespace {
 
 namespace fs = std::filesystem;
+using orvela::test::openDescriptors;
 
-// The platform's side of the test: the dump signal, and the runtime's descriptors.
+// The platform's side of the test: the dump signal, and the descriptor limit.
 #if defined(_WIN32)
 constexpr int kDumpSignal = 21;
-int writeDescriptor(int fd, const char* text, size_t size) {
-    return _write(fd, text, static_cast<unsigned>(size));
-}
-int duplicate(int fd) {
-    return _dup(fd);
-}
-void closeDescriptor(int fd) {
-    _close(fd);
-}
-int processId() {
-    return _getpid();
-}
 // The host has no VM: with no handler the signal has no route either.
 const char* const kNoDump =
     "No thread dump: the runtime has no handler for the break signal, and the process has no "
     "jvm.dll, the VM that has the attach mechanism";
-// Every number of the runtime's descriptor table that has an OS handle behind it.
-size_t openDescriptors() {
-    size_t open = 0;
-    for (int fd = 0; fd < 2048; ++fd) {
-        if (_get_osfhandle(fd) != -1) ++open;
-    }
-    return open;
-}
 // The runtime's table is of fixed size; nothing to lower.
 struct DescriptorLimit {};
 #else
 constexpr int kDumpSignal = SIGQUIT;
 const char* const kNoDump = "No thread dump: the VM has no handler for SIGQUIT";
-int writeDescriptor(int fd, const char* text, size_t size) {
-    return static_cast<int>(write(fd, text, size));
-}
-int duplicate(int fd) {
-    return dup(fd);
-}
-void closeDescriptor(int fd) {
-    close(fd);
-}
-int processId() {
-    return getpid();
-}
-// Descriptors are handed out lowest first, so a leak shows below 4096. Probing needs no
-// descriptor of its own, which counts even when none is left.
-size_t openDescriptors() {
-    size_t open = 0;
-    for (int fd = 0; fd < 4096; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1) ++open;
-    }
-    return open;
-}
 // A small descriptor limit for the scope, so that running out of descriptors is quick.
 class DescriptorLimit {
   public:
@@ -111,7 +69,7 @@ std::atomic<int> dumpsRequested{0};
 extern "C" void standInVm(int sig) {
     std::signal(sig, standInVm);
     ++dumpsRequested;
-    writeDescriptor(2, kStandInDump, std::char_traits<char>::length(kStandInDump));
+    write(2, kStandInDump, std::char_traits<char>::length(kStandInDump));
 }
 
 // The file's text, read in text mode: on Windows descriptor 2 is in text mode as well and
@@ -131,14 +89,14 @@ bool contains(const std::string& text, const std::string& part) {
 class DescriptorsTaken {
   public:
     explicit DescriptorsTaken(int free) {
-        for (int fd; (fd = duplicate(2)) != -1;) taken_.push_back(fd);
+        for (int fd; (fd = dup(2)) != -1;) taken_.push_back(fd);
         for (int i = 0; i < free && !taken_.empty(); ++i) {
-            closeDescriptor(taken_.back());
+            close(taken_.back());
             taken_.pop_back();
         }
     }
     ~DescriptorsTaken() {
-        for (int fd : taken_) closeDescriptor(fd);
+        for (int fd : taken_) close(fd);
     }
 
   private:
@@ -161,7 +119,7 @@ class ThreadDumpHostTest : public ::testing::Test {
         dump1 = lib->native<Dump1Fn>(DUMP_CLASS, "dump1", "(Ljava/lang/String;)V");
         std::signal(kDumpSignal, standInVm);
         dir = fs::temp_directory_path() /
-              ("orvela-dump-" + std::to_string(processId()) + "-" +
+              ("orvela-dump-" + std::to_string(getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
@@ -233,12 +191,12 @@ TEST_F(ThreadDumpHostTest, Dump1CapturesStandardErrorOfTheWindowInATruncatedFile
         while (dumpsRequested == dumps) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        writeDescriptor(2, during.data(), during.size());
+        write(2, during.data(), during.size());
     });
 
     dump1(host.env(), dumper, host.newString(file.string()));
     writer.join();
-    writeDescriptor(2, after.data(), after.size());
+    write(2, after.data(), after.size());
 
     EXPECT_FALSE(host.pending());
     EXPECT_EQ(dumpsRequested, dumps + 1);

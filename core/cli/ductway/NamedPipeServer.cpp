@@ -3,76 +3,17 @@
 #include <jni.h>
 #include <windows.h>
 
-#include <memory>
-#include <new>
-#include <utility>
-
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
-#include "core/cli/ductway/OverlappedFailure.h"
+#include "core/cli/ductway/PipeConnect.h"
+#include "core/cli/ductway/PipeDeadline.h"
 #include "core/cli/ductway/PipeInfo.h"
 #include "core/cli/ductway/PipeIo.h"
 #include "core/cli/ductway/PipeSecurity.h"
 
-namespace orvela {
-namespace {
-
-void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
-    serverPipes().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
-}
-
-// What is left of a time limit of jTimeout milliseconds (-1: none) that began at `start`.
-jint remainingMillis(ULONGLONG start, jint jTimeout) {
-    if (jTimeout < 0) return jTimeout;
-    ULONGLONG elapsed = GetTickCount64() - start;
-    return elapsed >= static_cast<ULONGLONG>(jTimeout) ? 0 : static_cast<jint>(jTimeout - elapsed);
-}
-
-// Starts the connect on the copy's own overlapped block and waits for the client. Returns
-// true when a client is attached; otherwise the exception is pending.
-bool awaitClient(JNIEnv* env, const SharedPipe& pipe, jint jTimeout) {
-    ULONGLONG start = GetTickCount64();
-    for (;;) {
-        if (pipe.closed()) {
-            throwIOException(env, "invalid handle");
-            return false;
-        }
-        // ConnectNamedPipe resets the kind's event itself as it starts.
-        OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Connect);
-        if (ConnectNamedPipe(pipe.handle(), &ov)) return true;
-        DWORD err = GetLastError();
-        // A client opened the instance before the connect: it is attached already, and the
-        // system need not signal the event for it.
-        if (err == ERROR_PIPE_CONNECTED) return true;
-        if (err == ERROR_NO_DATA) {
-            // A client opened the instance and closed it again before the connect: nobody is
-            // left to serve. The instance is freed and the wait goes on within the limit.
-            if (!DisconnectNamedPipe(pipe.handle())) {
-                throwIOError(env, GetLastError());
-                return false;
-            }
-            if (remainingMillis(start, jTimeout) == 0) {
-                throwTimeout(env);
-                return false;
-            }
-            continue;
-        }
-        if (err != ERROR_IO_PENDING) {
-            throwIllegalArgumentError(env, err);
-            return false;
-        }
-        OverlappedOutcome outcome = pipe.await(&ov, remainingMillis(start, jTimeout));
-        if (outcome.kind == OverlappedOutcome::Done) return true;
-        throwNotDone(env, outcome);
-        return false;
-    }
-}
-
-}  // namespace
-}  // namespace orvela
-
 using namespace orvela;
+using namespace orvela::ductway;
 
 extern "C" {
 
@@ -90,7 +31,7 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_create0(
                          static_cast<DWORD>(jOutBufSize), static_cast<DWORD>(jInBufSize),
                          static_cast<DWORD>(jDefaultTimeout), security.attributes());
     if (hPipe == INVALID_HANDLE_VALUE) {
-        throwIllegalArgumentError(env, GetLastError());
+        throwIllegalArgumentWithSystemText(env, GetLastError());
         return 0;
     }
     return registerPipe(env, serverPipes(), hPipe);
@@ -103,17 +44,14 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_connect0(JNIEnv*
     if (p == nullptr) return;
     SharedPipe& pipe = *p->pipe;
     SharedPipe::Claim claim(pipe, SharedPipe::Connect);
-    if (!claim.held()) {
-        throwIOException(env, "Another connect is in progress on this pipe.");
-        return;
-    }
+    if (!claimHeldOrThrow(env, claim, "connect")) return;
     // Only a client that an earlier connect0 handed out is dropped: one that opened the
     // instance since then came for this connect.
     if (p->clientHandedOut) {
         DisconnectNamedPipe(pipe.handle());
         markClientHandedOut(*p, false);
     }
-    if (awaitClient(env, pipe, jTimeout)) {
+    if (awaitClient(env, pipe, pipeDeadline(jTimeout))) {
         markClientHandedOut(*p, true);
         return;
     }
@@ -163,29 +101,29 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_getCurrentInstan
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_close0(JNIEnv* env, jobject obj) {
-    close0(env, obj, serverPipes());
+    closePipe(env, obj, serverPipes());
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_flush0(JNIEnv* env, jobject obj) {
-    flush0(env, obj, serverPipes());
+    flushPipe(env, obj, serverPipes());
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_orvela_core_cli_NamedPipeServer_read0(JNIEnv* env,
                                                                             jobject obj,
                                                                             jint jTimeout) {
-    return read0(env, obj, serverPipes(), jTimeout);
+    return readPipe(env, obj, serverPipes(), jTimeout);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_cli_NamedPipeServer_write0(JNIEnv* env, jobject obj,
                                                                        jbyteArray jBuf, jint jOff,
                                                                        jint jLen, jint jTimeout) {
-    write0(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
+    writePipe(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_cli_NamedPipeServer_read1(JNIEnv* env, jobject obj,
                                                                       jbyteArray jBuf, jint jOff,
                                                                       jint jLen, jint jTimeout) {
-    return read1(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
+    return readPipeInto(env, obj, serverPipes(), jBuf, jOff, jLen, jTimeout);
 }
 
 }  // extern "C"

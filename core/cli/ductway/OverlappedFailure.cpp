@@ -4,7 +4,7 @@
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
     if (outcome.kind == OverlappedOutcome::Woken) {
@@ -29,4 +29,4 @@ void throwNotDone(JNIEnv* env, const OverlappedOutcome& outcome) {
     env->Throw(timeout.get());
 }
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -1,5 +1,6 @@
 #include "core/cli/ductway/PipeInfo.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -7,7 +8,7 @@
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 HandleRegistry<PipeInfo>& serverPipes() {
     static HandleRegistry<PipeInfo> registry;
@@ -22,6 +23,18 @@ HandleRegistry<PipeInfo>& clientPipes() {
 PipeInfo* pipeInfoOrThrow(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes,
                           PipeInfo* pipeInfoCopy) {
     return copyRecordOrThrow(env, obj, pipes, pipeInfoCopy, "invalid handle");
+}
+
+bool claimHeldOrThrow(JNIEnv* env, const SharedPipe::Claim& claim, const char* operation) {
+    if (claim.held()) return true;
+    char message[64];
+    std::snprintf(message, sizeof message, "Another %s is in progress on this pipe.", operation);
+    throwIOException(env, message);
+    return false;
+}
+
+void markClientHandedOut(const PipeInfo& copy, bool handedOut) {
+    serverPipes().update(copy.handle, [handedOut](PipeInfo& p) { p.clientHandedOut = handedOut; });
 }
 
 jint registerPipe(JNIEnv* env, HandleRegistry<PipeInfo>& pipes, HANDLE pipe) {
@@ -51,4 +64,4 @@ jint registerPipe(JNIEnv* env, HandleRegistry<PipeInfo>& pipes, HANDLE pipe) {
     return handle;
 }
 
-}  // namespace orvela
+}  // namespace orvela::ductway

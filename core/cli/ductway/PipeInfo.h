@@ -8,7 +8,7 @@
 #include "binding/HandleRegistry.h"
 #include "binding/SharedPipe.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 // The native record of one pipe end, server or client. Java holds it only through the
 // registry handle in the object's field "handle"; servers and clients have registries of
@@ -36,9 +36,17 @@ HandleRegistry<PipeInfo>& clientPipes();
 PipeInfo* pipeInfoOrThrow(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes,
                           PipeInfo* pipeInfoCopy);
 
+// True when `claim` is held; otherwise java/io/IOException "Another <operation> is in progress
+// on this pipe." is pending.
+bool claimHeldOrThrow(JNIEnv* env, const SharedPipe::Claim& claim, const char* operation);
+
+// Sets whether the server instance of the record `copy` was taken from has a client handed out
+// to Java, in the registry's record.
+void markClientHandedOut(const PipeInfo& copy, bool handedOut);
+
 // Makes a record of the newly opened `pipe` (an overlapped pipe end, which it takes over)
 // in `pipes` and returns its handle. On failure the pipe is closed, the exception is pending
 // and 0 is returned.
 jint registerPipe(JNIEnv* env, HandleRegistry<PipeInfo>& pipes, HANDLE pipe);
 
-}  // namespace orvela
+}  // namespace orvela::ductway

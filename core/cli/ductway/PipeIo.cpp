@@ -10,9 +10,10 @@
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 #include "core/cli/ductway/OverlappedFailure.h"
+#include "core/cli/ductway/PipeDeadline.h"
 #include "core/cli/ductway/PipeScratch.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 namespace {
 
@@ -24,12 +25,11 @@ bool isEndOfStream(DWORD err) {
 
 enum class ReadEnd { Bytes, EndOfStream, Thrown };
 
-// One read of up to `size` bytes into `buf`, waiting up to jTimeout milliseconds for the
-// first. In message read mode a message longer than the buffer fills it (ERROR_MORE_DATA):
-// those bytes count, the rest of the message stays for the next read. A close of the pipe
-// counts as the end of stream.
-ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, jint jTimeout,
-                 DWORD* bytesRead) {
+// One read of up to `size` bytes into `buf`, waiting until `deadline` for the first. In message
+// read mode a message longer than the buffer fills it (ERROR_MORE_DATA): those bytes count, the
+// rest of the message stays for the next read. A close of the pipe counts as the end of stream.
+ReadEnd readOnce(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size,
+                 const Deadline& deadline, DWORD* bytesRead) {
     if (pipe.closed()) return ReadEnd::EndOfStream;
     // ReadFile resets the kind's event itself as it starts the read.
     OVERLAPPED ov = pipe.overlappedFor(SharedPipe::Read);
@@ -46,7 +46,7 @@ ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, ji
         throwIOError(env, err);
         return ReadEnd::Thrown;
     }
-    OverlappedOutcome outcome = pipe.await(&ov, jTimeout);
+    OverlappedOutcome outcome = pipe.await(&ov, deadline);
     *bytesRead = outcome.transferred;
     // Bytes that reached the buffer are returned, also when the read was cancelled or filled
     // the buffer with part of a longer message.
@@ -65,16 +65,14 @@ ReadEnd readPipe(JNIEnv* env, const SharedPipe& pipe, jbyte* buf, DWORD size, ji
 
 }  // namespace
 
-jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jint jTimeout) {
+jbyteArray readPipe(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes,
+                    jint jTimeout) {
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return nullptr;
     SharedPipe& pipe = *p->pipe;
     SharedPipe::Claim claim(pipe, SharedPipe::Read);
-    if (!claim.held()) {
-        throwIOException(env, "Another read is in progress on this pipe.");
-        return nullptr;
-    }
+    if (!claimHeldOrThrow(env, claim, "read")) return nullptr;
 
     DWORD bytesAvail = 0;
     if (!PeekNamedPipe(pipe.handle(), nullptr, 0, nullptr, &bytesAvail, nullptr)) {
@@ -95,7 +93,8 @@ jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes
     jbyteArray arr = env->NewByteArray(static_cast<jsize>(bytesToRead));
     if (arr == nullptr) return nullptr;
     DWORD bytesRead = 0;
-    if (readPipe(env, pipe, buf.get(), bytesToRead, jTimeout, &bytesRead) != ReadEnd::Bytes) {
+    if (readOnce(env, pipe, buf.get(), bytesToRead, pipeDeadline(jTimeout), &bytesRead) !=
+        ReadEnd::Bytes) {
         return nullptr;
     }
     // Fewer bytes than were waiting: a message read mode's shorter message, or a read cut short.
@@ -108,8 +107,8 @@ jbyteArray read0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes
     return arr;
 }
 
-jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
-           jint jOff, jint jLen, jint jTimeout) {
+jint readPipeInto(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
+                  jint jOff, jint jLen, jint jTimeout) {
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return -1;
@@ -117,10 +116,7 @@ jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyt
     if (jLen == 0) return 0;
     SharedPipe& pipe = *p->pipe;
     SharedPipe::Claim claim(pipe, SharedPipe::Read);
-    if (!claim.held()) {
-        throwIOException(env, "Another read is in progress on this pipe.");
-        return -1;
-    }
+    if (!claimHeldOrThrow(env, claim, "read")) return -1;
     // One pending read of the caller's length (up to what a thread keeps), without peeking:
     // the system completes it with whatever has arrived.
     DWORD size = static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(jLen), kPipeScratchLimit));
@@ -130,24 +126,21 @@ jint read1(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyt
         return -1;
     }
     DWORD bytesRead = 0;
-    ReadEnd end = readPipe(env, pipe, buf.get(), size, jTimeout, &bytesRead);
+    ReadEnd end = readOnce(env, pipe, buf.get(), size, pipeDeadline(jTimeout), &bytesRead);
     if (end != ReadEnd::Bytes) return -1;
     // A zero-byte message in message read mode reads as nothing, not as the end.
     env->SetByteArrayRegion(jBuf, jOff, static_cast<jsize>(bytesRead), buf.get());
     return static_cast<jint>(bytesRead);
 }
 
-void write0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
-            jint jOff, jint jLen, jint jTimeout) {
+void writePipe(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jbyteArray jBuf,
+               jint jOff, jint jLen, jint jTimeout) {
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return;
     SharedPipe& pipe = *p->pipe;
     SharedPipe::Claim claim(pipe, SharedPipe::Write);
-    if (!claim.held()) {
-        throwIOException(env, "Another write is in progress on this pipe.");
-        return;
-    }
+    if (!claimHeldOrThrow(env, claim, "write")) return;
     if (!rangeInArrayOrThrow(env, jBuf, jOff, jLen, nullptr)) return;
     PipeScratch buf(static_cast<size_t>(jLen));
     if (buf.get() == nullptr) {
@@ -171,21 +164,21 @@ void write0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes, jby
         throwIOError(env, err);
         return;
     }
-    OverlappedOutcome outcome = pipe.await(&ov, jTimeout);
+    OverlappedOutcome outcome = pipe.await(&ov, pipeDeadline(jTimeout));
     if (outcome.kind != OverlappedOutcome::Done) throwNotDone(env, outcome);
 }
 
-void flush0(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes) {
+void flushPipe(JNIEnv* env, jobject obj, const HandleRegistry<PipeInfo>& pipes) {
     PipeInfo pipeCopy;
     PipeInfo* p = pipeInfoOrThrow(env, obj, pipes, &pipeCopy);
     if (p == nullptr) return;
     if (!FlushFileBuffers(p->pipe->handle())) throwIOError(env, GetLastError());
 }
 
-void close0(JNIEnv* env, jobject obj, HandleRegistry<PipeInfo>& pipes) {
+void closePipe(JNIEnv* env, jobject obj, HandleRegistry<PipeInfo>& pipes) {
     std::unique_ptr<PipeInfo> record = takeRecordOrThrow(env, obj, pipes);
     if (!record) return;
     record->pipe->close();
 }
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace orvela {
+namespace orvela::ductway {
 
 namespace {
 
@@ -74,4 +74,4 @@ PipeScratch::PipeScratch(size_t size) {
     data_ = own_.get();
 }
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-namespace orvela {
+namespace orvela::ductway {
 
 // The largest buffer a thread keeps between calls; a bigger transfer gets one of its own.
 constexpr size_t kPipeScratchLimit = 1024 * 1024;
@@ -29,4 +29,4 @@ class PipeScratch {
     jbyte* data_ = nullptr;
 };
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -3,7 +3,7 @@
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 PipeSecurity::~PipeSecurity() {
     if (localSid_ != nullptr) FreeSid(localSid_);
@@ -51,4 +51,4 @@ bool PipeSecurity::build(JNIEnv* env) {
     return true;
 }
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -8,7 +8,7 @@
 
 #include "binding/ScopedLocalFree.h"
 
-namespace orvela {
+namespace orvela::ductway {
 
 // The security of a new pipe instance: a descriptor whose access list has exactly one entry,
 // granting GENERIC_READ | GENERIC_WRITE to the local group S-1-2-0 (users logged on at the
@@ -38,4 +38,4 @@ class PipeSecurity {
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 
-}  // namespace orvela
+}  // namespace orvela::ductway

@@ -1,63 +1,21 @@
 // The natives of com.orvela.core.cli.WinSockClientServer: the port number published in a named
 // 1024-byte shared-memory block.
-//
-// The mapping's handle and the library's view cross to Java through the int fields
-// "mappedFileHandle" and "mappedView" as registry handles, not as the raw values: a handle or
-// an address doesn't fit an int on 64-bit Windows, and a forged or stale value must never
-// unmap or close something that isn't this library's.
+// The mapping and the view reach Java through the int fields "mappedFileHandle" and
+// "mappedView" as registry handles (see PortAdvertisement.h).
 #include <jni.h>
 #include <windows.h>
 
 #include <memory>
 #include <new>
 
-#include "binding/HandleRegistry.h"
 #include "binding/ScopedLocalRef.h"
 #include "binding/ScopedUtfChars.h"
 #include "binding/ThrowByName.h"
 #include "binding/ThrowSystemError.h"
-
-namespace orvela {
-namespace {
-
-constexpr DWORD kBlockSize = 1024;
-
-struct MappingRecord {
-    HANDLE mapping;
-};
-struct ViewRecord {
-    void* address;
-};
-
-HandleRegistry<MappingRecord>& mappingRegistry() {
-    static HandleRegistry<MappingRecord> registry;
-    return registry;
-}
-
-HandleRegistry<ViewRecord>& viewRegistry() {
-    static HandleRegistry<ViewRecord> registry;
-    return registry;
-}
-
-// The mapping and its view while advertisePort0 builds them; released unless handed on.
-class Advertisement {
-  public:
-    Advertisement() = default;
-    Advertisement(const Advertisement&) = delete;
-    Advertisement& operator=(const Advertisement&) = delete;
-    ~Advertisement() {
-        if (view != nullptr) UnmapViewOfFile(view);
-        if (mapping != nullptr) CloseHandle(mapping);
-    }
-
-    HANDLE mapping = nullptr;
-    void* view = nullptr;
-};
-
-}  // namespace
-}  // namespace orvela
+#include "core/cli/ductway/PortAdvertisement.h"
 
 using namespace orvela;
+using namespace orvela::ductway;
 
 extern "C" {
 
@@ -80,8 +38,8 @@ JNIEXPORT void JNICALL Java_com_orvela_core_cli_WinSockClientServer_advertisePor
 
     Advertisement ad;
     // An existing block of that name is handed back and simply gets the new port.
-    ad.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
-                                    name.c_str());
+    ad.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                    kPortBlockSize, name.c_str());
     if (ad.mapping == nullptr) {
         throwIOError(env, GetLastError());
         return;

@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "binding/ScopedLocalFree.h"
 #include "tests/cli/ductway/DuctwayFixture.h"
 #include "tests/cli/ductway/PeerProcess.h"
+#include "tests/support/cpp/OpenDescriptors.h"
 
 namespace orvela::test {
 namespace {
@@ -25,17 +27,6 @@ std::string currentUserName() {
     DWORD size = sizeof(name);
     GetUserNameA(name, &size);
     return name;
-}
-
-// The process's open kernel handles (Wine does not count them for GetProcessHandleCount;
-// asking about each handle value does).
-size_t openHandles() {
-    size_t count = 0;
-    for (ULONG_PTR value = 4; value < (1u << 16); value += 4) {
-        DWORD flags;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    }
-    return count;
 }
 
 // Set on the thread whose native a test stalls.
@@ -163,9 +154,10 @@ TEST_F(NamedPipeTest, BothEndsExchangeExactlyWhatWasWritten) {
     EXPECT_EQ(natives_->serverRead0(env(), server, 30), nullptr);
     expectThrown("java/io/InterruptedIOException", "timeout");
 
-    // A read that waits returns the first byte that arrives; the rest stays for the next.
+    // A read that waits (without limit) returns the first byte that arrives; the rest stays
+    // for the next.
     std::optional<std::string> first;
-    std::thread reader([&] { first = textOf(natives_->serverRead0(host_.env(), server, 20000)); });
+    std::thread reader([&] { first = textOf(natives_->serverRead0(host_.env(), server, -1)); });
     Sleep(300);  // lets the reader start waiting before anything is written
     natives_->clientWrite0(env(), client, bytesOf("hello"), 0, 5, 5000);
     reader.join();
@@ -357,7 +349,7 @@ TEST_F(NamedPipeTest, ClosedForgedAndZeroHandlesReachNothing) {
     expectThrown("java/io/IOException", "Invalid handle");
 
     // Stale (closed), forged and zero values: every operation refuses them.
-    for (jint value : {live, live + 1, 0x12345678, -1, 0}) {
+    for (jint value : {live, live + 1, 0x12345678, -1, INT32_MIN, 0}) {
         SCOPED_TRACE(value);
         host_.setIntField(server, "handle", value);
         natives_->connect0(env(), server, 0);
@@ -446,7 +438,7 @@ TEST_F(NamedPipeTest, CloseWhileAnotherThreadWaitsEndsTheWaitAndClosesEachHandle
     Pair pair = newPair();
     for (int round = 0; round < 2000; ++round) {
         SCOPED_TRACE(round);
-        if (round == 100) handlesBefore = openHandles();
+        if (round == 100) handlesBefore = openKernelHandles();
         int kind = round % 3;  // write0, read0, read1 on the server end
         const char* stall = stalls[(round / 3) % 3];
         armed = stall;
@@ -503,7 +495,7 @@ TEST_F(NamedPipeTest, CloseWhileAnotherThreadWaitsEndsTheWaitAndClosesEachHandle
         if (HasFailure()) break;
     }
     host_.onEnter(nullptr);
-    size_t handlesAfter = openHandles();
+    size_t handlesAfter = openKernelHandles();
     EXPECT_GE(handlesAfter, handlesBefore);
     EXPECT_LE(handlesAfter, handlesBefore + 2);
     closeBoth(pair.server, pair.client);
@@ -551,7 +543,8 @@ TEST_F(NamedPipeTest, ForeignClientProcessTalksToServerNatives) {
     jobject server = newServer(name);
     PeerProcess peer("client " + name + " ping");
     ASSERT_TRUE(peer.started());
-    natives_->connect0(env(), server, 20000);
+    // Without limit: the connect waits for the peer as long as it takes.
+    natives_->connect0(env(), server, -1);
     expectNothingPending();
     jstring user = natives_->getClientUserName0(env(), server);
     ASSERT_NE(user, nullptr);

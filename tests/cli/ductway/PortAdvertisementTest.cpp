@@ -104,6 +104,9 @@ TEST_F(PortAdvertisementTest, MissingFieldsOrRefusedNamesCreateNothing) {
     expectThrown("java/lang/OutOfMemoryError");
     natives_->advertisePort0(env(), advertiser, nullptr, 80);
     expectThrown("java/lang/NullPointerException");
+    // An empty name would give an unnamed block that no other process can open.
+    natives_->advertisePort0(env(), advertiser, host_.newString(""), 80);
+    expectThrown("java/io/IOException", systemText(ERROR_INVALID_NAME));
     // A name in a namespace that doesn't exist: the system refuses it, with its own text.
     natives_->advertisePort0(env(), advertiser, host_.newString("no-such-namespace\\" + name), 80);
     std::optional<jnihost::Thrown> refused = host_.takePending();

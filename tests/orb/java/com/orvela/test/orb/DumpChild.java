@@ -2,14 +2,13 @@ package com.orvela.test.orb;
 
 import com.orvela.core.cli.Stackprinter;
 import com.orvela.core.orb.Orb;
-import java.io.FileInputStream;
+import com.orvela.test.OpenDescriptors;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.Objects;
 import java.util.concurrent.locks.LockSupport;
 import java.util.stream.Collectors;
 
@@ -20,11 +19,9 @@ import java.util.stream.Collectors;
  */
 public final class DumpChild {
     static final String WITNESS_THREAD = "orvela-dump-witness";
-    static final String DURING_MARKER = "written to stderr while the file stands in";
     static final String AFTER_MARKER = "written to stderr after dump1 returned";
     static final boolean WINDOWS = System.getProperty("os.name").startsWith("Windows");
     static final int DUMP0_CALLERS = 4;
-    static final long WRITER_BOUND_MILLIS = 30_000;
 
     interface Dumper {
         void dump0();
@@ -65,7 +62,6 @@ public final class DumpChild {
         startWitness();
         switch (args[1]) {
             case "dump0" -> dump0UntilReleased(dumper);
-            case "dump1" -> dump1WithWriters(dumper, Path.of(args[2]));
             case "overlap" -> overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
             case "overlapThenDump0" -> {
                 overlapping(dumper, other, Path.of(args[2]), Path.of(args[3]));
@@ -73,7 +69,6 @@ public final class DumpChild {
                 onCallerThread(dumper::dump0);
                 System.out.println("dump0 returned");
             }
-            case "failures" -> failures(dumper, Path.of(args[2]), Path.of(args[3]));
             case "noHandler" -> noHandler(dumper, Path.of(args[2]));
             default -> throw new IllegalArgumentException(args[1]);
         }
@@ -127,23 +122,6 @@ public final class DumpChild {
         System.in.readAllBytes();
     }
 
-    private static void dump1WithWriters(Dumper dumper, Path file) throws Exception {
-        String before = openDescriptors();
-        // Writes to standard error once the dump has reached the file, inside the window.
-        Thread writer = new Thread(() -> {
-            while (!contains(file, "Full thread dump")) LockSupport.parkNanos(20_000_000);
-            System.err.println(DURING_MARKER);
-        }, "orvela-dump-writer");
-        writer.setDaemon(true);
-        writer.start();
-        onCallerThread(() -> dumper.dump1(file.toString()));
-        System.err.println(AFTER_MARKER);
-        // Its reads of the file hold a descriptor for a moment: counted once it is done. One
-        // that never saw the dump is still running after the bound and fails the check.
-        writer.join(WRITER_BOUND_MILLIS);
-        System.out.println("descriptors " + before + " " + openDescriptors());
-    }
-
     /**
      * A second dump1, through the other class and so through another library, asked for while
      * the first one's file stands in for standard error: it waits its turn, so each file gets a
@@ -167,47 +145,6 @@ public final class DumpChild {
         System.out.println("descriptors " + before + " " + openDescriptors());
     }
 
-    /** Every failure of dump1, each line: case | exception | descriptors before and after. */
-    private static void failures(Dumper dumper, Path missingDirFile, Path link)
-            throws Exception {
-        String existingDir = missingDirFile.getParent().getParent().toString();
-        report("missing-directory", dumper, missingDirFile.toString(), ALL_FREE);
-        report("symbolic-link", dumper, link.toString(), ALL_FREE);
-        report("null", dumper, null, ALL_FREE);
-        report("no-descriptor", dumper, existingDir + "/no-descriptor", 0);
-        report("one-descriptor", dumper, existingDir + "/one-descriptor", 1);
-    }
-
-    private static final int ALL_FREE = -1;
-
-    private static void report(String name, Dumper dumper, String path, int freeDescriptors)
-            throws Exception {
-        String before = openDescriptors();
-        List<FileInputStream> fillers =
-                freeDescriptors == ALL_FREE ? List.of() : exhaustDescriptors(freeDescriptors);
-        String outcome;
-        try {
-            onCallerThread(() -> dumper.dump1(path));
-            outcome = "none";
-        } catch (Exception e) {
-            outcome = e.getClass().getName() + ": " + e.getMessage();
-        }
-        for (FileInputStream filler : fillers) filler.close();
-        System.out.println(name + " | " + outcome + " | " + before + " " + openDescriptors());
-    }
-
-    /** Opens descriptors until none is left, then gives back `free` of them. */
-    private static List<FileInputStream> exhaustDescriptors(int free) throws IOException {
-        List<FileInputStream> fillers = new ArrayList<>();
-        try {
-            while (true) fillers.add(new FileInputStream("/dev/null"));
-        } catch (IOException tooMany) {
-            // every descriptor is taken now
-        }
-        for (int i = 0; i < free; ++i) fillers.remove(fillers.size() - 1).close();
-        return fillers;
-    }
-
     private static void noHandler(Dumper dumper, Path file) throws Exception {
         onCallerThread(dumper::dump0);
         System.out.println("dump0 returned");
@@ -222,33 +159,12 @@ public final class DumpChild {
 
     /**
      * The process's open descriptors with what each refers to, as one line; on Windows the
-     * numbers of kernel handles and C runtime descriptors. Taken once it holds still: the VM
-     * opens files of its own for a moment, and a thread that has been joined may not have closed
-     * its handles yet.
+     * numbers of kernel handles and C runtime descriptors. Taken once they hold still.
      */
-    static String openDescriptors() throws IOException {
-        String census = descriptorCensus();
-        for (int i = 0; i < 50; ++i) {
-            LockSupport.parkNanos(100_000_000L);
-            String again = descriptorCensus();
-            if (again.equals(census)) break;
-            census = again;
-        }
-        return census;
-    }
-
-    private static String descriptorCensus() throws IOException {
-        if (WINDOWS) return WindowsCensus.census();
-        try (var fds = Files.list(Path.of("/proc/self/fd"))) {
-            return fds.map(fd -> {
-                try {
-                    return fd.getFileName() + ">" + Files.readSymbolicLink(fd);
-                } catch (IOException gone) {
-                    return null;  // closed by now
-                }
-            }).filter(Objects::nonNull).filter(fd -> !fd.endsWith("/fd")).sorted()
-                    .collect(Collectors.joining(","));
-        }
+    static String openDescriptors() {
+        if (WINDOWS) return WindowsCensus.settled();
+        return OpenDescriptors.settled().entrySet().stream().map(Object::toString)
+                .collect(Collectors.joining(","));
     }
 
     private static boolean contains(Path file, String text) {

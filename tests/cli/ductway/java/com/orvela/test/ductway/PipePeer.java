@@ -1,32 +1,27 @@
 package com.orvela.test.ductway;
 
 import com.orvela.core.cli.NamedPipeClient;
-import com.orvela.core.cli.NamedPipeServer;
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 
 /**
- * The other Windows VM of the named-pipe suites: one pipe end (client or server), driven by
- * commands on standard input, one answer line each on standard output ("ok ..." or
- * "error <exception class>: <message>"):
+ * The other Windows VM of the named-pipe suite: a client end, driven by commands on standard
+ * input, one answer line each on standard output ("ok ..." or "error <exception class>:
+ * <message>"):
  *
  * <pre>
  * open NAME            client end on NAME
- * serve NAME MODE      server instance on NAME (pipe mode MODE), then: connect MILLIS
  * send TEXT            writes TEXT
- * bulk N               writes N pattern bytes in one call
  * drain N              reads until N more bytes came; "ok N" when they continue the pattern
  * take MILLIS          one read of pattern bytes: "ok N" when they continue the pattern
  * read MILLIS          one read: "ok null" or "ok LENGTH TEXT"
- * user                 this VM's user name
  * close                closes the end
  * </pre>
  */
 public final class PipePeer {
     private NamedPipeClient client;
-    private NamedPipeServer server;
     /** Pattern bytes drained since the end was opened. */
     private long drained;
 
@@ -57,30 +52,16 @@ public final class PipePeer {
                 drained = 0;
                 client = new NamedPipeClient(arg, 0xC0000000 /* GENERIC_READ | GENERIC_WRITE */);
                 return "";
-            case "serve": {
-                String[] a = arg.split(" ");
-                server = new NamedPipeServer(a[0], 3, Integer.parseInt(a[1]), 255, 65536, 65536, 0);
-                return "";
-            }
-            case "connect":
-                server.connect(Integer.parseInt(arg));
-                return "";
             case "send": {
                 byte[] text = arg.getBytes(StandardCharsets.UTF_8);
-                write(text, text.length);
-                return "";
-            }
-            case "bulk": {
-                byte[] data = new byte[Integer.parseInt(arg)];
-                for (int i = 0; i < data.length; i++) data[i] = pattern(i);
-                write(data, data.length);
+                client.write(text, 0, text.length, 120_000);
                 return "";
             }
             case "drain": {
                 long want = Long.parseLong(arg);
                 long got = 0;
                 while (got < want) {
-                    byte[] b = read(60_000);
+                    byte[] b = client.read(60_000);
                     if (b == null) return " end after " + got;
                     for (byte x : b) {
                         if (x != pattern(drained)) return " wrong byte at " + drained;
@@ -91,7 +72,7 @@ public final class PipePeer {
                 return " " + got;
             }
             case "take": {
-                byte[] b = read(Integer.parseInt(arg));
+                byte[] b = client.read(Integer.parseInt(arg));
                 if (b == null) return " null";
                 for (byte x : b) {
                     if (x != pattern(drained)) return " wrong byte at " + drained;
@@ -100,31 +81,15 @@ public final class PipePeer {
                 return " " + b.length;
             }
             case "read": {
-                byte[] b = read(Integer.parseInt(arg));
+                byte[] b = client.read(Integer.parseInt(arg));
                 return b == null ? " null" : " " + b.length + " " + new String(b, StandardCharsets.UTF_8);
             }
-            case "user":
-                return " " + System.getProperty("user.name");
             case "close":
-                if (client != null) client.close();
-                if (server != null) server.close();
+                client.close();
                 client = null;
-                server = null;
                 return "";
             default:
                 throw new IllegalArgumentException("unknown command " + cmd[0]);
         }
-    }
-
-    private void write(byte[] data, int length) throws IOException {
-        if (client != null) {
-            client.write(data, 0, length, 120_000);
-        } else {
-            server.write(data, 0, length, 120_000);
-        }
-    }
-
-    private byte[] read(int millis) throws IOException {
-        return client != null ? client.read(millis) : server.read(millis);
     }
 }

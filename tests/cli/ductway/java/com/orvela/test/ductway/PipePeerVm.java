@@ -8,7 +8,6 @@ import java.util.Map;
 /** A {@link PipePeer} in a second Windows VM: commands go out, answers come back in order. */
 final class PipePeerVm {
     private final ChildVm vm;
-    private int sent;
     private int answered;
 
     PipePeerVm(Map<String, String> environment) throws IOException {
@@ -18,7 +17,6 @@ final class PipePeerVm {
     /** Sends a command without waiting for its answer (for commands that block the peer). */
     void send(String command) throws IOException {
         vm.send(command);
-        sent++;
     }
 
     /** The answer to the oldest command not yet answered. */
@@ -35,10 +33,6 @@ final class PipePeerVm {
 
     String describe() {
         return vm.describe();
-    }
-
-    int pending() {
-        return sent - answered;
     }
 
     /** Lets the peer finish and expects it to end normally. */

@@ -6,11 +6,11 @@
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_orvela_core_orb_Orb_dump0(JNIEnv*, jclass) {
-    orvela::dumpThreads();
+    orvela::orb::dumpThreads();
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_orb_Orb_dump1(JNIEnv* env, jclass, jstring jFilename) {
-    orvela::dumpThreadsToFile(env, jFilename);
+    orvela::orb::dumpThreadsToFile(env, jFilename);
 }
 
 }  // extern "C"
