@@ -27,11 +27,16 @@ abstract class ThreadDumpContract {
     abstract String dumper();
 
     /** DumpChild in a VM of its own that prints its thread dumps on standard error. */
-    private ChildVm child(String... args) throws IOException {
-        List<String> vmOptions = List.of("-XX:+DisplayVMOutputToStderr");
+    ChildVm child(List<String> moreVmOptions, String... args) throws IOException {
+        List<String> vmOptions = new ArrayList<>(List.of("-XX:+DisplayVMOutputToStderr"));
+        vmOptions.addAll(moreVmOptions);
         List<String> childArgs = new ArrayList<>(List.of(dumper()));
         childArgs.addAll(List.of(args));
         return ChildVm.start(vmOptions, Map.of(), DumpChild.class, childArgs.toArray(String[]::new));
+    }
+
+    private ChildVm child(String... args) throws IOException {
+        return child(List.of(), args);
     }
 
     @Test

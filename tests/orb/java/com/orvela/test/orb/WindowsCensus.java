@@ -2,8 +2,11 @@ package com.orvela.test.orb;
 
 import java.util.concurrent.locks.LockSupport;
 
-/** The process's kernel handles and C runtime descriptors, counted (Windows only). */
-final class WindowsCensus {
+/**
+ * The process's kernel handles and C runtime descriptors, counted (Windows only); the pipe
+ * suite counts with it too.
+ */
+public final class WindowsCensus {
     static {
         System.loadLibrary("orbcensus");
     }
@@ -11,7 +14,7 @@ final class WindowsCensus {
     private WindowsCensus() {}
 
     /** "handles=N,descriptors=M". */
-    static native String census();
+    public static native String census();
 
     /**
      * The census once it holds still: the VM opens handles of its own for a moment, and a thread
@@ -29,7 +32,7 @@ final class WindowsCensus {
     }
 
     /** The count called {@code name} ("handles" or "descriptors") in a census. */
-    static int count(String census, String name) {
+    public static int count(String census, String name) {
         for (String pair : census.split(",")) {
             String[] nameAndCount = pair.split("=");
             if (nameAndCount[0].equals(name)) return Integer.parseInt(nameAndCount[1]);

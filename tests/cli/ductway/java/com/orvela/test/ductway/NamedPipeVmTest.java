@@ -2,11 +2,14 @@ package com.orvela.test.ductway;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
+import com.orvela.core.cli.NamedPipeClient;
 import com.orvela.core.cli.NamedPipeServer;
+import com.orvela.test.orb.WindowsCensus;
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.nio.charset.StandardCharsets;
@@ -34,6 +37,7 @@ class NamedPipeVmTest {
     private static final int DUPLEX = 3;
     private static final int BYTE_MODE = 0;
     private static final int MESSAGE_MODE = 4 | 2;  // message type, message read mode
+    private static final int READ_WRITE = 0xC0000000;  // GENERIC_READ | GENERIC_WRITE
     private static final AtomicInteger names = new AtomicInteger();
 
     private PipePeerVm peer;
@@ -87,6 +91,25 @@ class NamedPipeVmTest {
     }
 
     @Test
+    void connectWithAndWithoutTimeLimitNamesTheClientsUser() throws Exception {
+        String name = uniqueName();
+        try (NamedPipeServer server = new NamedPipeServer(name, DUPLEX, BYTE_MODE, 255, 4096, 4096, 0)) {
+            InterruptedIOException timeout = assertThrows(InterruptedIOException.class, () -> server.connect(300));
+            assertEquals("timeout", timeout.getMessage());
+            peer.send("open " + name);
+            server.connect(120_000);
+            assertEquals("ok", peer.answer(), peer::describe);
+            assertEquals(peer.ask("user").substring(3), server.getClientUserName());
+            closePeer();
+            assertNull(server.read(10_000));
+        }
+        try (NamedPipeServer server = connected(name, BYTE_MODE)) {
+            closePeer();
+            assertNull(server.read(10_000));
+        }
+    }
+
+    @Test
     void dataTravelsBothWaysWithOffsetLengthAndEightMebibytes() throws Exception {
         try (NamedPipeServer server = connected(uniqueName(), BYTE_MODE)) {
             server.write("abcdefghij".getBytes(StandardCharsets.US_ASCII), 2, 3, 10_000);
@@ -102,6 +125,71 @@ class NamedPipeVmTest {
             assertEquals("ok " + size, peer.answer());
             closePeer();
         }
+    }
+
+    @Test
+    void readReturnsWhatWaitsOrTheFirstByteThenEndOfStreamAsNull() throws Exception {
+        try (NamedPipeServer server = connected(uniqueName(), BYTE_MODE)) {
+            assertEquals("timeout", assertThrows(InterruptedIOException.class, () -> server.read(300)).getMessage());
+            assertEquals("ok", peer.ask("send 0123456789"));
+            assertEquals("0123456789", text(server.read(10_000)));
+
+            Future<byte[]> first = background(() -> server.read(-1));
+            Thread.sleep(1000);  // the read is waiting before anything is sent
+            assertEquals("ok", peer.ask("send abcde"));
+            assertEquals("a", text(result(first)));
+            assertEquals("bcde", text(server.read(10_000)));
+
+            // Into the caller's array: what has arrived, up to the range's length.
+            byte[] buf = new byte[8];
+            assertEquals("ok", peer.ask("send xyz"));
+            assertEquals(2, server.read(buf, 1, 2, 10_000));
+            assertEquals(1, server.read(buf, 0, 8, 10_000));
+            assertEquals("zxy", new String(buf, 0, 3, StandardCharsets.UTF_8));
+            closePeer();
+            assertNull(server.read(10_000));
+            assertNull(server.read(10_000));
+            assertEquals(-1, server.read(buf, 0, 8, 10_000));
+        }
+    }
+
+    @Test
+    void instancesAreCountedAndClosedOrForgedHandlesAreRefused() throws Exception {
+        String name = uniqueName();
+        NamedPipeServer a = new NamedPipeServer(name, DUPLEX, BYTE_MODE, 255, 4096, 4096, 0);
+        NamedPipeServer b = new NamedPipeServer(name, DUPLEX, BYTE_MODE, 255, 4096, 4096, 0);
+        assertEquals(2, a.getCurrentInstances());
+        assertEquals(2, b.getCurrentInstances());
+        int stale = PipeHandles.get(a);
+        a.close();
+        assertEquals(1, b.getCurrentInstances());
+        assertInvalid(assertThrows(IOException.class, a::close));
+        assertInvalid(assertThrows(IOException.class, () -> a.read(0)));
+
+        NamedPipeServer forged = new NamedPipeServer(name, DUPLEX, BYTE_MODE, 255, 4096, 4096, 0);
+        int own = PipeHandles.get(forged);
+        for (int value : new int[] {stale, own + 1000, -1, Integer.MIN_VALUE}) {
+            PipeHandles.set(forged, value);
+            assertInvalid(assertThrows(IOException.class, () -> forged.read(0)));
+            assertInvalid(assertThrows(IOException.class, () -> forged.write(new byte[1], 0, 1, 0)));
+            assertInvalid(assertThrows(IOException.class, forged::getCurrentInstances));
+            assertInvalid(assertThrows(IOException.class, forged::close));
+        }
+        PipeHandles.set(forged, own);
+        assertEquals(2, forged.getCurrentInstances());
+
+        // A client given a server's handle value reaches nothing, nor a server a client's.
+        NamedPipeClient client = new NamedPipeClient(name, READ_WRITE);
+        int clientHandle = PipeHandles.get(client);
+        PipeHandles.set(client, own);
+        assertInvalid(assertThrows(IOException.class, () -> client.read(200)));
+        PipeHandles.set(forged, clientHandle);
+        assertInvalid(assertThrows(IOException.class, () -> forged.read(200)));
+        PipeHandles.set(forged, own);
+        PipeHandles.set(client, clientHandle);
+        client.close();
+        forged.close();
+        b.close();
     }
 
     @Test
@@ -225,5 +313,67 @@ class NamedPipeVmTest {
             ExecutionException timedOut = assertThrows(ExecutionException.class, () -> result(first));
             assertInstanceOf(InterruptedIOException.class, timedOut.getCause());
         }
+    }
+
+    @Test
+    void closeWhileAnotherThreadWaitsEndsTheWaitAndClosesEachHandleOnce() throws Exception {
+        byte[] block = new byte[256 * 1024];  // more than the pipe holds: the write waits
+        ExecutorService waiterThread = Executors.newSingleThreadExecutor();
+        try {
+            int before = 0;
+            String invalid = "java.io.IOException: invalid handle";
+            for (int round = 0; round < 4000; round++) {
+                if (round == 200) before = handles();
+                boolean write = round % 2 == 0;
+                String name = uniqueName();
+                NamedPipeServer server = new NamedPipeServer(name, DUPLEX, BYTE_MODE, 1, 1024, 1024, 0);
+                NamedPipeClient client = new NamedPipeClient(name, READ_WRITE);
+                server.connect(10_000);
+                Future<String> waiter = waiterThread.submit(() -> {
+                    try {
+                        if (write) {
+                            server.write(block, 0, block.length, 60_000);
+                            return "written";
+                        }
+                        byte[] got = server.read(60_000);
+                        return got == null ? "end" : "read " + got.length;
+                    } catch (IOException e) {
+                        return e.toString();
+                    }
+                });
+                if (round % 4 != 0) Thread.sleep(round % 4);  // else the close meets the start
+                server.close();
+                // A pipe made now may be given any handle value the system has taken back:
+                // nothing of the waiter's reaches it.
+                String nextName = uniqueName();
+                try (NamedPipeServer next = new NamedPipeServer(nextName, DUPLEX, BYTE_MODE, 1, 1024, 1024, 0);
+                        NamedPipeClient nextClient = new NamedPipeClient(nextName, READ_WRITE)) {
+                    next.connect(10_000);
+                    String outcome = result(waiter);
+                    int r = round;
+                    if (write) {
+                        assertEquals(invalid, outcome, () -> "round " + r);
+                    } else {
+                        assertTrue(outcome.equals("end") || outcome.equals(invalid), () -> "round " + r + ": " + outcome);
+                    }
+                    assertEquals("timeout", assertThrows(InterruptedIOException.class, () -> nextClient.read(0)).getMessage());
+                }
+                client.close();
+            }
+            // The VM's own threads open and close handles too; a handle left or closed twice
+            // per round would show as thousands.
+            int after = handles();
+            assertTrue(Math.abs(after - before) <= 30, "handles before " + before + ", after " + after);
+        } finally {
+            waiterThread.shutdownNow();
+        }
+    }
+
+    private static int handles() {
+        return WindowsCensus.count(WindowsCensus.census(), "handles");
+    }
+
+    private static void assertInvalid(IOException e) {
+        assertTrue(e.getMessage().equalsIgnoreCase("invalid handle"), e::toString);
     }
 }

@@ -17,6 +17,7 @@ import java.nio.charset.StandardCharsets;
  * drain N              reads until N more bytes came; "ok N" when they continue the pattern
  * take MILLIS          one read of pattern bytes: "ok N" when they continue the pattern
  * read MILLIS          one read: "ok null" or "ok LENGTH TEXT"
+ * user                 this VM's user name
  * close                closes the end
  * </pre>
  */
@@ -84,6 +85,8 @@ public final class PipePeer {
                 byte[] b = client.read(Integer.parseInt(arg));
                 return b == null ? " null" : " " + b.length + " " + new String(b, StandardCharsets.UTF_8);
             }
+            case "user":
+                return " " + System.getProperty("user.name");
             case "close":
                 client.close();
                 client = null;
