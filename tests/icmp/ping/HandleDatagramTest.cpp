@@ -12,8 +12,8 @@
 
 namespace {
 
-using orvela::ping::handleDatagram;
-using orvela::ping::PingReply;
+using orvela::icmp::handleDatagram;
+using orvela::icmp::PingReply;
 
 constexpr uint16_t kOurs = 0x4321;
 constexpr uint32_t kSender = 0x7F000001;
@@ -205,7 +205,7 @@ TEST(HandleDatagramTest, Icmp6MessagesAreReadAsIcmpMessagesAreWithTheirOwnReplyT
         auto bytes = datagram(row.type, row.identifier, 7, 1000, 250000);
         // The ICMPv6 message alone, exactly `length` bytes of it.
         std::vector<uint8_t> message(bytes.begin() + 20, bytes.begin() + 20 + row.length);
-        auto reply = orvela::ping::handleIcmp6Message(message.data(), message.size(), sender, kOurs,
+        auto reply = orvela::icmp::handleIcmp6Message(message.data(), message.size(), sender, kOurs,
                                                       timeval{1001, 750000});
         ASSERT_EQ(reply.has_value(), row.reported) << row.what;
         if (!reply) continue;

@@ -29,9 +29,9 @@
 
 namespace {
 
-using orvela::ping::PingReply;
-using orvela::ping::ReplySink;
-using orvela::ping::runReceiveLoop;
+using orvela::icmp::PingReply;
+using orvela::icmp::ReplySink;
+using orvela::icmp::runReceiveLoop;
 
 constexpr int32_t kLoopback = 0x7F000001;
 constexpr auto kPatience = std::chrono::seconds(20);
@@ -109,7 +109,7 @@ class RecordingSink final : public ReplySink {
 class PingSocket {
   public:
     explicit PingSocket(bool ipv6 = false)
-        : fd_(ipv6 ? orvela::ping::openPingSocket6() : icmp_init()) {}
+        : fd_(ipv6 ? orvela::icmp::openPingSocket6() : icmp_init()) {}
     ~PingSocket() { icmp_shutdown(fd_); }
     PingSocket(const PingSocket&) = delete;
     PingSocket& operator=(const PingSocket&) = delete;
@@ -405,7 +405,7 @@ TEST_F(ReceiveLoopTest, TracePrintsTheDiagnosticLines) {
         const PingSocket ipv6(true);
         ASSERT_GE(ipv6.get(), 0);
         LoopThread loop(ipv6.get(), &sink);
-        EXPECT_EQ(orvela::ping::sendPing6(ipv6.get(), in6addr_loopback, 9), 0);
+        EXPECT_EQ(orvela::icmp::sendPing6(ipv6.get(), in6addr_loopback, 9), 0);
         EXPECT_TRUE(sink.awaitOwn(9));
         icmp_shutdown(ipv6.get());
         EXPECT_TRUE(loop.ended());
