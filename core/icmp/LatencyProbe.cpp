@@ -55,18 +55,6 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
-// The time of day as an echo request carries it: seconds, then microseconds, 32 bits each in the
-// host's order (the reply brings them back to this host). Returns the time written.
-timeval writeSendTime(unsigned char* at) {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
-    const int32_t micros = static_cast<int32_t>(now.tv_usec);
-    memcpy(at, &seconds, 4);
-    memcpy(at + 4, &micros, 4);
-    return now;
-}
-
 // Milliseconds from one time stamp to another, cut toward zero to whole microseconds.
 double roundTrip(double sendTime, double recvTime) {
     return static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
@@ -278,10 +266,8 @@ bool openReceiveSocket(Probe& probe) {
 bool openDatagramSocket(Probe& probe) {
     uint16_t identifier = 0;
     orvela::ScopedFd sock(openEchoDatagramSocket(&identifier));
-    // The system takes 1 to 255; the raw path sends the low 8 bits, where 0 ends at the first hop.
-    const int ttl = std::max(probe.ttl & 0xFF, 1);
     if (!sock || !requestQueuedErrors(sock.get()) ||
-        setsockopt(sock.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
+        !setTimeToLive(sock.get(), AF_INET, probe.ttl)) {
         return false;
     }
     probe.sendSocket.reset(sock.release());
@@ -341,17 +327,28 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     return type;
 }
 
-// awaitEchoReply on a datagram echo socket.
+// deliveredAnswerType over IPv6, with ICMP6_ECHO_REPLY for the reply.
+int delivered6AnswerType(const Probe& probe, int cc, const Delivery& delivery, int seq) {
+    const unsigned char* message = probe.replyBuffer.get();
+    printDelivery(message, cc, delivery);
+    const uint16_t* identifier = probe.datagram ? nullptr : &probe.id;
+    return echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
+}
+
+// awaitEchoReply on the one socket that sends and receives: a datagram echo socket, or over
+// IPv6 the raw ICMPv6 socket.
 bool awaitDeliveredReply(Probe& probe, int seq, const Deadline& deadline, double sendTime,
                          double& latency) {
+    const int replyType = probe.ipv6() ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
     for (;;) {
         Delivery delivery;
         const int cc = receiveDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
                                             probe.datalen, deadline, &delivery);
         if (cc <= 0) return false;
-        const int type = deliveredAnswerType(probe, cc, delivery, seq);
+        const int type = probe.ipv6() ? delivered6AnswerType(probe, cc, delivery, seq)
+                                      : deliveredAnswerType(probe, cc, delivery, seq);
         if (type == -1) continue;
-        if (type != ICMP_ECHOREPLY) return false;
+        if (type != replyType) return false;
         latency = roundTrip(sendTime, timeStamp(delivery.received));
         return true;
     }
@@ -377,9 +374,7 @@ int setUp6(Probe& probe) {
         probe.datagram = true;
         if (sock && !requestQueuedErrors(sock.get(), AF_INET6)) sock.reset(-1);
     }
-    // The system takes 1 to 255; the IPv4 probe sends the low 8 bits, where 0 ends at hop 1.
-    const int hops = std::max(probe.ttl & 0xFF, 1);
-    if (!sock || setsockopt(sock.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) != 0) {
+    if (!sock || !setTimeToLive(sock.get(), AF_INET6, probe.ttl)) {
         if (verboseOn()) printError("start_test: icmp6 socket", errno);
         return kStatusFailed;
     }
@@ -411,26 +406,6 @@ double sendEcho6Until(Probe& probe, int seq, const Deadline& deadline) {
     return sentEchoRequest(cc < 0 ? cc : cc + kIp6HeaderLength, probe.datalen, timeStamp(now));
 }
 
-// awaitEchoReply over IPv6.
-bool awaitEcho6Reply(Probe& probe, int seq, const Deadline& deadline, double sendTime,
-                     double& latency) {
-    const uint16_t* identifier = probe.datagram ? nullptr : &probe.id;
-    for (;;) {
-        Delivery delivery;
-        const int cc = receiveDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
-                                            probe.datalen, deadline, &delivery);
-        if (cc <= 0) return false;
-        const unsigned char* message = probe.replyBuffer.get();
-        printDelivery(message, cc, delivery);
-        const int type =
-            echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
-        if (type == -1) continue;
-        if (type != ICMP6_ECHO_REPLY) return false;
-        latency = roundTrip(sendTime, timeStamp(delivery.received));
-        return true;
-    }
-}
-
 // The tries of a probe, until one is answered or nprobes are made.
 struct Tries {
     int made = 0;
@@ -448,7 +423,7 @@ Tries runTries(Probe& probe, int timeout) {
         const Deadline deadline = deadlines.next();
         if (probe.ipv6()) {
             const double sendTime = sendEcho6Until(probe, seq, deadline);
-            tries.answered = awaitEcho6Reply(probe, seq, deadline, sendTime, tries.latency);
+            tries.answered = awaitDeliveredReply(probe, seq, deadline, sendTime, tries.latency);
             continue;
         }
         const auto send = probe.datagram ? sendEchoDatagramUntil : sendPingPacketUntil;

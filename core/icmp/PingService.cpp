@@ -45,7 +45,6 @@ namespace {
 constexpr size_t kBufferSize = 4096;
 // The request's data: its send time, seconds then microseconds, in the host's byte order.
 constexpr size_t kSendTimeAt = kIcmpHeaderLength;
-constexpr size_t kSendTime = 8;
 
 // Sockets that icmp_init opened and that have not been shut down yet.
 //
@@ -177,20 +176,10 @@ const OpenSocket* socketToSendOn(int fd, sa_family_t family) {
     return nullptr;
 }
 
-int32_t readHost32(const uint8_t* at) {
-    int32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
-void writeHost32(uint8_t* at, int32_t value) {
-    std::memcpy(at, &value, sizeof value);
-}
-
 // Bytes of each request: the setting, kept within the buffer and long enough for the time.
 size_t requestSize() {
     return static_cast<size_t>(std::clamp(packetsize,
-                                          static_cast<int>(kIcmpHeaderLength + kSendTime),
+                                          static_cast<int>(kIcmpHeaderLength + kSendTimeLength),
                                           static_cast<int>(kBufferSize)));
 }
 
@@ -199,10 +188,7 @@ size_t requestSize() {
 void stampRequest(uint8_t* request, uint16_t reqID) {
     write16(request + kIcmpChecksumAt, 0);
     write16(request + kIcmpSequenceAt, reqID);
-    timeval now;
-    ::gettimeofday(&now, nullptr);
-    writeHost32(request + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
-    writeHost32(request + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
+    writeSendTime(request + kSendTimeAt);
 }
 
 // Sends `size` bytes of `request` to `to`, whose address is `toAddress`, and prints the send's
@@ -329,11 +315,10 @@ std::optional<PingReply> readEchoReply(const uint8_t* icmp, size_t length, uint8
     // Another process's reply is reported without request id or time.
     if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
     // Ours, but without the send time: nothing trustworthy to report.
-    if (length < kIcmpHeaderLength + kSendTime) return std::nullopt;
+    if (length < kIcmpHeaderLength + kSendTimeLength) return std::nullopt;
 
     reply.reqID = read16(icmp + kIcmpSequenceAt);
-    reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
-    reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
+    reply.sent = readSendTime(icmp + kSendTimeAt);
     reply.roundtripMicros = elapsedMicros(reply.sent, now);
     reply.roundtripTime = wholeMillis(reply.roundtripMicros);
     return reply;

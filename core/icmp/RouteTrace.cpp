@@ -116,13 +116,7 @@ void sendUdpProbeUntil(int sock, int id, int seq, int ttl, const SocketAddress& 
     const bool ipv6 = whereto.any.sa_family == AF_INET6;
     *sent_tv = timeval{};
     if (!buildProbe(id, seq, ttl, outpacket, datalen, ipv6 ? 6 : 4)) return;
-    // The system takes 1 to 255; the raw probe carries the low 8 bits, where 0 ends at hop 1.
-    const int timeToLive = std::max(ttl & 0xFF, 1);
-    if (ipv6) {
-        setsockopt(sock, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof timeToLive);
-    } else {
-        setsockopt(sock, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive);
-    }
+    setTimeToLive(sock, whereto.any.sa_family, ttl);
     // An ICMP error about an earlier probe leaves a socket error that would fail this send.
     takePendingError(sock);
     SocketAddress to = whereto;
