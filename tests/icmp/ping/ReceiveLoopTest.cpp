@@ -254,7 +254,7 @@ TEST_F(ReceiveLoopTest, DescriptorsItDoesNotHoldAreNeitherUsedNorClosed) {
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pairFds), 0);
     const orvela::ScopedFd pair[2] = {orvela::ScopedFd(pairFds[0]), orvela::ScopedFd(pairFds[1])};
     ASSERT_EQ(::write(pair[1].get(), "x", 1), 1);
-    writeFile(logPath_, "older line 1\nolder line 2\n");
+    writeFile(logPath_, "older line 1\nolder line 2\nolder line 3\nolder line 4\n");
 
     for (int notHeld : {-1, -7, fd, pair[0].get(), pair[1].get()}) {
         SCOPED_TRACE(notHeld);
