@@ -14,8 +14,6 @@
 namespace orvela::icmp {
 namespace {
 
-using Clock = Deadline::Clock;
-
 constexpr int kDefaultTimeoutMs = 5000;
 
 // Waits until `sock` is ready for `events` or `deadline` has passed, through signals: what it
@@ -37,7 +35,7 @@ int printedResult(int result) {
 
 }  // namespace
 
-Clock::duration probeTimeout(int timeout) {
+Deadline::Clock::duration probeTimeout(int timeout) {
     return std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
 }
 
@@ -45,11 +43,13 @@ Deadline probeDeadline(int timeout) {
     return Deadline::in(probeTimeout(timeout));
 }
 
-TryDeadlines::TryDeadlines(int timeout) : slot_(probeTimeout(timeout)), slotEnd_(Clock::now()) {}
+TryDeadlines::TryDeadlines(int timeout)
+    : slot_(probeTimeout(timeout)), slotEnd_(Deadline::Clock::now()) {}
 
 Deadline TryDeadlines::next() {
-    slotEnd_ =
-        Clock::time_point::max() - slotEnd_ < slot_ ? Clock::time_point::max() : slotEnd_ + slot_;
+    slotEnd_ = Deadline::Clock::time_point::max() - slotEnd_ < slot_
+                   ? Deadline::Clock::time_point::max()
+                   : slotEnd_ + slot_;
     return Deadline::in(slot_).orEarlier(Deadline::at(slotEnd_));
 }
 
