@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.HopListener;
+import com.orvela.core.icmp.JNIPinger;
 import com.orvela.core.icmp.LatencyListener;
 import com.orvela.test.OpenDescriptors;
 import com.orvela.test.icmp.Topology.Latency;
@@ -244,7 +245,7 @@ class LatencyTest {
     }
 
     @Test
-    void ipv6LoopbackAnswersAndAnAddressNotOf16BytesIsRefusedBeforeAnything() {
+    void ipv6LoopbackAnswersAndEveryNativeRefusesAnAddressNotOf16BytesBeforeAnything() {
         byte[] loopback = ProbeMain.address6("::1");
         List<String> reports = new ArrayList<>();
         LatencyListener latency = new LatencyListener() {
@@ -281,6 +282,7 @@ class LatencyTest {
                     : IllegalArgumentException.class;
             assertThrows(thrown, () -> ASM.getLatency6(0, bad, 64, 64, 0, 2000, latency));
             assertThrows(thrown, () -> ASM.getTrace6(1, bad, 0, 64, -1, 2000, hops));
+            assertThrows(thrown, () -> JNIPinger.nativeSendPing6(-1, bad, (short) 1, (short) 64));
         }
         assertEquals(List.of("1 0 100 0:0:0:0:0:0:0:1", "4244 1 0:0:0:0:0:0:0:1 0 1024 1"),
                 reports);
