@@ -8,11 +8,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "binding/ScopedFd.h"
 #include "core/icmp/Diagnostics.h"
