@@ -6,16 +6,10 @@
 
 #include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/LatencyProbe.h"
+#include "core/icmp/ProbeBuffer.h"
 #include "core/icmp/RouteTrace.h"
 
-namespace {
-
-// The low 32 bits of a Java long, as the int Java sees them.
-jint low32(jlong value) {
-    return static_cast<jint>(static_cast<uint32_t>(value));
-}
-
-}  // namespace
+using namespace orvela::icmp;
 
 extern "C" {
 
@@ -24,8 +18,8 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency(JNIEnv* env, jcl
                                                                 jlong packetSize, jint tos,
                                                                 jint timeout, jobject listener) {
     if (listener == nullptr) return;  // nobody to report to
-    start_test(orvela::icmp::nextLatencyProbeId(), static_cast<uint32_t>(dest),
-               static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout, env, listener);
+    start_test(nextLatencyProbeId(), static_cast<uint32_t>(dest), static_cast<unsigned short>(ttl),
+               requestedLength(packetSize), tos, timeout, env, listener);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclass, jint id,
@@ -33,9 +27,9 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace(JNIEnv* env, jclas
                                                               jlong packetSize, jint tos,
                                                               jint timeout, jobject listener) {
     if (listener == nullptr) return;  // nobody to report to
-    orvela::icmp::traceRoute(
-        static_cast<unsigned short>(id), static_cast<long>(static_cast<uint32_t>(dest)),
-        static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout, env, listener);
+    traceRoute(static_cast<unsigned short>(id), static_cast<long>(static_cast<uint32_t>(dest)),
+               static_cast<unsigned short>(ttl), requestedLength(packetSize), tos, timeout, env,
+               listener);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency6(JNIEnv* env, jclass, jint,
@@ -43,11 +37,10 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getLatency6(JNIEnv* env, jc
                                                                  jlong packetSize, jint,
                                                                  jint timeout, jobject listener) {
     in6_addr address;
-    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
+    if (!readIpv6Address(env, dest, &address)) return;
     if (listener == nullptr) return;  // nobody to report to
-    orvela::icmp::probeLatency6(orvela::icmp::nextLatencyProbeId(), address, dest,
-                                static_cast<unsigned short>(ttl), low32(packetSize), timeout, env,
-                                listener);
+    probeLatency6(nextLatencyProbeId(), address, dest, static_cast<unsigned short>(ttl),
+                  requestedLength(packetSize), timeout, env, listener);
 }
 
 JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jclass, jint id,
@@ -55,11 +48,10 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_ASM_getTrace6(JNIEnv* env, jcla
                                                                jlong packetSize, jint tos,
                                                                jint timeout, jobject listener) {
     in6_addr address;
-    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return;
+    if (!readIpv6Address(env, dest, &address)) return;
     if (listener == nullptr) return;  // nobody to report to
-    orvela::icmp::traceRoute6(static_cast<unsigned short>(id), address, dest,
-                              static_cast<unsigned short>(ttl), low32(packetSize), tos, timeout,
-                              env, listener);
+    traceRoute6(static_cast<unsigned short>(id), address, dest, static_cast<unsigned short>(ttl),
+                requestedLength(packetSize), tos, timeout, env, listener);
 }
 
 }  // extern "C"

@@ -7,8 +7,10 @@
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
+#include <sys/time.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace orvela::icmp {
 
@@ -58,6 +60,32 @@ inline uint16_t read16(const uint8_t* at) {
 inline void write16(uint8_t* at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value >> 8);
     at[1] = static_cast<uint8_t>(value);
+}
+
+// The send time an echo request of this library carries in its data: seconds, then
+// microseconds, 32 bits each in the host's order (the reply brings them back to this host).
+constexpr int kSendTimeLength = 8;
+
+// Writes the time of day, read now, at `at`; returns it.
+inline timeval writeSendTime(uint8_t* at) {
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
+    const int32_t micros = static_cast<int32_t>(now.tv_usec);
+    std::memcpy(at, &seconds, 4);
+    std::memcpy(at + 4, &micros, 4);
+    return now;
+}
+
+inline timeval readSendTime(const uint8_t* at) {
+    int32_t seconds;
+    int32_t micros;
+    std::memcpy(&seconds, at, 4);
+    std::memcpy(&micros, at + 4, 4);
+    timeval sent{};
+    sent.tv_sec = seconds;
+    sent.tv_usec = micros;
+    return sent;
 }
 
 }  // namespace orvela::icmp

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -145,5 +146,13 @@ int openUdpProbeSocketOf(sa_family_t family) {
     return sock.release();
 }
 }  // namespace
+
+bool setTimeToLive(int fd, sa_family_t family, int ttl) {
+    const int value = std::max(ttl & 0xFF, 1);
+    if (family == AF_INET6) {
+        return ::setsockopt(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &value, sizeof value) == 0;
+    }
+    return ::setsockopt(fd, IPPROTO_IP, IP_TTL, &value, sizeof value) == 0;
+}
 
 }  // namespace orvela::icmp

@@ -65,6 +65,11 @@ int openEchoDatagramSocket6(uint16_t* identifier);
 // are queued for it (QueuedError.h), with their arrival times. -1 with errno set.
 int openUdpProbeSocket();
 
+// Gives what `fd`, a socket of `family`, sends the time to live (IPv6: hop limit) `ttl` as a
+// self-built IPv4 header would carry it: its low 8 bits, 0 standing for 1, since the system
+// takes 1 to 255 (and 0 ends at the first hop as 1 does). False when refused.
+bool setTimeToLive(int fd, sa_family_t family, int ttl);
+
 // Lets only echo replies through to a raw ICMP socket. Best effort: false when refused.
 bool acceptOnlyEchoReplies(int fd);
 

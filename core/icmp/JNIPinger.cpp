@@ -6,6 +6,8 @@
 #include "core/icmp/JavaIpv6Address.h"
 #include "core/icmp/PingService.h"
 
+using namespace orvela::icmp;
+
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPInit(JNIEnv*, jclass) {
@@ -25,7 +27,7 @@ JNIEXPORT void JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPShutdown(JN
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeICMPInit6(JNIEnv*, jclass) {
-    return orvela::ping::openPingSocket6();
+    return openPingSocket6();
 }
 
 JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing6(JNIEnv* env, jclass,
@@ -33,8 +35,8 @@ JNIEXPORT jint JNICALL Java_com_orvela_core_icmp_JNIPinger_nativeSendPing6(JNIEn
                                                                            jbyteArray dest,
                                                                            jshort reqID, jshort) {
     in6_addr address;
-    if (!orvela::icmp::readIpv6Address(env, dest, &address)) return -1;
-    return orvela::ping::sendPing6(icmpsd, address, static_cast<uint16_t>(reqID));
+    if (!readIpv6Address(env, dest, &address)) return -1;
+    return sendPing6(icmpsd, address, static_cast<uint16_t>(reqID));
 }
 
 }  // extern "C"

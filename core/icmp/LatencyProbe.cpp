@@ -8,13 +8,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "binding/ScopedFd.h"
+#include "core/icmp/Diagnostics.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
@@ -54,18 +54,6 @@ double timeStamp(const timeval& tv) {
            static_cast<double>(tv.tv_usec) / 1000.0;
 }
 
-// The time of day as an echo request carries it: seconds, then microseconds, 32 bits each in the
-// host's order (the reply brings them back to this host). Returns the time written.
-timeval writeSendTime(unsigned char* at) {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    const int32_t seconds = static_cast<int32_t>(now.tv_sec);
-    const int32_t micros = static_cast<int32_t>(now.tv_usec);
-    memcpy(at, &seconds, 4);
-    memcpy(at + 4, &micros, 4);
-    return now;
-}
-
 // Milliseconds from one time stamp to another, cut toward zero to whole microseconds.
 double roundTrip(double sendTime, double recvTime) {
     return static_cast<double>(static_cast<long long>((recvTime - sendTime) * 1000.0)) / 1000.0;
@@ -73,19 +61,18 @@ double roundTrip(double sendTime, double recvTime) {
 
 // The lines createSendSocket has always printed about opening a send socket.
 void printSendSocketLines(const RawSendSocket& opened) {
-    if (!verbose) return;
     if (opened.failedStep == SendSocketStep::Socket) {
-        printf(">>>> cannot create raw socket: %s\n", strerror(opened.err));
+        printVerbose(">>>> cannot create raw socket: %s\n", strerror(opened.err));
         return;
     }
-    printf("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n");
+    printVerbose("&&&&&&&&&&&&&&&& SO_SNDBUF \n\n");
     if (opened.failedStep == SendSocketStep::SendBuffer) {
-        printf(">>>>  SO_SNDBUF: %s\n", strerror(opened.err));
+        printVerbose(">>>>  SO_SNDBUF: %s\n", strerror(opened.err));
         return;
     }
-    printf("&&&&&&&&&&&&&&&& IP_HDRINCL \n\n");
+    printVerbose("&&&&&&&&&&&&&&&& IP_HDRINCL \n\n");
     if (opened.failedStep == SendSocketStep::HeaderIncluded) {
-        printf(">>>> IP_HDRINCL: %s\n", strerror(opened.err));
+        printVerbose(">>>> IP_HDRINCL: %s\n", strerror(opened.err));
     }
 }
 
@@ -112,10 +99,8 @@ double buildEchoRequest(unsigned char* outip, int id, int seq, int ttl, int pack
     const timeval now = writeSendTime(outip + kEchoTimeOffset);
 
     write16(icmp + kIcmpChecksumAt, checksumOf(icmp, packlen - kIpMinHeaderLength));
-    if (verbose) {
-        printf("[ping-%d-%d]going to send %d bytes to %s\n", id, seq, packlen,
-               inet_ntoa(to->sin_addr));
-    }
+    printVerbose("[ping-%d-%d]going to send %d bytes to %s\n", id, seq, packlen,
+                 inet_ntoa(to->sin_addr));
     return timeStamp(now);
 }
 
@@ -123,20 +108,20 @@ double buildEchoRequest(unsigned char* outip, int id, int seq, int ttl, int pack
 // nothing went out.
 double sentEchoRequest(int cc, int packlen, double sendTime) {
     if (cc < 0) {
-        if (verbose) printf(">>>> send failed, cc: %d\n", cc);
+        printVerbose(">>>> send failed, cc: %d\n", cc);
         return -1.0;
     }
     if (cc < packlen) {
-        if (verbose) printf("sent %d bytes (*** less than packet_size)\n", cc);
+        printVerbose("sent %d bytes (*** less than packet_size)\n", cc);
         return sendTime;
     }
-    if (verbose) printf("Sent %d bytes at %g\n", cc, sendTime);
+    printVerbose("Sent %d bytes at %g\n", cc, sendTime);
     return sendTime;
 }
 
 // sendPingPacket, giving up on the send at the try's deadline.
 double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
-                           const struct sockaddr_in* to, Clock::time_point deadline) {
+                           const struct sockaddr_in* to, const Deadline& deadline) {
     if (outip == nullptr || to == nullptr || packlen < kEchoLayoutLength) return -1.0;
     const double sendTime = buildEchoRequest(outip, id, seq, ttl, packlen, to);
     const int cc = sendUntil(sndsock, outip, packlen, reinterpret_cast<const sockaddr*>(to),
@@ -147,7 +132,7 @@ double sendPingPacketUntil(int sndsock, unsigned char* outip, int id, int seq, i
 // The same request on a datagram echo socket, which takes the ICMP message alone: the system
 // writes the IPv4 header (with the socket's time to live), the identifier and the checksum.
 double sendEchoDatagramUntil(int sock, unsigned char* outip, int id, int seq, int ttl, int packlen,
-                             const struct sockaddr_in* to, Clock::time_point deadline) {
+                             const struct sockaddr_in* to, const Deadline& deadline) {
     const double sendTime = buildEchoRequest(outip, id, seq, ttl, packlen, to);
     // An ICMP error about an earlier try leaves a socket error that would fail this send.
     takePendingError(sock);
@@ -164,22 +149,18 @@ int echoAnswerType(int sendID, const unsigned char* recvBuf, int bytesRead,
     const int headerLen = ipHeaderLength(recvBuf, bytesRead);
     if (recvBuf == nullptr || headerLen < kIpMinHeaderLength ||
         bytesRead < headerLen + kIcmpHeaderLength) {
-        if (verbose) printf(" >>>> deliver() too few bytes received\n");
+        printVerbose(" >>>> deliver() too few bytes received\n");
         return -1;
     }
     if (recvBuf[kIpProtocolAt] != IPPROTO_ICMP) {
-        if (verbose) {
-            printf("deliver() : bad packet, not ICMP: protocol: %d\n", recvBuf[kIpProtocolAt]);
-        }
+        printVerbose("deliver() : bad packet, not ICMP: protocol: %d\n", recvBuf[kIpProtocolAt]);
         return -1;
     }
     const unsigned char* icmp = recvBuf + headerLen;
     const int icmpLen = bytesRead - headerLen;
     const int type = icmp[kIcmpTypeAt];
     const int code = icmp[kIcmpCodeAt];
-    if (verbose) {
-        printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(from));
-    }
+    printVerbose(" === ICMP packet, type: %d, code: %d, from %s\n", type, code, dotted(from));
     // Errors quote the datagram that caused them; the identifier and sequence number are read
     // from the quoted ICMP header, other messages carry them in their own.
     const unsigned char* echoHeader = icmp;
@@ -241,11 +222,12 @@ int allocateBuffers(Probe& probe) {
 // The verbose line about what a probe's socket delivered (`cc` bytes of `message`, or an entry
 // of its error queue).
 void printDelivery(const unsigned char* message, int cc, const Delivery& delivery) {
+    if (!verboseOn()) return;  // the address text is in a buffer all threads share
     const bool queued = delivery.queuedError;
     const int type = queued ? delivery.error.type : cc > 0 ? message[kIcmpTypeAt] : 0;
     const int code = queued ? delivery.error.code : cc > 1 ? message[kIcmpCodeAt] : 0;
-    printf(" === ICMP packet, type: %d, code: %d, from %s\n", type, code,
-           numericText(queued ? delivery.error.offender : delivery.from));
+    printVerbose(" === ICMP packet, type: %d, code: %d, from %s\n", type, code,
+                 numericText(queued ? delivery.error.offender : delivery.from));
 }
 
 // The raw send socket, with the lines about opening it.
@@ -253,9 +235,9 @@ bool takeSendSocket(Probe& probe, const RawSendSocket& opened) {
     printSendSocketLines(opened);
     probe.sendSocket.reset(opened.fd);
     if (probe.sendSocket) return true;
-    if (verbose) {
+    if (verboseOn()) {
         printError("start_test: ip socket", opened.err);
-        printf("start_test: ip socket error.\n");
+        printVerbose("start_test: ip socket error.\n");
     }
     return false;
 }
@@ -270,9 +252,9 @@ bool openReceiveSocket(Probe& probe) {
                                    latencyProbeFilter(probe.id, ntohl(probe.to.sin_addr.s_addr))));
     if (probe.receiveSocket) return true;
     const int err = protocol < 0 ? ENOPROTOOPT : errno;
-    if (verbose) {
+    if (verboseOn()) {
         printError("traceroute: icmp socket", err);
-        printf("traceroute: icmp socket error.\n");
+        printVerbose("traceroute: icmp socket error.\n");
     }
     return false;
 }
@@ -283,10 +265,8 @@ bool openReceiveSocket(Probe& probe) {
 bool openDatagramSocket(Probe& probe) {
     uint16_t identifier = 0;
     orvela::ScopedFd sock(openEchoDatagramSocket(&identifier));
-    // The system takes 1 to 255; the raw path sends the low 8 bits, where 0 ends at the first hop.
-    const int ttl = std::max(probe.ttl & 0xFF, 1);
     if (!sock || !requestQueuedErrors(sock.get()) ||
-        setsockopt(sock.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
+        !setTimeToLive(sock.get(), AF_INET, probe.ttl)) {
         return false;
     }
     probe.sendSocket.reset(sock.release());
@@ -311,13 +291,13 @@ int setUp(Probe& probe) {
 // Waits until `deadline` for the echo reply to try `seq`, dropping what doesn't concern it.
 // True with the round trip in `latency` (milliseconds, whole microseconds); false when the
 // wait ended without a reply, or with an ICMP error that quotes the try.
-bool awaitEchoReply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
+bool awaitEchoReply(Probe& probe, int seq, const Deadline& deadline, double sendTime,
                     double& latency) {
     for (;;) {
         sockaddr_in from{};
         timeval received{};
-        const int cc = waitUntil(probe.receiveSocket.get(), &from, probe.replyBuffer.get(),
-                                 probe.datalen, deadline, &received);
+        const int cc = receiveUntil(probe.receiveSocket.get(), &from, probe.replyBuffer.get(),
+                                    probe.datalen, deadline, &received);
         if (cc <= 0) return false;
         const double recvTime = timeStamp(received);
         const int type =
@@ -337,7 +317,7 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     if (cc < kIcmpHeaderLength) return -1;
     if (delivery.queuedError && !delivery.error.fromIcmp) return -1;  // the system's own
     const int type = delivery.queuedError ? delivery.error.type : message[kIcmpTypeAt];
-    if (verbose) printDelivery(message, cc, delivery);
+    printDelivery(message, cc, delivery);
     // An error carries the request it quotes; a reply, the request's identifier and sequence.
     const SocketAddress& concerned = delivery.queuedError ? delivery.error.quotedTo : delivery.from;
     if (concerned.v4.sin_addr.s_addr != probe.to.sin_addr.s_addr) return -1;
@@ -346,17 +326,28 @@ int deliveredAnswerType(const Probe& probe, int cc, const Delivery& delivery, in
     return type;
 }
 
-// awaitEchoReply on a datagram echo socket.
-bool awaitDeliveredReply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
+// deliveredAnswerType over IPv6, with ICMP6_ECHO_REPLY for the reply.
+int delivered6AnswerType(const Probe& probe, int cc, const Delivery& delivery, int seq) {
+    const unsigned char* message = probe.replyBuffer.get();
+    printDelivery(message, cc, delivery);
+    const uint16_t* identifier = probe.datagram ? nullptr : &probe.id;
+    return echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
+}
+
+// awaitEchoReply on the one socket that sends and receives: a datagram echo socket, or over
+// IPv6 the raw ICMPv6 socket.
+bool awaitDeliveredReply(Probe& probe, int seq, const Deadline& deadline, double sendTime,
                          double& latency) {
+    const int replyType = probe.ipv6() ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY;
     for (;;) {
         Delivery delivery;
-        const int cc = waitDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
-                                         probe.datalen, deadline, &delivery);
+        const int cc = receiveDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
+                                            probe.datalen, deadline, &delivery);
         if (cc <= 0) return false;
-        const int type = deliveredAnswerType(probe, cc, delivery, seq);
+        const int type = probe.ipv6() ? delivered6AnswerType(probe, cc, delivery, seq)
+                                      : deliveredAnswerType(probe, cc, delivery, seq);
         if (type == -1) continue;
-        if (type != ICMP_ECHOREPLY) return false;
+        if (type != replyType) return false;
         latency = roundTrip(sendTime, timeStamp(delivery.received));
         return true;
     }
@@ -382,10 +373,8 @@ int setUp6(Probe& probe) {
         probe.datagram = true;
         if (sock && !requestQueuedErrors(sock.get(), AF_INET6)) sock.reset(-1);
     }
-    // The system takes 1 to 255; the IPv4 probe sends the low 8 bits, where 0 ends at hop 1.
-    const int hops = std::max(probe.ttl & 0xFF, 1);
-    if (!sock || setsockopt(sock.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) != 0) {
-        if (verbose) printError("start_test: icmp6 socket", errno);
+    if (!sock || !setTimeToLive(sock.get(), AF_INET6, probe.ttl)) {
+        if (verboseOn()) printError("start_test: icmp6 socket", errno);
         return kStatusFailed;
     }
     probe.sendSocket.reset(sock.release());
@@ -394,7 +383,7 @@ int setUp6(Probe& probe) {
 
 // The echo request of try `seq` over IPv6: the ICMPv6 message alone, `datalen` less the IPv6
 // header's 40 bytes, with the send time after its header. The send time, or -1.0.
-double sendEcho6Until(Probe& probe, int seq, Clock::time_point deadline) {
+double sendEcho6Until(Probe& probe, int seq, const Deadline& deadline) {
     const int length = probe.datalen - kIp6HeaderLength;
     unsigned char* message = probe.pingBuffer.get();
     memset(message, 0, static_cast<size_t>(length));
@@ -402,11 +391,11 @@ double sendEcho6Until(Probe& probe, int seq, Clock::time_point deadline) {
     write16(message + kIcmpIdentifierAt, probe.id);
     write16(message + kIcmpSequenceAt, static_cast<uint16_t>(seq));
     const timeval now = writeSendTime(message + kIcmpHeaderLength);
-    if (verbose) {
+    if (verboseOn()) {
         SocketAddress to{};
         to.v6 = probe.to6;
-        printf("[ping-%d-%d]going to send %d bytes to %s\n", probe.id, seq, probe.datalen,
-               numericText(to));
+        printVerbose("[ping-%d-%d]going to send %d bytes to %s\n", probe.id, seq, probe.datalen,
+                     numericText(to));
     }
     // An ICMPv6 error about an earlier try leaves a socket error that would fail this send.
     if (probe.datagram) takePendingError(probe.sendSocket.get());
@@ -414,26 +403,6 @@ double sendEcho6Until(Probe& probe, int seq, Clock::time_point deadline) {
         sendUntil(probe.sendSocket.get(), message, length,
                   reinterpret_cast<const sockaddr*>(&probe.to6), sizeof probe.to6, deadline);
     return sentEchoRequest(cc < 0 ? cc : cc + kIp6HeaderLength, probe.datalen, timeStamp(now));
-}
-
-// awaitEchoReply over IPv6.
-bool awaitEcho6Reply(Probe& probe, int seq, Clock::time_point deadline, double sendTime,
-                     double& latency) {
-    const uint16_t* identifier = probe.datagram ? nullptr : &probe.id;
-    for (;;) {
-        Delivery delivery;
-        const int cc = waitDeliveryUntil(probe.sendSocket.get(), probe.replyBuffer.get(),
-                                         probe.datalen, deadline, &delivery);
-        if (cc <= 0) return false;
-        const unsigned char* message = probe.replyBuffer.get();
-        if (verbose) printDelivery(message, cc, delivery);
-        const int type =
-            echo6AnswerType(identifier, probe.to6.sin6_addr, seq, message, cc, delivery);
-        if (type == -1) continue;
-        if (type != ICMP6_ECHO_REPLY) return false;
-        latency = roundTrip(sendTime, timeStamp(delivery.received));
-        return true;
-    }
 }
 
 // The tries of a probe, until one is answered or nprobes are made.
@@ -446,14 +415,14 @@ struct Tries {
 Tries runTries(Probe& probe, int timeout) {
     Tries tries;
     const int count = nprobes;
-    TrySlots slots(timeout);
+    TryDeadlines deadlines(timeout);
     while (!tries.answered && tries.made < count) {
         const int seq = tries.made++;
         // The deadline covers the send too: a send that can't go out by then fails the try.
-        const Clock::time_point deadline = slots.next();
+        const Deadline deadline = deadlines.next();
         if (probe.ipv6()) {
             const double sendTime = sendEcho6Until(probe, seq, deadline);
-            tries.answered = awaitEcho6Reply(probe, seq, deadline, sendTime, tries.latency);
+            tries.answered = awaitDeliveredReply(probe, seq, deadline, sendTime, tries.latency);
             continue;
         }
         const auto send = probe.datagram ? sendEchoDatagramUntil : sendPingPacketUntil;
@@ -542,7 +511,7 @@ int createSendSocket(int packetSize) {
 
 double sendPingPacket(int sndsock, unsigned char* outip, int id, int seq, int ttl, int packlen,
                       const struct sockaddr_in* to) {
-    return sendPingPacketUntil(sndsock, outip, id, seq, ttl, packlen, to, deadlineAfter(0));
+    return sendPingPacketUntil(sndsock, outip, id, seq, ttl, packlen, to, probeDeadline(0));
 }
 
 int ping_packet_ok(int sendID, const unsigned char* recvBuf, int bytesRead,

@@ -13,7 +13,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -23,6 +22,9 @@
 #include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
 #include "binding/SharedSocket.h"
+#include "binding/SocketWait.h"
+#include "binding/WriteFully.h"
+#include "core/icmp/Diagnostics.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/InternetChecksum.h"
@@ -37,15 +39,12 @@ ORVELA_EXPORT const char* pingLogFile = "/tmp/pinger.log";
 ORVELA_EXPORT int trace = 0;
 }
 
-namespace orvela::ping {
+namespace orvela::icmp {
 namespace {
-
-using namespace orvela::icmp;
 
 constexpr size_t kBufferSize = 4096;
 // The request's data: its send time, seconds then microseconds, in the host's byte order.
 constexpr size_t kSendTimeAt = kIcmpHeaderLength;
-constexpr size_t kSendTime = 8;
 
 // Sockets that icmp_init opened and that have not been shut down yet.
 //
@@ -102,16 +101,6 @@ void raiseReceiveBuffer(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-void printDiagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void printDiagnostic(const char* format, ...) {
-    if (trace == 0) return;
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
-}
-
 // Replaces the log file's content with one line. The file is not followed through a symbolic
 // link and must be a regular file with no other name, so a root process can't be made to
 // truncate some other file; when it can't be opened that way the line is dropped.
@@ -123,14 +112,7 @@ void writeLogFile(const char* line) {
     struct stat st;
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return;
     if (::ftruncate(file.get(), 0) != 0) return;
-    size_t length = std::strlen(line);
-    while (length > 0) {
-        ssize_t written = ::write(file.get(), line, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        line += written;
-        length -= static_cast<size_t>(written);
-    }
+    writeFully(file.get(), line, std::strlen(line));  // a failed write leaves the line out
 }
 
 // A socket error line: into the log file, and on standard output when tracing.
@@ -142,7 +124,7 @@ void logLine(const char* format, ...) {
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     writeLogFile(line);
-    printDiagnostic("%s", line);
+    printTrace("%s", line);
 }
 
 // An address in its text form (dotted, or IPv6 text).
@@ -189,25 +171,15 @@ const OpenSocket* socketToSendOn(int fd, sa_family_t family) {
     if (found != sockets.end() && found->second.family == family) return &found->second;
     // Sending on a descriptor we don't hold could write into someone else's file, and a request
     // of the other family would be garbage on this socket.
-    printDiagnostic("Error sending ping (errno = %d)\n", EBADF);
+    printTrace("Error sending ping (errno = %d)\n", EBADF);
     errno = EBADF;
     return nullptr;
-}
-
-int32_t readHost32(const uint8_t* at) {
-    int32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
-void writeHost32(uint8_t* at, int32_t value) {
-    std::memcpy(at, &value, sizeof value);
 }
 
 // Bytes of each request: the setting, kept within the buffer and long enough for the time.
 size_t requestSize() {
     return static_cast<size_t>(std::clamp(packetsize,
-                                          static_cast<int>(kIcmpHeaderLength + kSendTime),
+                                          static_cast<int>(kIcmpHeaderLength + kSendTimeLength),
                                           static_cast<int>(kBufferSize)));
 }
 
@@ -216,10 +188,7 @@ size_t requestSize() {
 void stampRequest(uint8_t* request, uint16_t reqID) {
     write16(request + kIcmpChecksumAt, 0);
     write16(request + kIcmpSequenceAt, reqID);
-    timeval now;
-    ::gettimeofday(&now, nullptr);
-    writeHost32(request + kSendTimeAt, static_cast<int32_t>(now.tv_sec));
-    writeHost32(request + kSendTimeAt + 4, static_cast<int32_t>(now.tv_usec));
+    writeSendTime(request + kSendTimeAt);
 }
 
 // Sends `size` bytes of `request` to `to`, whose address is `toAddress`, and prints the send's
@@ -229,13 +198,13 @@ int sendRequest(int fd, const uint8_t* request, size_t size, const sockaddr* to,
     const ssize_t sent = ::sendto(fd, request, size, 0, to, toLength);
     if (sent < 0 || static_cast<size_t>(sent) != size) {
         const int err = errno;
-        printDiagnostic("Error sending ping (errno = %d)\n", err);
+        printTrace("Error sending ping (errno = %d)\n", err);
         return -1;
     }
-    if (trace != 0) {
+    if (traceOn()) {
         char destination[INET6_ADDRSTRLEN];
-        printDiagnostic("Sent ping to %s (reqid = %d)\n",
-                        addressText(to->sa_family, toAddress, destination), reqID);
+        printTrace("Sent ping to %s (reqid = %d)\n",
+                   addressText(to->sa_family, toAddress, destination), reqID);
     }
     return 0;
 }
@@ -346,11 +315,10 @@ std::optional<PingReply> readEchoReply(const uint8_t* icmp, size_t length, uint8
     // Another process's reply is reported without request id or time.
     if (read16(icmp + kIcmpIdentifierAt) != identifier) return reply;
     // Ours, but without the send time: nothing trustworthy to report.
-    if (length < kIcmpHeaderLength + kSendTime) return std::nullopt;
+    if (length < kIcmpHeaderLength + kSendTimeLength) return std::nullopt;
 
     reply.reqID = read16(icmp + kIcmpSequenceAt);
-    reply.sent.tv_sec = readHost32(icmp + kSendTimeAt);
-    reply.sent.tv_usec = readHost32(icmp + kSendTimeAt + 4);
+    reply.sent = readSendTime(icmp + kSendTimeAt);
     reply.roundtripMicros = elapsedMicros(reply.sent, now);
     reply.roundtripTime = wholeMillis(reply.roundtripMicros);
     return reply;
@@ -398,28 +366,28 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
     const bool ipv6 = registration.family() == AF_INET6;
     if (sink != nullptr && !sink->start(registration.family())) return;
     uint8_t rcvBuf[kBufferSize] = {};
-    printDiagnostic("getting ready to start reading...\n");
+    printTrace("getting ready to start reading...\n");
     // While datagrams keep coming they are read without waiting, and a shutdown is looked for
     // between them, so a flood can't hold the loop; it waits only when the socket is empty.
     bool socketEmpty = true;
     for (;;) {
         if (socketEmpty) {
-            pollfd fds[2] = {{icmpsd, POLLIN, 0}, {registration.wakeFd(), POLLIN, 0}};
-            printDiagnostic("wait on icmp sd %d..\n", icmpsd);
-            int rc = ::poll(fds, std::size(fds), -1);
-            if (rc < 0) {
-                int err = errno;
-                if (err == EINTR) continue;
-                logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, err);
+            printTrace("wait on icmp sd %d..\n", icmpsd);
+            const SocketWait waited =
+                waitForSocket(icmpsd, POLLIN, registration.wakeFd(), Deadline::none());
+            if (waited.result == SocketWait::Interrupted) continue;
+            if (waited.polled < 0) {
+                logLine("Error receiving pings on icmpsd #%d (errno = %d)\n", icmpsd, waited.error);
                 return;
             }
-            if (fds[1].revents == 0 && fds[0].revents == 0) continue;
-            if (fds[1].revents == 0) {
-                printDiagnostic("Ready to read data, rc = %d errno = %d\n", rc, errno);
+            if (waited.polled == 0) continue;
+            // Anything else the socket showed is for the receive below to report.
+            if (waited.result != SocketWait::Closed) {
+                printTrace("Ready to read data, rc = %d errno = %d\n", waited.polled, errno);
             }
         }
         if (registration.shuttingDown()) {
-            printDiagnostic("ICMP Socket was closed, terminating\n");
+            printTrace("ICMP Socket was closed, terminating\n");
             return;
         }
 
@@ -433,7 +401,7 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
         // Empty (another loop on the same socket may have taken the datagram): wait again.
         socketEmpty = received < 0 && (err == EAGAIN || err == EWOULDBLOCK);
         if (socketEmpty) continue;
-        printDiagnostic("read data in, and rc = %d\n", static_cast<int>(received));
+        printTrace("read data in, and rc = %d\n", static_cast<int>(received));
         if (received < 0) {
             if (err == EINTR) continue;
             logLine("Error recvfrom, rc = %d, errno = %d\n", static_cast<int>(received), err);
@@ -451,9 +419,9 @@ void runReceiveLoop(int icmpsd, ReplySink* sink) {
                 handle(rcvBuf, length, rcvAddress.sin_addr.s_addr, registration.identifier(), now);
         }
         if (!reply) continue;
-        if (trace != 0) {
+        if (traceOn()) {
             char sender[INET6_ADDRSTRLEN];
-            printDiagnostic(
+            printTrace(
                 "Ping received from %s, type = %d reqID = %d, curTime = %dms, reqTime = %dms, "
                 "RTTime = %dms\n",
                 ipv6 ? addressText(AF_INET6, &rcvAddress6.sin6_addr, sender)
@@ -502,11 +470,11 @@ int sendPing6(int icmpsd, const in6_addr& dest, uint16_t reqID) {
                        &to.sin6_addr, reqID);
 }
 
-}  // namespace orvela::ping
+}  // namespace orvela::icmp
 
 using orvela::ScopedFd;
 using orvela::SharedSocket;
-using namespace orvela::ping;
+using namespace orvela::icmp;
 
 extern "C" {
 
@@ -515,17 +483,16 @@ ORVELA_EXPORT int icmp_init() {
     opened.identifier = processIdentifier();
     // The kernel wakes the loops only for this process's echo replies (other processes' replies
     // are reported with request id 0 only where the kernel refuses the filter).
-    ScopedFd socket(orvela::icmp::openRawReceiveSocket(
-        IPPROTO_ICMP, orvela::icmp::pingServiceFilter(opened.identifier)));
+    ScopedFd socket(openRawReceiveSocket(IPPROTO_ICMP, pingServiceFilter(opened.identifier)));
     const int rawErr = errno;
     if (socket) {
         // Only echo replies, also where the filter above is refused: without either, the loop
         // reads back each of our own outgoing requests too, which halves its rate in a flood.
         // Best effort: where both are refused, the loop's own type check does the same.
         acceptOnlyEchoReplies(socket.get());
-    } else if (orvela::icmp::refusedForPrivilege(rawErr)) {
+    } else if (refusedForPrivilege(rawErr)) {
         // Without the privilege: the datagram kind, where the system allows it to our group.
-        socket.reset(orvela::icmp::openEchoDatagramSocket(&opened.identifier));
+        socket.reset(openEchoDatagramSocket(&opened.identifier));
         opened.datagram = true;
     }
     return enterSocket(socket, std::move(opened), rawErr, [] {
@@ -577,9 +544,9 @@ ORVELA_EXPORT void receive_pings(int icmpsd, JNIEnv* env, jobject observer) {
 }
 
 ORVELA_EXPORT int TestReceivePings(void* socketIn) {
-    printDiagnostic("starting receive_ping...\n");
+    printTrace("starting receive_ping...\n");
     receive_pings(static_cast<int>(reinterpret_cast<intptr_t>(socketIn)), nullptr, nullptr);
-    printDiagnostic("receive_ping returned...\n");
+    printTrace("receive_ping returned...\n");
     return 0;
 }
 

@@ -47,7 +47,7 @@ ORVELA_EXPORT int TestReceivePings(void* socketIn);
 
 }  // extern "C"
 
-namespace orvela::ping {
+namespace orvela::icmp {
 
 // Opens an ICMPv6 echo socket, raw or where raw sockets are refused for want of privilege the
 // datagram kind, for the receive loop and icmp_shutdown as icmp_init's sockets are; its
@@ -108,4 +108,4 @@ class ReplySink {
 // the socket is shut down, a wait or receive fails, or the sink says stop.
 void runReceiveLoop(int icmpsd, ReplySink* sink);
 
-}  // namespace orvela::ping
+}  // namespace orvela::icmp

@@ -2,6 +2,7 @@
 
 // The datagram buffers of the route trace and the latency probe.
 
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -9,6 +10,11 @@ namespace orvela::icmp {
 
 constexpr int kMinPacket = 64;
 constexpr int kMaxPacket = 1024;
+
+// The length a Java caller asked for with a long: its low 32 bits, as the int Java sees them.
+inline int requestedLength(int64_t packetSize) {
+    return static_cast<int>(static_cast<uint32_t>(packetSize));
+}
 
 // The datagram length used for a requested one.
 inline int limitLength(int requested) {

@@ -3,12 +3,10 @@
 #include <poll.h>
 #include <sys/types.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
 
-#include "core/icmp/ProbeSettings.h"
+#include "binding/SocketWait.h"
+#include "core/icmp/Diagnostics.h"
 #include "core/icmp/ProbeStatus.h"
 #include "core/icmp/QueuedError.h"
 #include "core/icmp/TimedReceive.h"
@@ -18,46 +16,45 @@ namespace {
 
 constexpr int kDefaultTimeoutMs = 5000;
 
-// Waits until `sock` is ready for `events` or `deadline` has passed: what it is ready for (an
-// error queue that holds entries shows as POLLERR), or 0 when it is not ready by then or the
-// wait failed.
-short pollUntil(int sock, short events, Clock::time_point deadline) {
+// Waits until `sock` is ready for `events` or `deadline` has passed, through signals: what it
+// is ready for (an error queue that holds entries shows as POLLERR), or 0 when it is not ready
+// by then or the wait failed.
+short awaitReady(int sock, short events, const Deadline& deadline) {
     for (;;) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return 0;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec wait{static_cast<time_t>(ns / 1000000000),
-                            static_cast<long>(ns % 1000000000)};
-        pollfd fd{sock, events, 0};
-        const int ready = ::ppoll(&fd, 1, &wait, nullptr);
-        if (ready < 0 && errno == EINTR) continue;
-        return ready > 0 && (fd.revents & POLLNVAL) == 0 ? fd.revents : 0;
+        if (deadline.passed()) return 0;
+        const SocketWait waited = waitForSocket(sock, events, -1, deadline);
+        if (waited.result == SocketWait::Interrupted) continue;
+        return waited.result == SocketWait::Ready ? waited.revents : 0;
     }
 }
 
-void printWaitResult(int result) {
-    if (!verbose) return;
-    std::printf("wait_for_reply:: Returning %d \n", result);
-    std::fflush(stdout);
+int printedResult(int result) {
+    printVerbose("wait_for_reply:: Returning %d \n", result);
+    return result;
 }
 
 }  // namespace
 
-Clock::duration waitFor(int timeout) {
+Deadline::Clock::duration probeTimeout(int timeout) {
     return std::chrono::milliseconds(timeout > 0 ? timeout : kDefaultTimeoutMs);
 }
 
-Clock::time_point deadlineAfter(int timeout) {
-    return Clock::now() + waitFor(timeout);
+Deadline probeDeadline(int timeout) {
+    return Deadline::in(probeTimeout(timeout));
 }
 
-Clock::time_point TrySlots::next() {
-    end_ = Clock::time_point::max() - end_ < slot_ ? Clock::time_point::max() : end_ + slot_;
-    return std::min(Clock::now() + slot_, end_);
+TryDeadlines::TryDeadlines(int timeout)
+    : slot_(probeTimeout(timeout)), slotEnd_(Deadline::Clock::now()) {}
+
+Deadline TryDeadlines::next() {
+    slotEnd_ = Deadline::Clock::time_point::max() - slotEnd_ < slot_
+                   ? Deadline::Clock::time_point::max()
+                   : slotEnd_ + slot_;
+    return Deadline::in(slot_).orEarlier(Deadline::at(slotEnd_));
 }
 
 int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* to,
-              socklen_t toLength, Clock::time_point deadline) {
+              socklen_t toLength, const Deadline& deadline) {
     for (;;) {
         const ssize_t sent =
             ::sendto(sock, data, static_cast<size_t>(length), MSG_DONTWAIT, to, toLength);
@@ -65,27 +62,23 @@ int sendUntil(int sock, const unsigned char* data, int length, const sockaddr* t
         const int err = errno;
         if (err == EINTR) continue;
         if (err != EAGAIN && err != EWOULDBLOCK) return -1;
-        if (pollUntil(sock, POLLOUT, deadline) == 0) return -1;
+        if (awaitReady(sock, POLLOUT, deadline) == 0) return -1;
     }
 }
 
-int waitUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
-              Clock::time_point deadline, timeval* received) {
-    int result = kStatusTimedOut;
-    if (pollUntil(sock, POLLIN, deadline) != 0) {
-        result = static_cast<int>(receiveTimed(
-            sock, packet, static_cast<size_t>(datalen > 0 ? datalen : 0), 0, from, received));
-    }
-    printWaitResult(result);
-    return result;
+int receiveUntil(int sock, sockaddr_in* from, unsigned char* packet, int datalen,
+                 const Deadline& deadline, timeval* received) {
+    if (awaitReady(sock, POLLIN, deadline) == 0) return printedResult(kStatusTimedOut);
+    return printedResult(static_cast<int>(receiveTimed(
+        sock, packet, static_cast<size_t>(datalen > 0 ? datalen : 0), 0, from, received)));
 }
 
-int waitDeliveryUntil(int sock, unsigned char* packet, int datalen, Clock::time_point deadline,
-                      Delivery* delivery) {
+int receiveDeliveryUntil(int sock, unsigned char* packet, int datalen, const Deadline& deadline,
+                         Delivery* delivery) {
     const size_t room = static_cast<size_t>(datalen > 0 ? datalen : 0);
     for (;;) {
-        const short ready = pollUntil(sock, POLLIN, deadline);
-        if (ready == 0) break;
+        const short ready = awaitReady(sock, POLLIN, deadline);
+        if (ready == 0) return printedResult(kStatusTimedOut);
         // Errors first: a datagram queued behind an error is still there on the next call. The
         // room for an IPv6 sender holds an IPv4 one too.
         delivery->queuedError = (ready & POLLERR) != 0;
@@ -99,12 +92,8 @@ int waitDeliveryUntil(int sock, unsigned char* packet, int datalen, Clock::time_
             if (delivery->queuedError) takePendingError(sock);
             continue;
         }
-        const int result = static_cast<int>(got);
-        printWaitResult(result);
-        return result;
+        return printedResult(static_cast<int>(got));
     }
-    printWaitResult(kStatusTimedOut);
-    return kStatusTimedOut;
 }
 
 }  // namespace orvela::icmp

@@ -82,12 +82,11 @@ ssize_t receiveQueuedError(int fd, void* buffer, size_t length, QueuedError* err
     message.msg_iovlen = 1;
     message.msg_control = control.bytes;
     message.msg_controllen = sizeof control.bytes;
-    const ssize_t got = ::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (got < 0) return got;
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-
     QueuedError found;
+    const ssize_t got =
+        receiveMessageTimed(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT, &found.received);
+    if (got < 0) return got;
+
     found.quotedTo = quotedTo;
     bool described = false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
@@ -95,7 +94,6 @@ ssize_t receiveQueuedError(int fd, void* buffer, size_t length, QueuedError* err
     }
     // An entry without its description (cut off control data) is nobody's answer.
     if (!described) found.fromIcmp = false;
-    if (!receiveTimeOf(message, now, &found.received)) found.received = now;
     *error = found;
     return got;
 }

@@ -16,6 +16,7 @@
 
 #include "binding/ScopedFd.h"
 #include "binding/ScopedLocalRef.h"
+#include "core/icmp/Diagnostics.h"
 #include "core/icmp/IcmpLayout.h"
 #include "core/icmp/IcmpSockets.h"
 #include "core/icmp/JavaIpv6Address.h"
@@ -68,13 +69,13 @@ bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen,
     outpacket[kProbeSeqAt] = static_cast<unsigned char>(seq);
     outpacket[kProbeTtlAt] = static_cast<unsigned char>(ttl);
 
-    if (verbose) {
-        printf("send_probe:: IP Version is %d \n", ipVersion);
-        printf("send_probe:: Sending probe length %d ttl %d\n", datalen, ttl);
-        printf("send_probe:: destination port is %d \n", static_cast<int>(destinationPort));
-        printf("send_probe:: source port is %d \n", static_cast<int>(sourcePort));
-        printf("send_probe:: id is \n");
-        printf("\ncontents of probe follows:\n");
+    if (verboseOn()) {
+        printVerbose("send_probe:: IP Version is %d \n", ipVersion);
+        printVerbose("send_probe:: Sending probe length %d ttl %d\n", datalen, ttl);
+        printVerbose("send_probe:: destination port is %d \n", static_cast<int>(destinationPort));
+        printVerbose("send_probe:: source port is %d \n", static_cast<int>(sourcePort));
+        printVerbose("send_probe:: id is \n");
+        printVerbose("\ncontents of probe follows:\n");
         if (ipVersion == 6) {
             dumpWords(outpacket + kIpv4UdpHeaders, datalen - kIpv6UdpHeaders, 0,
                       datalen - kIpv6UdpHeaders, 0);
@@ -87,16 +88,13 @@ bool buildProbe(int id, int seq, int ttl, unsigned char* outpacket, int datalen,
 
 void printShortSend(int datalen, int cc) {
     if (cc >= 0 && cc == datalen) return;
-    if (verbose) {
-        printf("send_probe:: wrote %d chars, ret=%d\n", datalen, cc);
-        fflush(stdout);
-    }
+    printVerbose("send_probe:: wrote %d chars, ret=%d\n", datalen, cc);
 }
 
 // send_probe, giving up on the send at the probe's deadline.
 void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
                     unsigned char* outpacket, int datalen, struct timeval* sent_tv,
-                    Clock::time_point deadline) {
+                    const Deadline& deadline) {
     timeval sent{};
     if (!buildProbe(id, seq, ttl, outpacket, datalen)) {
         if (sent_tv != nullptr) *sent_tv = sent;
@@ -114,17 +112,11 @@ void sendProbeUntil(int sock, int id, int seq, int ttl, const struct sockaddr* w
 // bytes long in either family.
 void sendUdpProbeUntil(int sock, int id, int seq, int ttl, const SocketAddress& whereto,
                        unsigned char* outpacket, int datalen, struct timeval* sent_tv,
-                       Clock::time_point deadline) {
+                       const Deadline& deadline) {
     const bool ipv6 = whereto.any.sa_family == AF_INET6;
     *sent_tv = timeval{};
     if (!buildProbe(id, seq, ttl, outpacket, datalen, ipv6 ? 6 : 4)) return;
-    // The system takes 1 to 255; the raw probe carries the low 8 bits, where 0 ends at hop 1.
-    const int timeToLive = std::max(ttl & 0xFF, 1);
-    if (ipv6) {
-        setsockopt(sock, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof timeToLive);
-    } else {
-        setsockopt(sock, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive);
-    }
+    setTimeToLive(sock, whereto.any.sa_family, ttl);
     // An ICMP error about an earlier probe leaves a socket error that would fail this send.
     takePendingError(sock);
     SocketAddress to = whereto;
@@ -196,11 +188,8 @@ struct Hop {
 
 // The one report of a trace that could not start: `code` is its status.
 int reportSetupFailure(Trace& trace, int code) {
-    if (verbose) {
-        printf("\nReturning id: %d, seq: %d, dest:0, rc:%d, rt:%d, len:%d, done:1\n", trace.id,
-               trace.seq, code, -1, trace.datalen);
-        fflush(stdout);
-    }
+    printVerbose("\nReturning id: %d, seq: %d, dest:0, rc:%d, rt:%d, len:%d, done:1\n", trace.id,
+                 trace.seq, code, -1, trace.datalen);
     if (trace.ipv6()) {
         trace.report.call(jint{trace.id}, jint{0}, jbyteArray{nullptr}, jint{code}, jdouble{0.0},
                           jint{trace.datalen}, trace.dest.jdest6, jint{1});
@@ -225,7 +214,7 @@ FilterProgram answerFilter(const Trace& trace) {
 int openReceiveSocket(Trace& trace) {
     const int protocol = icmpProtocol();
     if (protocol < 0) {
-        if (verbose) printf("icmp: unknown protocol\n");
+        printVerbose("icmp: unknown protocol\n");
         return kStatusNoIcmpProtocol;
     }
     trace.receiveSocket.reset(openRawReceiveSocket(protocol, answerFilter(trace)));
@@ -350,17 +339,17 @@ bool takeQueuedAnswer(const Trace& trace, const QueuedError& error, int cc, Answ
             return true;
         }
     }
-    if (verbose) dumpWords(trace.packet.get(), cc, 0, cc, 0);
+    if (verboseOn()) dumpWords(trace.packet.get(), cc, 0, cc, 0);
     return false;
 }
 
 // awaitAnswer on the UDP socket. What the destination sends back on the probe's port answers
 // nothing, as on the raw path, where it never reaches the ICMP socket.
-int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer) {
+int awaitQueuedAnswer(Trace& trace, const Deadline& deadline, Answer& answer) {
     for (;;) {
         Delivery delivery;
-        const int cc = waitDeliveryUntil(trace.sendSocket, trace.packet.get(), trace.datalen,
-                                         deadline, &delivery);
+        const int cc = receiveDeliveryUntil(trace.sendSocket, trace.packet.get(), trace.datalen,
+                                            deadline, &delivery);
         if (cc < 0) return cc;
         if (!delivery.queuedError) continue;
         if (!takeQueuedAnswer(trace, delivery.error, cc, answer)) continue;
@@ -374,12 +363,12 @@ int awaitQueuedAnswer(Trace& trace, Clock::time_point deadline, Answer& answer) 
 // Waits until `deadline` for an answer to the current probe, dropping everything else. The
 // datagram's length (the answer is in `answer` and the trace's packet buffer), or the status
 // of the wait: 0 for an empty receive, kStatusTimedOut or -1.
-int awaitAnswer(Trace& trace, Clock::time_point deadline, Answer& answer) {
+int awaitAnswer(Trace& trace, const Deadline& deadline, Answer& answer) {
     if (trace.udp) return awaitQueuedAnswer(trace, deadline, answer);
     for (;;) {
         sockaddr_in& from = answer.sender.v4;
-        const int cc = waitUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
-                                 trace.datalen, deadline, &answer.received);
+        const int cc = receiveUntil(trace.receiveSocket.get(), &from, trace.packet.get(),
+                                    trace.datalen, deadline, &answer.received);
         if (cc <= 0) return cc;
         const int verdict = packet_ok(trace.id, trace.packet.get(), cc, &from, trace.seq);
         if (verdict == 0) continue;
@@ -394,8 +383,8 @@ void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, i
                 const timeval& sent) {
     if (!sameHost(answer.sender, hop.lastaddr)) {
         // The UDP socket receives what the answer quoted of the probe, without headers.
-        if (verbose && trace.ipv6()) print6(&answer.sender.v6, cc, nullptr);
-        if (verbose && !trace.ipv6()) {
+        if (verboseOn() && trace.ipv6()) print6(&answer.sender.v6, cc, nullptr);
+        if (verboseOn() && !trace.ipv6()) {
             print(trace.udp ? nullptr : trace.packet.get(), cc, &answer.sender.v4);
         }
         hop.lastaddr = answer.sender;
@@ -421,13 +410,13 @@ void takeAnswer(const Trace& trace, Hop& hop, int probe, const Answer& answer, i
 
 // Sends the hop's probe number `probe` and waits for its answer; the probe's status lands in
 // hop.rc.
-void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
+void probeOnce(Trace& trace, Hop& hop, int probe, TryDeadlines& deadlines) {
     const bool lastProbe = probe == trace.probes - 1;
     // The status of this probe alone: an answer after an earlier time-out ends the hop.
     hop.rc = kStatusAnswered;
     ++trace.seq;
     timeval sent{};
-    const Clock::time_point deadline = slots.next();
+    const Deadline deadline = deadlines.next();
     if (trace.udp) {
         sendUdpProbeUntil(trace.sendSocket, trace.id, trace.seq, hop.ttl, trace.dest.address,
                           trace.outpacket.get(), trace.datalen, &sent, deadline);
@@ -443,7 +432,7 @@ void probeOnce(Trace& trace, Hop& hop, int probe, TrySlots& slots) {
         hop.rc = cc == 0 ? kStatusEmptyReceive : cc;
         if (lastProbe) hop.done = true;
     }
-    if (verbose) fflush(stdout);
+    if (verboseOn()) fflush(stdout);
 }
 
 // An IPv4 address as the listener gets it: first octet in the most significant byte; 0 for
@@ -478,11 +467,8 @@ bool reportUnreachable(Trace& trace, const UnreachableAnswer& answer) {
 // The hop's unreachable answers, then the hop itself. False when the listener threw.
 bool reportHop(Trace& trace, const Hop& hop) {
     const jint address = addressInteger(hop.lastaddr);
-    if (verbose) {
-        printf("\nReturning id: %d, seq: %d, dest:%d, rc:%d, rt:%g, len:%d, done:%d\n", trace.id,
-               trace.seq, address, hop.rc, hop.latency, trace.datalen, hop.done ? 1 : 0);
-        fflush(stdout);
-    }
+    printVerbose("\nReturning id: %d, seq: %d, dest:%d, rc:%d, rt:%g, len:%d, done:%d\n", trace.id,
+                 trace.seq, address, hop.rc, hop.latency, trace.datalen, hop.done ? 1 : 0);
     for (int a = 0; a < hop.answered; ++a) {
         if (!reportUnreachable(trace, trace.answers[a])) return false;
     }
@@ -503,9 +489,9 @@ bool reportHop(Trace& trace, const Hop& hop) {
 Hop runHop(Trace& trace, int ttl) {
     Hop hop;
     hop.ttl = ttl;
-    TrySlots slots(trace.timeout);
+    TryDeadlines deadlines(trace.timeout);
     for (int probe = 0; !hop.done && probe < trace.probes; ++probe) {
-        probeOnce(trace, hop, probe, slots);
+        probeOnce(trace, hop, probe, deadlines);
         if (hop.rc == kStatusAnswered) break;
     }
     if (ttl == trace.maxTtl) hop.done = true;
@@ -618,18 +604,18 @@ double deltaT(const struct timeval* t1p, const struct timeval* t2p) {
 
 int wait_for_reply(int sock, struct sockaddr_in* from, unsigned char* packet, int datalen,
                    int timeout) {
-    return waitUntil(sock, from, packet, datalen, deadlineAfter(timeout));
+    return receiveUntil(sock, from, packet, datalen, probeDeadline(timeout));
 }
 
 void send_probe(int sock, int id, int seq, int ttl, const struct sockaddr* whereto,
                 unsigned char* outpacket, int datalen, struct timeval* sent_tv) {
-    sendProbeUntil(sock, id, seq, ttl, whereto, outpacket, datalen, sent_tv, deadlineAfter(0));
+    sendProbeUntil(sock, id, seq, ttl, whereto, outpacket, datalen, sent_tv, probeDeadline(0));
 }
 
 int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in* from, int seq) {
     const int hlen = ipHeaderLength(buf, cc);
     if (buf == nullptr || hlen < kIpMinHeaderLength || cc < hlen + kIcmpHeaderLength) {
-        if (verbose) printf("packet too short (%d bytes) from %s\n", cc, dotted(from));
+        printVerbose("packet too short (%d bytes) from %s\n", cc, dotted(from));
         return 0;
     }
     const unsigned char* icp = buf + hlen;
@@ -650,7 +636,7 @@ int packet_ok(int id, const unsigned char* buf, int cc, const struct sockaddr_in
             }
         }
     }
-    if (verbose) dumpWords(icp, icmplen, 4, icmplen, 4);
+    if (verboseOn()) dumpWords(icp, icmplen, 4, icmplen, 4);
     return 0;
 }
 

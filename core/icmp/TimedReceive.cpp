@@ -71,12 +71,7 @@ ssize_t receiveTimedFrom(int fd, void* buffer, size_t length, int flags, void* f
     message.msg_iovlen = 1;
     message.msg_control = control.bytes;
     message.msg_controllen = sizeof control.bytes;
-    const ssize_t got = ::recvmsg(fd, &message, flags);
-    if (got < 0 || received == nullptr) return got;
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    if (!receiveTimeOf(message, now, received)) *received = now;
-    return got;
+    return receiveMessageTimed(fd, &message, flags, received);
 }
 
 }  // namespace
@@ -96,6 +91,15 @@ ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in
 ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
                      timeval* received) {
     return receiveTimedFrom(fd, buffer, length, flags, from, sizeof *from, received);
+}
+
+ssize_t receiveMessageTimed(int fd, msghdr* message, int flags, timeval* received) {
+    const ssize_t got = ::recvmsg(fd, message, flags);
+    if (got < 0 || received == nullptr) return got;
+    timeval now{};
+    ::gettimeofday(&now, nullptr);
+    if (!receiveTimeOf(*message, now, received)) *received = now;
+    return got;
 }
 
 bool receiveTimeOf(const msghdr& message, const timeval& now, timeval* received) {

@@ -26,6 +26,10 @@ ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in
 ssize_t receiveTimed(int fd, void* buffer, size_t length, int flags, sockaddr_in6* from,
                      timeval* received);
 
+// Receives one datagram like recvmsg into `message`, which the caller set up (with room for
+// the stamps among its control data), and sets `received` (may be null) as receiveTimed does.
+ssize_t receiveMessageTimed(int fd, msghdr* message, int flags, timeval* received);
+
 // The kernel's stamp among the control messages of a received `message`; false when there is
 // none, or none that is plausible against `now` (the clock read after the receive): a stamp
 // later than the receive, or a day before it, is a clock that was stepped, or a system that

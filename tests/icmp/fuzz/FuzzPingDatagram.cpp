@@ -24,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     now.tv_usec = static_cast<suseconds_t>(input.take(4) % 1000000);
     int length = 0;
     auto datagram = input.rest(&length);
-    for (const auto handle : {orvela::ping::handleDatagram, orvela::ping::handleIcmpMessage}) {
+    for (const auto handle : {orvela::icmp::handleDatagram, orvela::icmp::handleIcmpMessage}) {
         const auto reply =
             handle(datagram.get(), static_cast<size_t>(length), sender, identifier, now);
         if (reply && reply->type != 0) __builtin_trap();
     }
     in6_addr sender6{};
     std::memcpy(&sender6, &sender, sizeof sender);
-    const auto reply6 = orvela::ping::handleIcmp6Message(
+    const auto reply6 = orvela::icmp::handleIcmp6Message(
         datagram.get(), static_cast<size_t>(length), sender6, identifier, now);
     if (reply6 && (reply6->type != 129 || reply6->family != AF_INET6)) __builtin_trap();
     return 0;

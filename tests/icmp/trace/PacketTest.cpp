@@ -315,9 +315,4 @@ TEST(WaitForReplyTest, ReceivesOneDatagramOrTimesOut) {
               -12);  // closed descriptor
 }
 
-TEST(StartTraceTest, ReportsAMissingSendSocketAtOnce) {
-    EXPECT_EQ(start_trace(-5, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr), -5);
-    EXPECT_EQ(start_trace(-6, 1, 0x7f000001, 0, 64, 0, 1, nullptr, nullptr), -6);
-}
-
 }  // namespace

@@ -6,7 +6,9 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvela.core.icmp.ASM;
 import com.orvela.core.icmp.HopListener;
+import com.orvela.core.icmp.JNIPinger;
 import com.orvela.core.icmp.LatencyListener;
+import com.orvela.test.OpenDescriptors;
 import com.orvela.test.icmp.Topology.Latency;
 import java.io.IOException;
 import java.io.UncheckedIOException;
@@ -159,7 +161,7 @@ class LatencyTest {
         // The first probe of the process also opens the one socket that keeps the kernel's
         // receive stamps on; it stays, so it is counted before.
         ASM.getLatency(0, LOOPBACK, 64, 64, 0, 2000, (id, seq, dest, rc, latency, len, d2) -> {});
-        Set<String> before = openSockets();
+        Set<Integer> before = openSockets();
         List<String> seen = new ArrayList<>();
         ASM.getLatency(0, LOOPBACK, 64, 64, 0, 2000,
                 (id, seq, dest, rc, latency, datalen, dest2) -> seen.addAll(newSockets(before)));
@@ -171,29 +173,21 @@ class LatencyTest {
     }
 
     /** The descriptors of this process that are sockets. */
-    private static Set<String> openSockets() throws IOException {
-        Set<String> sockets = new HashSet<>();
-        try (var fds = Files.list(Path.of("/proc/self/fd"))) {
-            for (Path fd : fds.toList()) {
-                try {
-                    if (Files.readSymbolicLink(fd).toString().startsWith("socket:")) {
-                        sockets.add(fd.getFileName().toString());
-                    }
-                } catch (IOException closedMeanwhile) {
-                    // the listing's own descriptor, gone by now
-                }
-            }
-        }
+    private static Set<Integer> openSockets() {
+        Set<Integer> sockets = new HashSet<>();
+        OpenDescriptors.list().forEach((fd, target) -> {
+            if (target.startsWith("socket:")) sockets.add(fd);
+        });
         return sockets;
     }
 
     /** The sockets opened since `before`, each as "FD" or "FD close-on-exec". */
-    private static List<String> newSockets(Set<String> before) {
+    private static List<String> newSockets(Set<Integer> before) {
         try {
             List<String> added = new ArrayList<>();
-            for (String fd : openSockets()) {
+            for (int fd : openSockets()) {
                 if (before.contains(fd)) continue;
-                String flags = Files.readAllLines(Path.of("/proc/self/fdinfo", fd)).stream()
+                String flags = Files.readAllLines(Path.of("/proc/self/fdinfo/" + fd)).stream()
                         .filter(l -> l.startsWith("flags:")).findFirst().orElseThrow();
                 boolean cloexec = (Long.parseLong(flags.substring(6).trim(), 8) & 02000000) != 0;
                 added.add(fd + (cloexec ? " close-on-exec" : ""));
@@ -251,7 +245,7 @@ class LatencyTest {
     }
 
     @Test
-    void ipv6LoopbackAnswersAndAnAddressNotOf16BytesIsRefusedBeforeAnything() {
+    void ipv6LoopbackAnswersAndEveryNativeRefusesAnAddressNotOf16BytesBeforeAnything() {
         byte[] loopback = ProbeMain.address6("::1");
         List<String> reports = new ArrayList<>();
         LatencyListener latency = new LatencyListener() {
@@ -288,6 +282,7 @@ class LatencyTest {
                     : IllegalArgumentException.class;
             assertThrows(thrown, () -> ASM.getLatency6(0, bad, 64, 64, 0, 2000, latency));
             assertThrows(thrown, () -> ASM.getTrace6(1, bad, 0, 64, -1, 2000, hops));
+            assertThrows(thrown, () -> JNIPinger.nativeSendPing6(-1, bad, (short) 1, (short) 64));
         }
         assertEquals(List.of("1 0 100 0:0:0:0:0:0:0:1", "4244 1 0:0:0:0:0:0:0:1 0 1024 1"),
                 reports);
