@@ -1,30 +1,14 @@
 // pausems: a console program that pauses for the number of milliseconds given as its first
 // argument. It always exits with status 0; all output goes to standard output.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <time.h>
-#endif
+#include "tools/pause/Pause.h"
 
 namespace {
 
 // The longest pause taken, the largest 32-bit int.
 constexpr long long kLongestPauseMillis = 2147483647LL;
-
-void pauseMilliseconds(long long ms) {
-#if defined(_WIN32)
-    Sleep(static_cast<DWORD>(ms));
-#else
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000L)};
-    // A signal that is handled cuts the sleep short; the rest is slept after it.
-    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
-    }
-#endif
-}
 
 void printUsage(const char* program) {
     std::printf("%s pauses execution for a given number of milliseconds.\n", program);
@@ -52,6 +36,6 @@ int main(int argc, char** argv) {
         std::printf("%s is not a valid number.", arg);
         return 0;
     }
-    pauseMilliseconds(ms);
+    orvela::pause::pauseMilliseconds(ms);
     return 0;
 }
