@@ -13,13 +13,13 @@
 #include "binding/ScopedFd.h"
 #include "core/icmp/InternetChecksum.h"
 #include "core/icmp/LatencyProbe.h"
-#include "core/icmp/ProbeSettings.h"
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/RouteTrace.h"
-#include "tests/support/cpp/CapturedOutput.h"
+#include "tests/icmp/trace/VerboseOutput.h"
 
 namespace {
 
+using orvela::test::VerboseOutput;
 using Bytes = std::vector<unsigned char>;
 
 void put16(Bytes& b, size_t at, unsigned v) {
@@ -104,15 +104,6 @@ int pingPacketOk(const Bytes& d, int id, int seq) {
     return ping_packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
 }
 
-class Verbose {
-  public:
-    explicit Verbose(int level) : saved_(verbose) { verbose = level; }
-    ~Verbose() { verbose = saved_; }
-
-  private:
-    int saved_;
-};
-
 constexpr int kId = 0x4321;
 constexpr int kSeq = 7;
 const unsigned kPort = 33434 + kSeq;
@@ -152,20 +143,16 @@ TEST(PacketOkTest, RejectsHeadersTooShortToHoldTheirFields) {
 
 TEST(PacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = traceAnswer(3, 3, kId, kPort, 6);
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
-        const size_t needed = 20 + 8 + 24 + 4;
-        for (size_t n = 0; n <= full.size(); ++n) {
-            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(packetOk(cut, kId, kSeq), n < needed ? 0 : 4) << n;
-        }
-        // The dump of a message that is not a whole number of words stops at its end.
-        Bytes odd = concat({traceAnswer(5, 1, kId, kPort), Bytes{1, 2, 3}});
-        EXPECT_EQ(packetOk(odd, kId, kSeq), 0);
+    VerboseOutput lines;
+    // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
+    const size_t needed = 20 + 8 + 24 + 4;
+    for (size_t n = 0; n <= full.size(); ++n) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+        EXPECT_EQ(packetOk(cut, kId, kSeq), n < needed ? 0 : 4) << n;
     }
-    const std::string out = captured.take();
+    // The dump of a message that is not a whole number of words stops at its end.
+    EXPECT_EQ(packetOk(concat({traceAnswer(5, 1, kId, kPort), Bytes{1, 2, 3}}), kId, kSeq), 0);
+    const std::string out = lines.text();
     EXPECT_NE(out.find("packet too short (7 bytes) from 198.18.0.2\n"), std::string::npos);
     // 39 bytes of ICMP: words from byte 8 to byte 36, the last one padded, labelled 4 to 32.
     EXPECT_NE(out.find("32: x"), std::string::npos);
@@ -195,19 +182,16 @@ TEST(PingPacketOkTest, MatchesRepliesAndErrorsOfTheCurrentTry) {
 
 TEST(PingPacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = latencyAnswer(3, 1, 101, 2, 6);
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        for (size_t n = 0; n < full.size(); ++n) {
-            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(pingPacketOk(cut, 101, 2), -1) << n;
-        }
-        EXPECT_EQ(pingPacketOk(full, 101, 2), 3);
-        Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
-        shortQuote[28] = 0x42;
-        EXPECT_EQ(pingPacketOk(shortQuote, 101, 2), -1);
+    VerboseOutput lines;
+    for (size_t n = 0; n < full.size(); ++n) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+        EXPECT_EQ(pingPacketOk(cut, 101, 2), -1) << n;
     }
-    const std::string out = captured.take();
+    EXPECT_EQ(pingPacketOk(full, 101, 2), 3);
+    Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
+    shortQuote[28] = 0x42;
+    EXPECT_EQ(pingPacketOk(shortQuote, 101, 2), -1);
+    const std::string out = lines.text();
     EXPECT_NE(out.find(" >>>> deliver() too few bytes received\n"), std::string::npos);
     EXPECT_NE(out.find(" === ICMP packet, type: 3, code: 1, from 198.18.0.2\n"), std::string::npos);
 }
@@ -238,12 +222,9 @@ TEST(SendProbeTest, DumpsEveryWordWithoutReadingPastTheProbe) {
     std::unique_ptr<unsigned char[]> out(new unsigned char[66]());
     sockaddr_in whereto{};
     timeval sent{};
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
-    }
-    const std::string out1 = captured.take();
+    VerboseOutput lines;
+    send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
+    const std::string out1 = lines.text();
     EXPECT_EQ(out1.find("send_probe:: IP Version is 4 \n"
                         "send_probe:: Sending probe length 66 ttl 1\n"
                         "send_probe:: destination port is 33435 \n"
