@@ -14,12 +14,17 @@
 #include <vector>
 
 #include "binding/ScopedFd.h"
+#include "tests/icmp/trace/Datagrams.h"
 
 namespace {
 
 using orvela::ScopedFd;
 using namespace orvela::icmp;
-using Bytes = std::vector<unsigned char>;
+using orvela::test::Bytes;
+using orvela::test::ip;
+using orvela::test::put16;
+using orvela::test::udp;
+using orvela::test::operator+;
 
 constexpr uint16_t kId = 0xB234;          // the probe's identifier
 constexpr uint16_t kSwappedId = 0x34B2;   // the same two bytes the other way round
@@ -29,46 +34,9 @@ constexpr uint16_t kPort = 0x8123;        // the trace's source port
 constexpr uint16_t kFirst = 33435;        // its first destination port
 constexpr uint32_t kPorts = 75;           // 25 hops of 3 probes
 
-void put16(Bytes& b, size_t at, uint32_t v) {
-    b[at] = static_cast<unsigned char>(v >> 8);
-    b[at + 1] = static_cast<unsigned char>(v);
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// An IPv4 header of `words` 32-bit words (options: no-operation bytes).
-Bytes ip(int protocol, uint32_t source, uint32_t destination, int words = 5) {
-    Bytes h(static_cast<size_t>(words) * 4, 1);
-    h[0] = static_cast<unsigned char>(0x40 | words);
-    for (size_t i = 1; i < 20; ++i) h[i] = 0;
-    h[8] = 64;
-    h[9] = static_cast<unsigned char>(protocol);
-    for (int i = 0; i < 4; ++i) {
-        h[12 + i] = static_cast<unsigned char>(source >> (24 - 8 * i));
-        h[16 + i] = static_cast<unsigned char>(destination >> (24 - 8 * i));
-    }
-    return h;
-}
-
-// An ICMP header: type and code, then the identifier and the sequence number (or whatever the
-// type keeps there).
+// An ICMP header with the probe's identifier unless told otherwise.
 Bytes icmp(int type, int code, uint16_t id = kId, uint16_t seq = 1) {
-    Bytes h(8, 0);
-    h[0] = static_cast<unsigned char>(type);
-    h[1] = static_cast<unsigned char>(code);
-    put16(h, 4, id);
-    put16(h, 6, seq);
-    return h;
-}
-
-Bytes udp(uint16_t source, uint16_t destination) {
-    Bytes h(8, 0);
-    put16(h, 0, source);
-    put16(h, 2, destination);
-    return h;
+    return orvela::test::icmp(type, code, id, seq);
 }
 
 // What the probed host or a router sends back: the outer header comes from `from`.

@@ -1,7 +1,8 @@
 #pragma once
 
-// Splits a fuzzer input into leading fields and the datagram that follows them, and keeps the
-// diagnostic lines (switched on, so that they are fuzzed too) off the terminal.
+// Splits a fuzzer input into leading fields and the datagram that follows them, and sets the
+// fuzzer up: the diagnostic lines switched on, so that they are fuzzed too, but kept off the
+// terminal. Included by the one source file of each fuzz target.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -14,12 +15,15 @@
 #include <sys/socket.h>
 
 #include "core/icmp/ProbeFilter.h"
+#include "core/icmp/ProbeSettings.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (freopen("/dev/null", "w", stdout) == nullptr) perror("/dev/null");
+    verbose = 1;
+    return 0;
+}
 
 namespace orvela::fuzz {
-
-inline void silenceStandardOutput() {
-    if (freopen("/dev/null", "w", stdout) == nullptr) perror("/dev/null");
-}
 
 class FuzzInput {
   public:
@@ -64,14 +68,13 @@ void fuzzPacketCheck(const uint8_t* data, size_t size, Check check, int low, int
 }
 
 // A datagram socket pair whose receiving end runs a kernel filter: stops the fuzzer when the
-// filter holds back a datagram that the reader accepted. Open it in LLVMFuzzerInitialize.
+// filter holds back a datagram that the reader accepted.
 class FilterCheck {
   public:
-    void open() {
-        if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends_) != 0) __builtin_trap();
-    }
-
     void mustPass(const icmp::FilterProgram& program, const unsigned char* data, int length) {
+        if (ends_[0] < 0 && ::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends_) != 0) {
+            __builtin_trap();
+        }
         if (!icmp::attachFilter(ends_[1], program)) __builtin_trap();
         if (::send(ends_[0], data, static_cast<size_t>(length), 0) != length) return;
         unsigned char got[1];

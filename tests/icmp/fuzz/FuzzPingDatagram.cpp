@@ -10,11 +10,6 @@
 #include "core/icmp/PingService.h"
 #include "tests/icmp/fuzz/FuzzInput.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    orvela::fuzz::silenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orvela::fuzz::FuzzInput input(data, size);
     const auto identifier = static_cast<uint16_t>(input.take(2));

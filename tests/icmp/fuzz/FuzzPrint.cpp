@@ -7,11 +7,6 @@
 #include "core/icmp/ProbeText.h"
 #include "tests/icmp/fuzz/FuzzInput.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    orvela::fuzz::silenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orvela::fuzz::FuzzInput input(data, size);
     int length = 0;

@@ -16,12 +16,6 @@ namespace {
 orvela::fuzz::FilterCheck filterCheck;
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    orvela::fuzz::silenceStandardOutput();
-    filterCheck.open();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace orvela::icmp;
     orvela::fuzz::FuzzInput input(data, size);

@@ -13,71 +13,46 @@
 #include "binding/ScopedFd.h"
 #include "core/icmp/InternetChecksum.h"
 #include "core/icmp/LatencyProbe.h"
-#include "core/icmp/ProbeSettings.h"
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/RouteTrace.h"
-#include "tests/support/cpp/CapturedOutput.h"
+#include "tests/icmp/trace/Datagrams.h"
+#include "tests/icmp/trace/VerboseOutput.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using orvela::test::Bytes;
+using orvela::test::icmp;
+using orvela::test::ip;
+using orvela::test::put16;
+using orvela::test::udp;
+using orvela::test::VerboseOutput;
+using orvela::test::operator+;
 
-void put16(Bytes& b, size_t at, unsigned v) {
-    b[at] = static_cast<unsigned char>(v >> 8);
-    b[at + 1] = static_cast<unsigned char>(v);
-}
 unsigned get16(const unsigned char* p) {
     return (unsigned{p[0]} << 8) | p[1];
 }
 
-// An IPv4 header of `words` 32-bit words carrying `protocol`.
+// An IPv4 header of `words` 32-bit words carrying `protocol`, from 198.18.0.2 to 198.18.0.1.
 Bytes ipHeader(int protocol, int words = 5) {
-    Bytes h(static_cast<size_t>(words) * 4, 0);
-    h[0] = static_cast<unsigned char>(0x40 | words);
-    h[8] = 64;
-    h[9] = static_cast<unsigned char>(protocol);
-    const unsigned char dst[] = {198, 18, 0, 1};
-    std::memcpy(&h[16], dst, 4);
-    return h;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
+    return ip(protocol, 0xC6120002, 0xC6120001, words);
 }
 
 // An ICMP error as a router or the destination sends it, quoting a trace probe.
 Bytes traceAnswer(int type, int code, unsigned sport, unsigned dport, int quotedWords = 5,
                   int quotedProtocol = IPPROTO_UDP) {
-    Bytes icmp(8, 0);
-    icmp[0] = static_cast<unsigned char>(type);
-    icmp[1] = static_cast<unsigned char>(code);
-    Bytes udp(8, 0);
-    put16(udp, 0, sport);
-    put16(udp, 2, dport);
-    return concat({ipHeader(IPPROTO_ICMP), icmp, ipHeader(quotedProtocol, quotedWords), udp});
+    return ipHeader(IPPROTO_ICMP) + icmp(type, code, 0, 0) + ipHeader(quotedProtocol, quotedWords) +
+           udp(sport, dport);
 }
 
 // An echo message (reply 0, request 8) with identifier and sequence number.
 Bytes echo(int type, unsigned id, unsigned seq) {
-    Bytes icmp(36, 0);
-    icmp[0] = static_cast<unsigned char>(type);
-    put16(icmp, 4, id);
-    put16(icmp, 6, seq);
-    return concat({ipHeader(IPPROTO_ICMP), icmp});
+    return ipHeader(IPPROTO_ICMP) + icmp(type, 0, id, seq) + Bytes(28, 0);
 }
 
 // An ICMP error quoting a latency probe's echo request.
 Bytes latencyAnswer(int type, int code, unsigned id, unsigned seq, int quotedWords = 5) {
-    Bytes icmp(8, 0);
-    icmp[0] = static_cast<unsigned char>(type);
-    icmp[1] = static_cast<unsigned char>(code);
-    Bytes quotedEcho(8, 0);
-    quotedEcho[0] = 8;
-    put16(quotedEcho, 4, id);
-    put16(quotedEcho, 6, seq);
-    return concat({ipHeader(IPPROTO_ICMP), icmp, ipHeader(IPPROTO_ICMP, quotedWords), quotedEcho});
+    return ipHeader(IPPROTO_ICMP) + icmp(type, code, 0, 0) + ipHeader(IPPROTO_ICMP, quotedWords) +
+           icmp(8, 0, id, seq);
 }
 
 sockaddr_in sender() {
@@ -103,15 +78,6 @@ int pingPacketOk(const Bytes& d, int id, int seq) {
     const sockaddr_in from = sender();
     return ping_packet_ok(id, exactCopy(d).get(), static_cast<int>(d.size()), &from, seq);
 }
-
-class Verbose {
-  public:
-    explicit Verbose(int level) : saved_(verbose) { verbose = level; }
-    ~Verbose() { verbose = saved_; }
-
-  private:
-    int saved_;
-};
 
 constexpr int kId = 0x4321;
 constexpr int kSeq = 7;
@@ -152,20 +118,16 @@ TEST(PacketOkTest, RejectsHeadersTooShortToHoldTheirFields) {
 
 TEST(PacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = traceAnswer(3, 3, kId, kPort, 6);
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
-        const size_t needed = 20 + 8 + 24 + 4;
-        for (size_t n = 0; n <= full.size(); ++n) {
-            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(packetOk(cut, kId, kSeq), n < needed ? 0 : 4) << n;
-        }
-        // The dump of a message that is not a whole number of words stops at its end.
-        Bytes odd = concat({traceAnswer(5, 1, kId, kPort), Bytes{1, 2, 3}});
-        EXPECT_EQ(packetOk(odd, kId, kSeq), 0);
+    VerboseOutput lines;
+    // Accepted from the two quoted ports on: outer header, ICMP header, quoted header.
+    const size_t needed = 20 + 8 + 24 + 4;
+    for (size_t n = 0; n <= full.size(); ++n) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+        EXPECT_EQ(packetOk(cut, kId, kSeq), n < needed ? 0 : 4) << n;
     }
-    const std::string out = captured.take();
+    // The dump of a message that is not a whole number of words stops at its end.
+    EXPECT_EQ(packetOk(traceAnswer(5, 1, kId, kPort) + Bytes{1, 2, 3}, kId, kSeq), 0);
+    const std::string out = lines.text();
     EXPECT_NE(out.find("packet too short (7 bytes) from 198.18.0.2\n"), std::string::npos);
     // 39 bytes of ICMP: words from byte 8 to byte 36, the last one padded, labelled 4 to 32.
     EXPECT_NE(out.find("32: x"), std::string::npos);
@@ -195,19 +157,16 @@ TEST(PingPacketOkTest, MatchesRepliesAndErrorsOfTheCurrentTry) {
 
 TEST(PingPacketOkTest, NeverReadsPastTheBytesReceivedAtAnyLength) {
     const Bytes full = latencyAnswer(3, 1, 101, 2, 6);
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        for (size_t n = 0; n < full.size(); ++n) {
-            const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
-            EXPECT_EQ(pingPacketOk(cut, 101, 2), -1) << n;
-        }
-        EXPECT_EQ(pingPacketOk(full, 101, 2), 3);
-        Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
-        shortQuote[28] = 0x42;
-        EXPECT_EQ(pingPacketOk(shortQuote, 101, 2), -1);
+    VerboseOutput lines;
+    for (size_t n = 0; n < full.size(); ++n) {
+        const Bytes cut(full.begin(), full.begin() + static_cast<long>(n));
+        EXPECT_EQ(pingPacketOk(cut, 101, 2), -1) << n;
     }
-    const std::string out = captured.take();
+    EXPECT_EQ(pingPacketOk(full, 101, 2), 3);
+    Bytes shortQuote = latencyAnswer(3, 1, 101, 2);
+    shortQuote[28] = 0x42;
+    EXPECT_EQ(pingPacketOk(shortQuote, 101, 2), -1);
+    const std::string out = lines.text();
     EXPECT_NE(out.find(" >>>> deliver() too few bytes received\n"), std::string::npos);
     EXPECT_NE(out.find(" === ICMP packet, type: 3, code: 1, from 198.18.0.2\n"), std::string::npos);
 }
@@ -238,12 +197,9 @@ TEST(SendProbeTest, DumpsEveryWordWithoutReadingPastTheProbe) {
     std::unique_ptr<unsigned char[]> out(new unsigned char[66]());
     sockaddr_in whereto{};
     timeval sent{};
-    orvela::test::CapturedOutput captured(stdout);
-    {
-        Verbose on(1);
-        send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
-    }
-    const std::string out1 = captured.take();
+    VerboseOutput lines;
+    send_probe(-1, 1, 1, 1, reinterpret_cast<sockaddr*>(&whereto), out.get(), 66, &sent);
+    const std::string out1 = lines.text();
     EXPECT_EQ(out1.find("send_probe:: IP Version is 4 \n"
                         "send_probe:: Sending probe length 66 ttl 1\n"
                         "send_probe:: destination port is 33435 \n"

@@ -11,7 +11,13 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.TestInstance;
 
 /**
  * A chain of network namespaces (client, routers, destination) built by trace-netns.sh, and
@@ -71,22 +77,18 @@ final class Topology {
      * may so run as another user: it runs from a copy anyone can read.
      */
     List<String> probeAs(List<String> wrapper, String... commands) throws Exception {
+        List<String> prefix = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
+        prefix.addAll(wrapper);
         if (wrapper.isEmpty()) {
-            return probeIn(wrapper, probeCommand(System.getProperty("orvela.test.libpath"),
-                    System.getProperty("orvela.test.classpath"), commands));
+            try (ChildVm vm = ChildVm.start(prefix, List.of(), Map.of(), ProbeMain.class,
+                    commands)) {
+                return vm.awaitSuccess().out().lines().toList();
+            }
         }
-        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make()) {
-            return probeIn(wrapper, copy.command(ProbeMain.class, commands));
+        try (ChildVm.ReadableCopy copy = ChildVm.ReadableCopy.make();
+                ChildVm vm = ChildVm.startAs(prefix, copy, ProbeMain.class, commands)) {
+            return vm.awaitSuccess().out().lines().toList();
         }
-    }
-
-    private List<String> probeIn(List<String> wrapper, List<String> vm) throws Exception {
-        List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
-        cmd.addAll(wrapper);
-        cmd.addAll(vm);
-        Result r = run(120, cmd.toArray(new String[0]));
-        assertEquals(0, r.exit, r.out + r.err);
-        return r.out.lines().toList();
     }
 
     /** Lets the groups from `first` to `last` open datagram ICMP sockets in the client. */
@@ -96,42 +98,51 @@ final class Topology {
         assertEquals(0, r.exit, r.err);
     }
 
-    private static List<String> probeCommand(String libPath, String classPath,
-            String... commands) {
-        List<String> cmd = new ArrayList<>(List.of(
-                Path.of(System.getProperty("java.home"), "bin", "java").toString(),
-                "-Djava.library.path=" + libPath, "-cp", classPath, ProbeMain.class.getName()));
-        cmd.addAll(Arrays.asList(commands));
-        return cmd;
-    }
-
     /** Runs one ProbeMain per command list in the client namespace, all at once. */
     List<List<String>> probeAtOnce(List<List<String>> processes) throws Exception {
-        List<Process> children = new ArrayList<>();
-        List<Path> outputs = new ArrayList<>();
+        List<ChildVm> children = new ArrayList<>();
         try {
             for (List<String> commands : processes) {
-                List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c")));
-                cmd.addAll(probeCommand(System.getProperty("orvela.test.libpath"),
-                        System.getProperty("orvela.test.classpath"),
-                        commands.toArray(new String[0])));
-                Path out = Files.createTempFile("orvtr-out", ".txt");
-                outputs.add(out);
-                children.add(new ProcessBuilder(cmd).redirectErrorStream(true)
-                        .redirectOutput(out.toFile()).start());
+                children.add(ChildVm.start(List.of("ip", "netns", "exec", ns("c")), List.of(),
+                        Map.of(), ProbeMain.class, commands.toArray(new String[0])));
             }
             List<List<String>> lines = new ArrayList<>();
-            for (int i = 0; i < children.size(); i++) {
-                Process p = children.get(i);
-                assertTrue(p.waitFor(120, TimeUnit.SECONDS), "child still running");
-                String out = Files.readString(outputs.get(i), StandardCharsets.UTF_8);
-                assertEquals(0, p.exitValue(), out);
-                lines.add(out.lines().toList());
-            }
+            for (ChildVm child : children) lines.add(child.awaitSuccess().out().lines().toList());
             return lines;
         } finally {
-            for (Process p : children) p.destroyForcibly().waitFor();
-            for (Path out : outputs) Files.deleteIfExists(out);
+            for (ChildVm child : children) child.close();
+        }
+    }
+
+    /** The hops `traceroute -n -q 1 -w 2 OPTIONS DEST` lists from the client, in order. */
+    List<String> traceroute(String... optionsAndDest) throws Exception {
+        List<String> cmd = new ArrayList<>(List.of("ip", "netns", "exec", ns("c"), "traceroute",
+                "-n", "-q", "1", "-w", "2"));
+        cmd.addAll(Arrays.asList(optionsAndDest));
+        Result peer = run(60, cmd.toArray(new String[0]));
+        assertEquals(0, peer.exit, peer.err);
+        List<String> hops = new ArrayList<>();
+        Matcher m = Pattern.compile("(?m)^\\s*\\d+\\s+(\\S+)").matcher(peer.out);
+        while (m.find()) hops.add(m.group(1));
+        return hops;
+    }
+
+    /**
+     * A test class with a chain of three routers of its own, up from before its first case to
+     * after its last.
+     */
+    @TestInstance(TestInstance.Lifecycle.PER_CLASS)
+    abstract static class Chain {
+        Topology net;
+
+        @BeforeAll
+        void up() throws Exception {
+            net = new Topology(getClass().getSimpleName().toLowerCase(), 3);
+        }
+
+        @AfterAll
+        void down() throws Exception {
+            if (net != null) net.remove();
         }
     }
 
