@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
+#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -20,63 +22,48 @@ jint addPeer(Registry& registry, int fd) {
     return registry.add(std::make_unique<Peer>(Peer{fd, 0}));
 }
 
-TEST(HandleRegistryTest, IssuesDistinctNonZeroHandlesThatResolveToTheirRecords) {
+// A removed record's value is not issued again: a stale handle must not reach a newer record.
+TEST(HandleRegistryTest, IssuesDistinctNonZeroHandlesThatResolveToTheirRecordsAndAreNotReused) {
     Registry registry;
+    EXPECT_EQ(registry.add(nullptr), 0);
     std::set<jint> seen;
-    for (int fd = 0; fd < 100; ++fd) {
+    for (int fd = 0; fd < 200; ++fd) {
         jint handle = addPeer(registry, fd);
         ASSERT_NE(handle, 0);
-        ASSERT_TRUE(seen.insert(handle).second);
+        ASSERT_TRUE(seen.insert(handle).second) << fd;
         Peer copy{};
         ASSERT_TRUE(registry.copy(handle, &copy));
         EXPECT_EQ(copy.fd, fd);
+        if (fd % 2 == 1) registry.remove(handle);
     }
     EXPECT_EQ(registry.size(), 100u);
 }
 
-TEST(HandleRegistryTest, ZeroNeverIssuedAndRemovedHandlesResolveToNothing) {
+// Zero, removed handles and forged values resolve to nothing, so they never reach memory.
+TEST(HandleRegistryTest, ZeroRemovedAndForgedHandlesResolveToNothing) {
     Registry registry;
     jint live = addPeer(registry, 3);
     jint removed = addPeer(registry, 4);
     ASSERT_NE(registry.remove(removed), nullptr);
-
-    Peer copy{-1, -1};
-    EXPECT_FALSE(registry.copy(0, &copy));
-    EXPECT_FALSE(registry.copy(removed, &copy));
-    EXPECT_FALSE(registry.copy(live + 1000, &copy));
-    EXPECT_FALSE(registry.copy(-1, &copy));
-    EXPECT_EQ(copy.fd, -1) << "a failed lookup must leave the caller's copy alone";
     EXPECT_EQ(registry.remove(removed), nullptr) << "a record is given out once";
     EXPECT_FALSE(registry.update(removed, [](Peer& p) { p.timeout = 1; }));
 
+    using Limits = std::numeric_limits<jint>;
+    std::vector<jint> forged{0, removed, live + 1000, -1, 1, Limits::min(), Limits::max()};
+    std::mt19937 random(1234);
+    std::uniform_int_distribution<jint> any(Limits::min(), Limits::max());
+    for (int i = 0; i < 100000; ++i) forged.push_back(any(random));
+    Peer copy{-1, -1};
+    for (jint handle : forged) {
+        if (handle == live) continue;
+        ASSERT_FALSE(registry.copy(handle, &copy)) << handle;
+    }
+    EXPECT_EQ(copy.fd, -1) << "a failed lookup must leave the caller's copy alone";
+
+    ASSERT_TRUE(registry.update(live, [](Peer& p) { p.timeout = 250; }));
     ASSERT_TRUE(registry.copy(live, &copy));
     EXPECT_EQ(copy.fd, 3);
-}
-
-TEST(HandleRegistryTest, HandlesAreNotReusedAfterRemoval) {
-    Registry registry;
-    jint first = addPeer(registry, 1);
-    registry.remove(first);
-    for (int i = 0; i < 1000; ++i) {
-        jint next = addPeer(registry, 2);
-        ASSERT_NE(next, first);
-        registry.remove(next);
-    }
-}
-
-TEST(HandleRegistryTest, UpdateChangesTheStoredRecord) {
-    Registry registry;
-    jint handle = addPeer(registry, 5);
-    ASSERT_TRUE(registry.update(handle, [](Peer& p) { p.timeout = 250; }));
-    Peer copy{};
-    ASSERT_TRUE(registry.copy(handle, &copy));
     EXPECT_EQ(copy.timeout, 250);
-}
-
-TEST(HandleRegistryTest, NullRecordGetsNoHandle) {
-    Registry registry;
-    EXPECT_EQ(registry.add(nullptr), 0);
-    EXPECT_EQ(registry.size(), 0u);
 }
 
 // Readers copy while another thread removes the same records: every copy is either whole and

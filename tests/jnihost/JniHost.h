@@ -197,7 +197,6 @@ class Library {
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    bool hasOnLoad() const { return onLoadVersion_.has_value(); }
     // What JNI_OnLoad returned.
     std::optional<jint> onLoadVersion() const { return onLoadVersion_; }
 

@@ -3,7 +3,6 @@
 #include <jni.h>
 #include <windows.h>
 
-#include "binding/DebugLevel.h"
 #include "binding/LastErrorMsg.h"
 #include "binding/ScopedLocalFree.h"
 #include "binding/ThrowSystemError.h"
@@ -39,10 +38,6 @@ JNIEXPORT void JNICALL Java_com_orvela_test_windows_WinBindingProbe_throwSystemE
     orvela::throwTimeout(env);
     orvela::throwSystemErrorReplacing(env, orvela::kIllegalArgumentException,
                                       static_cast<DWORD>(err));
-}
-
-JNIEXPORT jint JNICALL Java_com_orvela_test_windows_WinBindingProbe_debugLevel(JNIEnv*, jclass) {
-    return orvela::debug;
 }
 
 }  // extern "C"

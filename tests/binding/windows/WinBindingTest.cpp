@@ -58,13 +58,12 @@ TEST_F(WinBindingTest, ErrorTextIsTheSystemsWithItsLineBreakOrNullWithoutOne) {
     EXPECT_PRED1(isFileNotFoundText, *notFound);
 
     EXPECT_EQ(text(lastErrorMsg(env, probe, kCodeWithoutText)), std::nullopt);
-    EXPECT_EQ(host.violations(), std::vector<std::string>{});
-}
 
-TEST_F(WinBindingTest, NoArgumentOverloadTakesTheThreadsLastError) {
+    // Without an argument: the thread's last error.
     EXPECT_EQ(text(threadErrorMsg(env, probe, ERROR_ACCESS_DENIED)),
               text(lastErrorMsg(env, probe, ERROR_ACCESS_DENIED)));
     EXPECT_EQ(text(threadErrorMsg(env, probe, kCodeWithoutText)), std::nullopt);
+    EXPECT_EQ(host.violations(), std::vector<std::string>{});
 }
 
 TEST_F(WinBindingTest, SystemErrorIsThrownWithItsTextOrWithoutMessage) {

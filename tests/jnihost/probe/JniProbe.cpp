@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "binding/DebugLevel.h"
 #include "binding/HandleField.h"
 #include "binding/HandleRegistry.h"
 #include "binding/ScopedLocalRef.h"
@@ -27,26 +26,6 @@ orvela::HandleRegistry<SocketRecord>& sockets() {
 }  // namespace
 
 extern "C" {
-
-JNIEXPORT jint JNICALL Java_com_orvela_test_jnihost_Probe_debugLevel(JNIEnv*, jclass) {
-    return orvela::debug;
-}
-
-// Throws, by `kind`: 0 IOException "Bad fd", 1 OutOfMemoryError, 2 a class that doesn't exist.
-JNIEXPORT void JNICALL Java_com_orvela_test_jnihost_Probe_throwKind(JNIEnv* env, jclass,
-                                                                    jint kind) {
-    switch (kind) {
-        case 0:
-            orvela::throwIOException(env, "Bad fd");
-            break;
-        case 1:
-            orvela::throwOutOfMemory(env);
-            break;
-        default:
-            orvela::JNU_ThrowByName(env, "java/nope/Missing", "x");
-            break;
-    }
-}
 
 // Calls target.report(int, short, long, double, boolean, String).
 JNIEXPORT void JNICALL Java_com_orvela_test_jnihost_Probe_callBack(JNIEnv* env, jclass,
