@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "binding/ScopedFd.h"
-#include "tests/icmp/trace/Datagrams.h"
+#include "tests/icmp/Datagrams.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "core/icmp/LatencyProbe.h"
 #include "core/icmp/ProbeText.h"
 #include "core/icmp/RouteTrace.h"
-#include "tests/icmp/trace/Datagrams.h"
+#include "tests/icmp/Datagrams.h"
 #include "tests/icmp/trace/VerboseOutput.h"
 
 namespace {
